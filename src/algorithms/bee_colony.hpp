@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+
+#include "algorithms/result.hpp"
+#include "core/bounds.hpp"
+#include "core/problem.hpp"
+
+namespace hivekit {
+
+struct BeeColonyParams {
+    std::uint64_t n_bees = 50;
+    std::uint64_t n_iterations = 100;
+    std::uint64_t limit = 10;
+};
+
+Outcome run_bee_colony(Problem& problem, const Bounds& bounds, const BeeColonyParams& params, Seed seed);
+
+}  // namespace hivekit

@@ -1,0 +1,50 @@
+// Steps that several optimiser bodies share word for word.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <new>
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "core/bounds.hpp"
+#include "core/numeric.hpp"
+#include "core/random_source.hpp"
+
+namespace hivekit {
+
+// Number of doubles in n rows of d values; a product that does not fit in a
+// size is reported like any other allocation that cannot be made.
+inline std::size_t rows_size(std::size_t n, std::size_t d) {
+    if (d != 0 && n > SIZE_MAX / d) throw std::bad_alloc();
+    return n * d;
+}
+
+// Positions of n individuals laid out row by row: lower[j] + uniform() * span[j],
+// drawn individual by individual, coordinate by coordinate.
+inline void fill_uniform_population(std::vector<double>& rows, std::size_t n, const Bounds& bounds,
+                                    std::span<const double> span, RandomSource& rng) {
+    const std::size_t d = span.size();
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = 0; j < d; ++j) rows[i * d + j] = bounds.lower()[j] + rng.uniform() * span[j];
+}
+
+// Index of the first of equal minima: the choice starts at 0 and moves to k
+// only when its value is strictly greater than value k, or when it is NaN and
+// value k is a number. Requires at least one value.
+inline std::size_t initial_best_index(std::span<const double> values) {
+    std::size_t best = 0;
+    for (std::size_t k = 1; k < values.size(); ++k)
+        if (improves(values[k], values[best])) best = k;
+    return best;
+}
+
+// One normal deviate from two uniforms (the cosine branch of Box-Muller), with
+// u1 clamped into [1e-12, 1] so the logarithm stays finite.
+inline double box_muller(double u1, double u2) {
+    u1 = min_num(max_num(u1, 1e-12), 1.0);
+    return std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2);
+}
+
+}  // namespace hivekit

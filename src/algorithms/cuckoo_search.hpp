@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+
+#include "algorithms/result.hpp"
+#include "core/bounds.hpp"
+#include "core/problem.hpp"
+
+namespace hivekit {
+
+struct CuckooSearchParams {
+    std::uint64_t n_nests = 25;
+    std::uint64_t n_iterations = 100;
+    double pa = 0.25;
+    double alpha = 0.01;
+    double levy_scale = 1.0;
+};
+
+Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSearchParams& params, Seed seed);
+
+}  // namespace hivekit

@@ -1,0 +1,76 @@
+#include "algorithms/particle_swarm.hpp"
+
+#include <limits>
+#include <vector>
+
+#include "algorithms/common.hpp"
+#include "core/numeric.hpp"
+
+namespace hivekit {
+
+Outcome run_particle_swarm(Problem& problem, const Bounds& bounds, const ParticleSwarmParams& params, Seed seed) {
+    auto prepared = prepare_search(bounds, problem, seed, "Bounds must have at least one dimension");
+    if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
+    auto& [d, rng, span] = std::get<SearchSetup>(prepared);
+
+    const std::size_t n = params.n_particles;
+    const double inf = std::numeric_limits<double>::infinity();
+    // Swarm state row by row: particle i occupies [i * d, (i + 1) * d).
+    const std::size_t cells = rows_size(n, d);
+    std::vector<double> x(cells), v(cells), p(cells);
+    std::vector<double> pv(n, inf);
+    std::vector<double> g(d, 0.0);
+    double gv = inf;
+    const auto& lower = bounds.lower();
+
+    for (std::size_t i = 0; i < n; ++i) {
+        double* xi = &x[i * d];
+        double* vi = &v[i * d];
+        // The position's draw comes before the velocity's, coordinate by coordinate.
+        for (std::size_t j = 0; j < d; ++j) {
+            xi[j] = lower[j] + rng.uniform() * span[j];
+            vi[j] = (span[j] * (2.0 * rng.uniform() - 1.0)) * 0.1;
+        }
+        double f = problem.evaluate({xi, d});
+        std::copy(xi, xi + d, &p[i * d]);
+        pv[i] = f;
+        if (improves(f, gv)) {
+            std::copy(xi, xi + d, g.begin());
+            gv = f;
+        }
+    }
+
+    const double w = params.w, c1 = params.c1, c2 = params.c2;
+    for (std::uint64_t it = 0; it < params.n_iterations; ++it) {
+        for (std::size_t i = 0; i < n; ++i) {
+            double* xi = &x[i * d];
+            double* vi = &v[i * d];
+            const double* pi = &p[i * d];
+            for (std::size_t j = 0; j < d; ++j) {
+                double r1 = rng.uniform();
+                double r2 = rng.uniform();
+                vi[j] = (w * vi[j] + (r1 * c1) * (pi[j] - xi[j])) + (r2 * c2) * (g[j] - xi[j]);
+                xi[j] = xi[j] + vi[j];
+            }
+            bounds.clip({xi, d});
+            double f = problem.evaluate({xi, d});
+            // The global best moves at once, so later particles of this
+            // iteration already steer towards it.
+            if (improves(f, pv[i])) {
+                pv[i] = f;
+                std::copy(xi, xi + d, &p[i * d]);
+                if (improves(f, gv)) {
+                    std::copy(xi, xi + d, g.begin());
+                    gv = f;
+                }
+            }
+        }
+    }
+
+    RunResult result;
+    result.best_value = gv;
+    result.best_solution = std::move(g);
+    return result;
+}
+
+}  // namespace hivekit

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+
+#include "algorithms/result.hpp"
+#include "core/bounds.hpp"
+#include "core/problem.hpp"
+
+namespace hivekit {
+
+struct SimulatedAnnealingParams {
+    double initial_temperature = 10.0;
+    double cooling_rate = 0.95;
+    double step_scale = 0.1;
+    std::uint64_t n_iterations = 100;
+};
+
+Outcome run_simulated_annealing(Problem& problem, const Bounds& bounds, const SimulatedAnnealingParams& params, Seed seed);
+
+}  // namespace hivekit

@@ -1,0 +1,171 @@
+#include "module/convert.hpp"
+
+#include <cstring>
+
+namespace hivekit::py {
+
+void prefix_type_error(const char* name) {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+    PyObject* raised = PyErr_GetRaisedException();
+    Ref text(PyObject_Str(raised));
+    if (text) {
+        PyErr_Format(PyExc_TypeError, "argument '%s': %U", name, text.get());
+        Py_DECREF(raised);
+    } else {
+        PyErr_Clear();
+        PyErr_SetRaisedException(raised);
+    }
+}
+
+bool to_size(PyObject* obj, std::uint64_t& out) {
+    Ref index(PyNumber_Index(obj));
+    if (!index) return false;
+    unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+    out = value;
+    return true;
+}
+
+bool to_real(PyObject* obj, double& out) {
+    if (PyFloat_CheckExact(obj)) {
+        out = PyFloat_AS_DOUBLE(obj);
+        return true;
+    }
+    double value = PyFloat_AsDouble(obj);
+    if (value == -1.0 && PyErr_Occurred()) return false;
+    out = value;
+    return true;
+}
+
+bool to_flag(PyObject* obj, bool& out) {
+    if (PyBool_Check(obj)) {
+        out = obj == Py_True;
+        return true;
+    }
+    const char* type_name = Py_TYPE(obj)->tp_name;
+    if (std::strcmp(type_name, "numpy.bool") == 0 || std::strcmp(type_name, "numpy.bool_") == 0) {
+        int truth = PyObject_IsTrue(obj);
+        if (truth < 0) return false;
+        out = truth != 0;
+        return true;
+    }
+    PyErr_Format(PyExc_TypeError, "'%.200s' object cannot be converted to 'bool'", type_name);
+    return false;
+}
+
+bool to_seed(PyObject* obj, Seed& out) {
+    if (obj == Py_None) {
+        out.reset();
+        return true;
+    }
+    std::uint64_t value;
+    if (!to_size(obj, value)) return false;
+    out = value;
+    return true;
+}
+
+namespace {
+
+// Checks that obj may be read as a sequence of numbers.
+bool check_sequence(PyObject* obj) {
+    if (PyUnicode_Check(obj)) {
+        PyErr_SetString(PyExc_TypeError, "a str cannot be converted to a list of numbers");
+        return false;
+    }
+    if (!PySequence_Check(obj)) {
+        PyErr_Format(PyExc_TypeError, "'%.200s' object cannot be converted to 'Sequence'", Py_TYPE(obj)->tp_name);
+        return false;
+    }
+    return true;
+}
+
+template <class T, class Convert>
+std::optional<std::vector<T>> convert_sequence(PyObject* obj, Convert convert) {
+    if (!check_sequence(obj)) return std::nullopt;
+    Py_ssize_t n = PySequence_Size(obj);
+    if (n < 0) return std::nullopt;
+    std::vector<T> out;
+    out.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        Ref item(PySequence_GetItem(obj, i));
+        if (!item) return std::nullopt;
+        T value;
+        if (!convert(item.get(), value)) return std::nullopt;
+        out.push_back(value);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::optional<std::vector<double>> to_double_vector(PyObject* obj) {
+    return convert_sequence<double>(obj, to_real);
+}
+
+std::optional<std::vector<std::uint64_t>> to_index_vector(PyObject* obj) {
+    return convert_sequence<std::uint64_t>(obj, to_size);
+}
+
+std::optional<DistanceMatrix> to_distance_matrix(PyObject* obj, const char* name) {
+    auto rows = convert_sequence<std::vector<double>>(obj, [](PyObject* row, std::vector<double>& out) {
+        auto values = to_double_vector(row);
+        if (!values) return false;
+        out = std::move(*values);
+        return true;
+    });
+    if (!rows) {
+        prefix_type_error(name);
+        return std::nullopt;
+    }
+    const std::size_t n = rows->size();
+    if (n == 0) {
+        PyErr_SetString(PyExc_ValueError, "distance_matrix must be non-empty");
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if ((*rows)[i].size() != n) {
+            PyErr_Format(PyExc_ValueError, "distance_matrix must be square: row %zu has length %zu, expected %zu", i,
+                         (*rows)[i].size(), n);
+            return std::nullopt;
+        }
+    }
+    std::vector<double> flat;
+    flat.reserve(n * n);
+    for (auto& row : *rows) {
+        flat.insert(flat.end(), row.begin(), row.end());
+        std::vector<double>().swap(row);
+    }
+    return DistanceMatrix(n, std::move(flat));
+}
+
+PyObject* float_list(const double* values, std::size_t n) {
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(n));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < n; ++i) {
+        PyObject* item = PyFloat_FromDouble(values[i]);
+        if (!item) {
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
+    }
+    return list;
+}
+
+PyObject* float_list(const std::vector<double>& values) { return float_list(values.data(), values.size()); }
+
+PyObject* float_rows(const std::vector<std::vector<double>>& rows) {
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(rows.size()));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        PyObject* row = float_list(rows[i]);
+        if (!row) {
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), row);
+    }
+    return list;
+}
+
+}  // namespace hivekit::py

@@ -1,0 +1,55 @@
+"""Reading the expected-result files kept beside the repository in ../shared/vectors."""
+
+import functools
+import json
+import math
+import operator
+import pathlib
+
+import pytest
+
+VECTORS = pathlib.Path(__file__).resolve().parents[3] / "shared" / "vectors"
+
+
+def load(name):
+    path = VECTORS / name
+    if not path.exists():
+        pytest.skip(f"{path} is not present")
+    return json.loads(path.read_text())
+
+
+def decode(value):
+    """Turns {'hex': ...} leaves back into floats, recursively."""
+    if isinstance(value, dict) and set(value) == {"hex"}:
+        return float.fromhex(value["hex"])
+    if isinstance(value, list):
+        return [decode(v) for v in value]
+    if isinstance(value, dict):
+        return {k: decode(v) for k, v in value.items()}
+    return value
+
+
+def plain_sum(iterable, start=0):
+    """Left-to-right addition, as the expected results were computed.
+
+    Since CPython 3.12 the built-in sum() adds floats with compensation, which
+    changes the last bit of some objective values."""
+    return functools.reduce(operator.add, iterable, start)
+
+
+def objective(source):
+    return eval(source, {"math": math, "sum": plain_sum})
+
+
+def bits(value):
+    """A float or nested list of floats as comparable hex strings (ints kept as they are)."""
+    if isinstance(value, float):
+        return value.hex()
+    if isinstance(value, (list, tuple)):
+        return [bits(v) for v in value]
+    return value
+
+
+def runs(class_name=None):
+    data = load("runs.json")["runs"]
+    return [r for r in data if class_name is None or r["class"] == class_name]
