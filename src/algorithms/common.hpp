@@ -30,6 +30,33 @@ inline void fill_uniform_population(std::vector<double>& rows, std::size_t n, co
         for (std::size_t j = 0; j < d; ++j) rows[i * d + j] = bounds.lower()[j] + rng.uniform() * span[j];
 }
 
+// One position drawn like an initial one: lower[j] + uniform() * span[j],
+// coordinate by coordinate.
+inline void fill_uniform_position(std::span<double> row, const Bounds& bounds, std::span<const double> span,
+                                  RandomSource& rng) {
+    for (std::size_t j = 0; j < row.size(); ++j) row[j] = bounds.lower()[j] + rng.uniform() * span[j];
+}
+
+// Whether value f takes the place of a current value under a rule where ties
+// replace too: not greater, or a number where the current value is NaN (so a
+// member stuck at NaN can still be replaced).
+inline bool replaces_or_ties(double f, double current) { return f <= current || (current != current && f == f); }
+
+// Ranking test for ascending order that keeps a strict weak ordering when NaN
+// values appear: numbers compare as usual and every number comes before NaN,
+// so NaN ranks last and never displaces a number.
+inline bool ranks_before(double a, double b) { return a < b || (b != b && a == a); }
+
+// The rows of a row-major array of positions d wide, as separate positions.
+inline std::vector<std::vector<double>> split_rows(std::span<const double> rows, std::size_t d) {
+    std::vector<std::vector<double>> out;
+    if (d == 0) return out;
+    out.reserve(rows.size() / d);
+    for (std::size_t start = 0; start + d <= rows.size(); start += d)
+        out.emplace_back(rows.begin() + start, rows.begin() + start + d);
+    return out;
+}
+
 // Index of the first of equal minima: the choice starts at 0 and moves to k
 // only when its value is strictly greater than value k, or when it is NaN and
 // value k is a number. Requires at least one value.

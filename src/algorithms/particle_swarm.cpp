@@ -23,13 +23,16 @@ Outcome run_particle_swarm(Problem& problem, const Bounds& bounds, const Particl
     double gv = inf;
     const auto& lower = bounds.lower();
 
+    // Two draws per coordinate, taken for a whole particle before its arithmetic.
+    std::vector<double> draws(rows_size(2, d));
     for (std::size_t i = 0; i < n; ++i) {
         double* xi = &x[i * d];
         double* vi = &v[i * d];
+        rng.fill_uniform(draws);
         // The position's draw comes before the velocity's, coordinate by coordinate.
         for (std::size_t j = 0; j < d; ++j) {
-            xi[j] = lower[j] + rng.uniform() * span[j];
-            vi[j] = (span[j] * (2.0 * rng.uniform() - 1.0)) * 0.1;
+            xi[j] = lower[j] + draws[2 * j] * span[j];
+            vi[j] = (span[j] * (2.0 * draws[2 * j + 1] - 1.0)) * 0.1;
         }
         double f = problem.evaluate({xi, d});
         std::copy(xi, xi + d, &p[i * d]);
@@ -46,9 +49,10 @@ Outcome run_particle_swarm(Problem& problem, const Bounds& bounds, const Particl
             double* xi = &x[i * d];
             double* vi = &v[i * d];
             const double* pi = &p[i * d];
+            rng.fill_uniform(draws);
             for (std::size_t j = 0; j < d; ++j) {
-                double r1 = rng.uniform();
-                double r2 = rng.uniform();
+                const double r1 = draws[2 * j];
+                const double r2 = draws[2 * j + 1];
                 vi[j] = (w * vi[j] + (r1 * c1) * (pi[j] - xi[j])) + (r2 * c2) * (g[j] - xi[j]);
                 xi[j] = xi[j] + vi[j];
             }

@@ -3,6 +3,7 @@
 // entropy), read through a 64-word buffer holding four consecutive blocks.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -53,6 +54,26 @@ public:
 
     // Double in [0, 1): the top 53 bits of next_u64() scaled by 2^-53.
     double uniform() { return static_cast<double>(next_u64() >> 11) * 0x1.0p-53; }
+
+    // Fills `out` with uniform() draws in order; the same values as calling
+    // uniform() out.size() times, with the buffer position kept in a register.
+    void fill_uniform(std::span<double> out) {
+        std::size_t k = 0;
+        const std::size_t n = out.size();
+        while (k < n) {
+            std::size_t index = index_;
+            if (index + 1 >= kBufferWords) {
+                out[k++] = uniform();  // refill cases
+                continue;
+            }
+            const std::size_t pairs = std::min((kBufferWords - index) / 2, n - k);
+            for (std::size_t p = 0; p < pairs; ++p, index += 2) {
+                std::uint64_t word = (static_cast<std::uint64_t>(buffer_[index + 1]) << 32) | buffer_[index];
+                out[k++] = static_cast<double>(word >> 11) * 0x1.0p-53;
+            }
+            index_ = index;
+        }
+    }
 
     // Integer in [0, n) by widening multiplication with rejection; n must be at least 1
     // (n = 0 throws InternalFault "cannot sample empty range").

@@ -311,6 +311,22 @@ TEST(RandomSourceBuffer, UniformIsTopFiftyThreeBitsOfNextU64) {
 // ---------------------------------------------------------------------------
 // Sampling operations.
 
+TEST(RandomSourceBuffer, FillUniformGivesTheSameDrawsAsRepeatedUniform) {
+    // Every starting offset in the buffer (odd ones through a leading next_u32)
+    // and lengths that cross one or several refills.
+    for (std::size_t offset = 0; offset < 66; ++offset) {
+        for (std::size_t length : {0u, 1u, 2u, 31u, 32u, 33u, 100u, 257u}) {
+            auto bulk = RandomSource::from_seed_u64(offset * 1000 + length);
+            auto single = RandomSource::from_seed_u64(offset * 1000 + length);
+            for (std::size_t k = 0; k < offset; ++k) EXPECT_EQ(bulk.next_u32(), single.next_u32());
+            std::vector<double> out(length);
+            bulk.fill_uniform(out);
+            for (std::size_t k = 0; k < length; ++k) ASSERT_EQ(out[k], single.uniform()) << offset << " " << k;
+            EXPECT_EQ(bulk.next_u64(), single.next_u64());
+        }
+    }
+}
+
 TEST(RandomSourceSampling, IndexBelowZeroThrowsInternalFault) {
     RandomSource rng = RandomSource::from_seed_u64(1);
     try {
