@@ -47,42 +47,44 @@ bool add_public(PyObject* module, const char* name, PyObject* value) {
     return PyModule_AddObjectRef(module, name, owned.get()) == 0;
 }
 
-namespace {
-
 PyMethodDef kFunctions[] = {
     {"two_opt", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(two_opt)), METH_FASTCALL | METH_KEYWORDS,
      "two_opt(tour, distance_matrix)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyModuleDef kModule = {
-    PyModuleDef_HEAD_INIT, "_hivekit", "Metaheuristic optimisers with a C++ engine.", -1, nullptr,
-    nullptr, nullptr, nullptr, nullptr,
-};
-
-PyObject* create_module() {
-    // The types and the fault exception are process-wide; a second interpreter
-    // would share them, so only the main interpreter may import the module.
+// Adds two_opt, then the estimator classes in order, stopping at the first failure.
+int exec_module(PyObject* module) {
     if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
-        PyErr_SetString(PyExc_ImportError, "hivekit._hivekit cannot be imported in a sub-interpreter");
-        return nullptr;
+        PyErr_SetString(PyExc_ImportError, "hivekit._hivekit cannot be loaded in a sub-interpreter");
+        return -1;
     }
-    Ref module(PyModule_Create(&kModule));
-    if (!module) return nullptr;
     if (!EngineFault) {
         EngineFault = PyErr_NewExceptionWithDoc("hivekit._hivekit.EngineFault",
                                                 "A broken invariant inside the optimiser engine.",
                                                 PyExc_BaseException, nullptr);
-        if (!EngineFault) return nullptr;
+        if (!EngineFault) return -1;
     }
-    if (PyModule_AddObjectRef(module.get(), "EngineFault", EngineFault) < 0) return nullptr;
-    if (!add_public(module.get(), "two_opt", PyCFunction_NewEx(&kFunctions[0], nullptr, module.get()))) return nullptr;
-    if (!add_estimator_types(module.get())) return nullptr;
-    return module.release();
+    if (PyModule_AddObjectRef(module, "EngineFault", EngineFault) < 0) return -1;
+    if (!add_public(module, "two_opt", PyCFunction_NewEx(&kFunctions[0], nullptr, module))) return -1;
+    if (!add_estimator_types(module)) return -1;
+    return 0;
 }
 
-}  // namespace
+// The types and the fault exception are process-wide objects, so the module
+// refuses to load in a sub-interpreter (the import raises ImportError there).
+PyModuleDef_Slot kSlots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+    {0, nullptr},
+};
+
+PyModuleDef kModule = {
+    PyModuleDef_HEAD_INIT, "_hivekit", "Metaheuristic optimisers with a C++ engine.", 0, nullptr,
+    kSlots, nullptr, nullptr, nullptr,
+};
+
 
 }  // namespace hivekit::py
 
-PyMODINIT_FUNC PyInit__hivekit(void) { return hivekit::py::create_module(); }
+PyMODINIT_FUNC PyInit__hivekit(void) { return PyModuleDef_Init(&hivekit::py::kModule); }

@@ -236,3 +236,27 @@ def test_classes_cannot_be_subclassed_or_given_attributes():
         type("Sub", (hivekit.ParticleSwarm,), {})
     with pytest.raises(AttributeError):
         hivekit.ParticleSwarm().extra = 1
+
+
+@pytest.mark.parametrize("config", ["isolated", "legacy"])
+def test_importing_in_a_sub_interpreter_raises_import_error(config, tmp_path):
+    interpreters = pytest.importorskip("_interpreters")
+    import sys
+
+    result = tmp_path / "result.txt"
+    script = f"""
+import sys
+sys.path[:0] = {sys.path!r}
+try:
+    import hivekit._hivekit
+    outcome = "imported"
+except ImportError as error:
+    outcome = "ImportError"
+open({str(result)!r}, "w").write(outcome)
+"""
+    interp = interpreters.create(config)
+    try:
+        interpreters.run_string(interp, script)
+    finally:
+        interpreters.destroy(interp)
+    assert result.read_text() == "ImportError"
