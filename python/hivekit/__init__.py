@@ -1,7 +1,30 @@
-"""Metaheuristic optimisers with a C++ engine; a given ``random_state`` reproduces a run bit for bit."""
+"""Metaheuristic optimisers with a C++ engine; a given ``random_state`` reproduces a run bit for bit.
+
+Besides the sixteen estimator classes and ``two_opt`` of the engine, the package offers built-in test problems
+(:mod:`hivekit.problems`), a TSPLIB reader (:mod:`hivekit.tsplib`) and parallel multi-start
+(:func:`multistart`, :func:`multistart_tour`).
+"""
 
 from hivekit import _hivekit
 from hivekit._hivekit import *  # noqa: F403
-from hivekit._hivekit import EngineFault, __all__ as _engine_all
+from hivekit._hivekit import EngineFault as EngineFault, __all__ as _engine_all
+from hivekit import problems as problems, tsplib as tsplib
+from hivekit.multistart import StartResult as StartResult, multistart as multistart, multistart_tour as multistart_tour
+from hivekit.tsplib import (
+    TsplibError as TsplibError,
+    TsplibInstance as TsplibInstance,
+    load_tour as load_tour,
+    load_tsplib as load_tsplib,
+)
 
-__all__ = list(_engine_all)
+__all__ = list(_engine_all) + [
+    "StartResult",
+    "TsplibError",
+    "TsplibInstance",
+    "load_tour",
+    "load_tsplib",
+    "multistart",
+    "multistart_tour",
+    "problems",
+    "tsplib",
+]

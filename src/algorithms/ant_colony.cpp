@@ -1,7 +1,155 @@
 #include "algorithms/ant_colony.hpp"
 
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <span>
+#include <vector>
+
+#include "algorithms/common.hpp"
+#include "algorithms/tour.hpp"
+#include "core/numeric.hpp"
+
 namespace hivekit {
 
-Outcome run_ant_colony(Problem&, const AntColonyParams&, Seed) { throw NotImplementedYet(); }
+namespace {
+
+constexpr double kDistanceFloor = 1e-10;
+
+// Adds `amount` along a closed tour, edge by edge in position order, each edge
+// in both directions.
+void deposit(std::vector<double>& tau, std::size_t n, std::span<const std::size_t> tour, double amount) {
+    const std::size_t m = tour.size();
+    for (std::size_t p = 0; p < m; ++p) {
+        const std::size_t a = tour[p], b = tour[p + 1 == m ? 0 : p + 1];
+        tau[a * n + b] += amount;
+        tau[b * n + a] += amount;
+    }
+}
+
+// One ant's walk through all n cities. Draws, in this order: the start city;
+// then for each step either the ACS test (ACS only) followed by the roulette
+// unless the greedy choice was taken, or, when the weights do not add up to a
+// positive finite total, a uniform pick among the unvisited cities.
+void build_tour(std::span<std::size_t> tour, std::span<const double> weight, AntVariant variant, double q0,
+                RandomSource& rng, std::vector<std::size_t>& unvisited, std::vector<double>& w) {
+    const std::size_t n = tour.size();
+    const double inf = std::numeric_limits<double>::infinity();
+    unvisited.resize(n);
+    std::iota(unvisited.begin(), unvisited.end(), std::size_t{0});
+    std::size_t city = rng.index_below(n);
+    tour[0] = city;
+    unvisited.erase(unvisited.begin() + static_cast<std::ptrdiff_t>(city));
+    for (std::size_t step = 1; step < n; ++step) {
+        const double* row = &weight[city * n];
+        const std::size_t len = unvisited.size();
+        double total = 0.0;
+        for (std::size_t k = 0; k < len; ++k) {
+            w[k] = row[unvisited[k]];
+            total += w[k];
+        }
+        std::size_t pick;
+        if (total > 0.0 && total < inf) {
+            if (variant == AntVariant::Acs && rng.uniform() < q0) {
+                // The last of equal maxima wins.
+                pick = 0;
+                for (std::size_t k = 1; k < len; ++k)
+                    if (w[k] >= w[pick]) pick = k;
+            } else {
+                const double target = total * rng.uniform();
+                pick = len - 1;
+                double running = 0.0;
+                for (std::size_t k = 0; k < len; ++k) {
+                    running += w[k];
+                    if (running >= target) {
+                        pick = k;
+                        break;
+                    }
+                }
+            }
+        } else {
+            pick = rng.index_below(len);
+        }
+        city = unvisited[pick];
+        tour[step] = city;
+        unvisited.erase(unvisited.begin() + static_cast<std::ptrdiff_t>(pick));
+    }
+}
+
+}  // namespace
+
+Outcome run_ant_colony(Problem& problem, const AntColonyParams& params, Seed seed) {
+    const DistanceMatrix* matrix = problem.distance_matrix();
+    if (!matrix || matrix->size() == 0)
+        return OptimizerError::invalid_input("ant colony requires a non-empty distance matrix");
+    const DistanceMatrix& dist = *matrix;
+    const std::size_t n = dist.size();
+    const std::size_t cells = rows_size(n, n);
+    std::vector<double> tau(cells, 1.0 / static_cast<double>(n));
+
+    RandomSource rng = make_random_source(seed);
+    // No ant ever walks: no tour, no best, nothing to store.
+    if (params.n_ants == 0 || params.n_iterations == 0) return RunResult{};
+
+    const std::size_t n_ants = params.n_ants;
+    std::vector<std::size_t> tours(rows_size(n_ants, n));
+    std::vector<double> costs(n_ants);
+    std::vector<double> visibility(cells), weight(cells);
+    std::vector<std::size_t> unvisited(n), best_tour;
+    std::vector<double> choice_weights(n), position(n);
+
+    // pow(1 / max(D, floor), beta) never changes during a fit; computing it
+    // once gives the same bits as computing it for every step.
+    for (std::size_t c = 0; c < n; ++c) {
+        problem.check_interrupt();
+        for (std::size_t j = 0; j < n; ++j)
+            visibility[c * n + j] = std::pow(1.0 / max_num(dist(c, j), kDistanceFloor), params.beta);
+    }
+
+    TwoOptSearch two_opt(dist, [&problem] { problem.check_interrupt(); });
+    const bool polish = params.use_two_opt && n >= 4;
+    double best_cost = std::numeric_limits<double>::infinity();
+    bool has_best = false;
+
+    for (std::uint64_t it = 0; it < params.n_iterations; ++it) {
+        // The pheromone stays fixed while the ants walk, so the weights do too.
+        for (std::size_t c = 0; c < n; ++c) {
+            problem.check_interrupt();
+            for (std::size_t j = 0; j < n; ++j)
+                weight[c * n + j] = std::pow(tau[c * n + j], params.alpha) * visibility[c * n + j];
+        }
+
+        for (std::size_t k = 0; k < n_ants; ++k) {
+            problem.check_interrupt();
+            std::span<std::size_t> tour(&tours[k * n], n);
+            build_tour(tour, weight, params.variant, params.q0, rng, unvisited, choice_weights);
+            if (polish) two_opt.improve(tour);
+            for (std::size_t p = 0; p < n; ++p) position[p] = static_cast<double>(tour[p]);
+            const double cost = problem.evaluate(position);
+            costs[k] = cost;
+            if (improves(cost, best_cost)) {
+                best_cost = cost;
+                best_tour.assign(tour.begin(), tour.end());
+                has_best = true;
+            }
+        }
+
+        const double keep = 1.0 - params.rho;
+        for (double& t : tau) t = keep * t;
+        for (std::size_t k = 0; k < n_ants; ++k)
+            if (costs[k] > 0.0) deposit(tau, n, {&tours[k * n], n}, params.q / costs[k]);
+        if (params.variant != AntVariant::Basic && has_best && best_cost > 0.0)
+            deposit(tau, n, best_tour, (params.q * params.elitist_weight) / best_cost);
+        if (params.variant == AntVariant::Mmas)
+            for (double& t : tau) t = min_num(max_num(t, params.tau_min), params.tau_max);
+    }
+
+    RunResult result;
+    if (has_best) {
+        result.best_value = best_cost;
+        result.best_solution = std::vector<double>(best_tour.begin(), best_tour.end());
+    }
+    return result;
+}
 
 }  // namespace hivekit

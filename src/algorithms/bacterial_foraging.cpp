@@ -1,7 +1,101 @@
 #include "algorithms/bacterial_foraging.hpp"
 
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "algorithms/common.hpp"
+#include "algorithms/ranking.hpp"
+#include "core/numeric.hpp"
+
 namespace hivekit {
 
-Outcome run_bacterial_foraging(Problem&, const Bounds&, const BacterialForagingParams&, Seed) { throw NotImplementedYet(); }
+std::vector<std::size_t> bacterial_reproduction_ranks(std::size_t n) {
+    const std::size_t survivors = std::max<std::size_t>(n / 2, 1);
+    std::vector<std::size_t> ranks(n);
+    for (std::size_t k = 0; k < n; ++k) ranks[k] = k % survivors;
+    return ranks;
+}
+
+Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const BacterialForagingParams& params,
+                               Seed seed) {
+    auto prepared = prepare_search(bounds, problem, seed);
+    if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
+    auto& [d, rng, span] = std::get<SearchSetup>(prepared);
+
+    const std::size_t n = params.n_bacteria;
+    if (n < 2) return OptimizerError::invalid_input("n_bacteria must be at least 2 for bacterial foraging");
+
+    // Bacterium i occupies [i * d, (i + 1) * d); the second pair of buffers
+    // receives the population rebuilt by reproduction.
+    const std::size_t cells = rows_size(n, d);
+    std::vector<double> x(cells), next_x(cells);
+    std::vector<double> value(n), next_value(n);
+    std::vector<double> y(d);
+    const std::vector<std::size_t> source_rank = bacterial_reproduction_ranks(n);
+    ValueRanking ranking(n);
+    RunResult result;
+    result.history.reserve(params.n_iterations);
+    const auto& lower = bounds.lower();
+
+    fill_uniform_population(x, n, bounds, span, rng);
+    for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});
+    std::size_t start = initial_best_index(value);
+    std::vector<double> best(x.begin() + start * d, x.begin() + (start + 1) * d);
+    double best_value = value[start];
+
+    const double step_scale = params.step_scale;
+    const double elimination = params.elimination_probability;
+    for (std::uint64_t t = 0; t < params.n_iterations; ++t) {
+        for (std::uint64_t step = 0; step < params.n_chemotactic_steps; ++step) {
+            for (std::size_t b = 0; b < n; ++b) {
+                double* xb = &x[b * d];
+                for (std::size_t j = 0; j < d; ++j) {
+                    const double u = rng.uniform();
+                    y[j] = xb[j] + ((2.0 * u - 1.0) * step_scale) * span[j];
+                }
+                bounds.clip(y);
+                const double f = problem.evaluate(y);
+                if (f < value[b]) {
+                    std::copy(y.begin(), y.end(), xb);
+                    value[b] = f;
+                }
+                if (improves(value[b], best_value)) {
+                    std::copy(xb, xb + d, best.begin());
+                    best_value = value[b];
+                }
+            }
+        }
+
+        // Reproduction: the better half, in rank order, is laid over the whole
+        // population; copies keep their values and cost no evaluation.
+        auto order = ranking.ascending(value);
+        for (std::size_t k = 0; k < n; ++k) {
+            const std::size_t from = order[source_rank[k]];
+            std::copy(x.begin() + from * d, x.begin() + (from + 1) * d, next_x.begin() + k * d);
+            next_value[k] = value[from];
+        }
+        x.swap(next_x);
+        value.swap(next_value);
+
+        for (std::size_t b = 0; b < n; ++b) {
+            if (!(rng.uniform() < elimination)) continue;
+            double* xb = &x[b * d];
+            for (std::size_t j = 0; j < d; ++j) xb[j] = lower[j] + rng.uniform() * span[j];
+            value[b] = problem.evaluate({xb, d});
+            if (improves(value[b], best_value)) {
+                std::copy(xb, xb + d, best.begin());
+                best_value = value[b];
+            }
+        }
+        result.history.push_back(best_value);
+    }
+
+    result.population.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) result.population.emplace_back(x.begin() + i * d, x.begin() + (i + 1) * d);
+    result.best_value = best_value;
+    result.best_solution = std::move(best);
+    return result;
+}
 
 }  // namespace hivekit

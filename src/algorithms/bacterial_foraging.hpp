@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "algorithms/result.hpp"
 #include "core/bounds.hpp"
@@ -17,6 +19,13 @@ struct BacterialForagingParams {
     double step_scale = 0.1;
 };
 
-Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const BacterialForagingParams& params, Seed seed);
+// For each member k of the population rebuilt by reproduction, the rank (in
+// ascending value order) of the bacterium it copies: k mod max(n / 2, 1).
+std::vector<std::size_t> bacterial_reproduction_ranks(std::size_t n);
+
+// n_reproduction_steps is carried for get_params only: reproduction runs once
+// per iteration.
+Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const BacterialForagingParams& params,
+                               Seed seed);
 
 }  // namespace hivekit

@@ -1,7 +1,115 @@
 #include "algorithms/bee_colony.hpp"
 
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "algorithms/common.hpp"
+#include "core/numeric.hpp"
+
 namespace hivekit {
 
-Outcome run_bee_colony(Problem&, const Bounds&, const BeeColonyParams&, Seed) { throw NotImplementedYet(); }
+Outcome run_bee_colony(Problem& problem, const Bounds& bounds, const BeeColonyParams& params, Seed seed) {
+    auto prepared = prepare_search(bounds, problem, seed, "Bounds must have at least one dimension");
+    if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
+    auto& [d, rng, span] = std::get<SearchSetup>(prepared);
+
+    // Two bees per food source, and never fewer than one source.
+    const std::size_t n = std::max<std::uint64_t>(params.n_bees / 2, 1);
+    // Sources row by row: source i occupies [i * d, (i + 1) * d).
+    std::vector<double> x(rows_size(n, d));
+    std::vector<double> cost(n), fitness(n), candidate(d);
+    std::vector<std::uint64_t> failures(n, 0);
+
+    fill_uniform_population(x, n, bounds, span, rng);
+    for (std::size_t i = 0; i < n; ++i) cost[i] = problem.evaluate({&x[i * d], d});
+    const std::size_t first = initial_best_index(cost);
+    std::vector<double> best(x.begin() + first * d, x.begin() + (first + 1) * d);
+    double best_value = cost[first];
+
+    // Moves one coordinate of source i relative to a random partner (or, with
+    // a single source, by a tenth of the box width); draws: partner(s), then
+    // the coordinate, then the step.
+    auto neighbour_trial = [&](std::size_t i) {
+        double* xi = &x[i * d];
+        std::copy(xi, xi + d, candidate.begin());
+        if (n == 1) {
+            const std::size_t j = rng.index_below(d);
+            const double u = rng.uniform();
+            candidate[j] = xi[j] + ((2.0 * u - 1.0) * span[j]) * 0.1;
+        } else {
+            std::size_t k = rng.index_below(n);
+            while (k == i) k = rng.index_below(n);
+            const std::size_t j = rng.index_below(d);
+            const double u = rng.uniform();
+            candidate[j] = xi[j] + (2.0 * u - 1.0) * (xi[j] - x[k * d + j]);
+        }
+        bounds.clip(candidate);
+        const double f = problem.evaluate(candidate);
+        if (improves(f, cost[i])) {
+            std::copy(candidate.begin(), candidate.end(), xi);
+            cost[i] = f;
+            failures[i] = 0;
+        } else {
+            ++failures[i];
+        }
+    };
+
+    for (std::uint64_t t = 0; t < params.n_iterations; ++t) {
+        for (std::size_t i = 0; i < n; ++i) neighbour_trial(i);
+
+        // The onlookers all choose from this one snapshot, even though their
+        // own trials change the costs.
+        double total = -0.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            fitness[i] = cost[i] >= 0.0 ? 1.0 / (cost[i] + 1.0) : std::fabs(cost[i]) + 1.0;
+            total += fitness[i];
+        }
+        const bool roulette = std::isfinite(total) && total > 0.0;
+        for (std::size_t o = 0; o < n; ++o) {
+            std::size_t pick;
+            if (roulette) {
+                const double target = total * rng.uniform();
+                pick = n - 1;
+                double reached = 0.0;
+                for (std::size_t k = 0; k < n; ++k) {
+                    reached += fitness[k];
+                    if (!(reached < target)) {
+                        pick = k;
+                        break;
+                    }
+                }
+            } else {
+                pick = rng.index_below(n);
+            }
+            neighbour_trial(pick);
+        }
+
+        // The last of equal maxima is the one abandoned.
+        std::size_t worn = 0;
+        for (std::size_t i = 1; i < n; ++i)
+            if (failures[i] >= failures[worn]) worn = i;
+        if (failures[worn] > params.limit) {
+            std::span<double> row{&x[worn * d], d};
+            fill_uniform_position(row, bounds, span, rng);
+            cost[worn] = problem.evaluate(row);
+            failures[worn] = 0;
+        }
+
+        // The best is taken only here, after the scouts: a source improved
+        // and abandoned within one iteration never reaches it.
+        for (std::size_t i = 0; i < n; ++i) {
+            if (improves(cost[i], best_value)) {
+                std::copy(x.begin() + i * d, x.begin() + (i + 1) * d, best.begin());
+                best_value = cost[i];
+            }
+        }
+    }
+
+    RunResult result;
+    result.best_value = best_value;
+    result.best_solution = std::move(best);
+    return result;
+}
 
 }  // namespace hivekit

@@ -1,7 +1,83 @@
 #include "algorithms/binary_particle_swarm.hpp"
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "algorithms/common.hpp"
+#include "core/numeric.hpp"
+
 namespace hivekit {
 
-Outcome run_binary_particle_swarm(Problem&, const Bounds&, const BinaryParticleSwarmParams&, Seed) { throw NotImplementedYet(); }
+Outcome run_binary_particle_swarm(Problem& problem, const Bounds& bounds, const BinaryParticleSwarmParams& params,
+                                  Seed seed) {
+    // Only the box's dimension matters: it is the number of bits.
+    auto prepared = prepare_search(bounds, problem, seed, "binary PSO requires at least one dimension");
+    if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
+    auto& [d, rng, span] = std::get<SearchSetup>(prepared);
+
+    const std::size_t n = params.n_particles;
+    const double inf = std::numeric_limits<double>::infinity();
+    // Bits are held as the 0.0 / 1.0 the objective and the velocity rule read,
+    // row by row: particle i occupies [i * d, (i + 1) * d).
+    const std::size_t cells = rows_size(n, d);
+    std::vector<double> x(cells), v(cells, 0.0), p(cells);
+    std::vector<double> pv(n, inf);
+    std::vector<double> g(d, 0.0);
+    double gv = inf;
+    std::vector<double> history;
+    history.reserve(params.n_iterations);
+
+    for (double& bit : x) bit = rng.uniform() < 0.5 ? 1.0 : 0.0;
+    p = x;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double* xi = &x[i * d];
+        const double f = problem.evaluate({xi, d});
+        pv[i] = f;
+        if (improves(f, gv)) {
+            std::copy(xi, xi + d, g.begin());
+            gv = f;
+        }
+    }
+
+    const double w = params.w, c1 = params.c1, c2 = params.c2;
+    for (std::uint64_t it = 0; it < params.n_iterations; ++it) {
+        for (std::size_t i = 0; i < n; ++i) {
+            double* xi = &x[i * d];
+            double* vi = &v[i * d];
+            const double* pi = &p[i * d];
+            // Three draws per bit, r1, r2 then r3; a NaN velocity makes the
+            // probability NaN, and the bit 0.
+            for (std::size_t j = 0; j < d; ++j) {
+                const double r1 = rng.uniform();
+                const double r2 = rng.uniform();
+                vi[j] = (w * vi[j] + (r1 * c1) * (pi[j] - xi[j])) + (r2 * c2) * (g[j] - xi[j]);
+                const double r3 = rng.uniform();
+                const double s = 1.0 / (std::exp(-vi[j]) + 1.0);
+                xi[j] = r3 < s ? 1.0 : 0.0;
+            }
+            const double f = problem.evaluate({xi, d});
+            // The global best moves at once, so later particles of this
+            // iteration already steer towards it.
+            if (improves(f, pv[i])) {
+                pv[i] = f;
+                std::copy(xi, xi + d, &p[i * d]);
+                if (improves(f, gv)) {
+                    std::copy(xi, xi + d, g.begin());
+                    gv = f;
+                }
+            }
+        }
+        history.push_back(gv);
+    }
+
+    RunResult result;
+    result.best_value = gv;
+    result.best_solution = std::move(g);
+    result.history = std::move(history);
+    result.population = split_rows(x, d);
+    return result;
+}
 
 }  // namespace hivekit

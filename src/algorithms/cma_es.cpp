@@ -1,7 +1,104 @@
 #include "algorithms/cma_es.hpp"
 
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <vector>
+
+#include "algorithms/common.hpp"
+#include "core/numeric.hpp"
+
 namespace hivekit {
 
-Outcome run_cma_es(Problem&, const Bounds&, const CmaEsParams&, Seed) { throw NotImplementedYet(); }
+std::vector<double> cma_es_weights(std::size_t mu) {
+    std::vector<double> w(mu);
+    const double top = std::log(static_cast<double>(mu) + 0.5);
+    double total = 0.0;
+    for (std::size_t i = 0; i < mu; ++i) {
+        w[i] = max_num(top - std::log(static_cast<double>(i + 1)), 0.0);
+        total += w[i];
+    }
+    total = max_num(total, 1e-12);
+    for (double& wi : w) wi = wi / total;
+    return w;
+}
+
+Outcome run_cma_es(Problem& problem, const Bounds& bounds, const CmaEsParams& params, Seed seed) {
+    auto prepared = prepare_search(bounds, problem, seed);
+    if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
+    auto& [d, rng, span] = std::get<SearchSetup>(prepared);
+
+    const std::size_t lambda = params.n_individuals;
+    if (lambda < 4) return OptimizerError::invalid_input("n_individuals must be at least 4 for CMA-ES");
+    const std::size_t mu = lambda / 2;
+
+    // Samples of one generation row by row: sample k occupies [k * d, (k + 1) * d).
+    std::vector<double> x(rows_size(lambda, d));
+    std::vector<double> values(lambda);
+    std::vector<std::size_t> order(lambda);
+    std::vector<double> next_mean(d);
+    std::vector<double> variance(d, 1.0);
+    const std::vector<double> w = cma_es_weights(mu);
+    std::vector<double> mean = bounds.centre();
+    double step = params.sigma;
+    RunResult result;
+    result.history.reserve(params.n_iterations);
+
+    // The centre is the first best; evaluating it draws nothing.
+    std::vector<double> best = mean;
+    double best_value = problem.evaluate(best);
+    if (params.n_iterations == 0) {
+        result.best_value = best_value;
+        result.best_solution = std::move(best);
+        return result;
+    }
+
+    for (std::uint64_t g = 0; g < params.n_iterations; ++g) {
+        for (std::size_t k = 0; k < lambda; ++k) {
+            std::span<double> row{&x[k * d], d};
+            for (std::size_t j = 0; j < d; ++j) {
+                const double u1 = rng.uniform();
+                const double u2 = rng.uniform();
+                row[j] = (step * std::sqrt(variance[j])) * box_muller(u1, u2) + mean[j];
+            }
+            bounds.clip(row);
+            const double f = problem.evaluate(row);
+            values[k] = f;
+            if (improves(f, best_value)) {
+                std::copy(row.begin(), row.end(), best.begin());
+                best_value = f;
+            }
+        }
+
+        // Equal values keep sampling order; NaN values rank after every number.
+        std::iota(order.begin(), order.end(), std::size_t{0});
+        std::stable_sort(order.begin(), order.end(),
+                         [&values](std::size_t a, std::size_t b) { return ranks_before(values[a], values[b]); });
+
+        for (std::size_t j = 0; j < d; ++j) {
+            double m = 0.0;
+            for (std::size_t i = 0; i < mu; ++i) m += w[i] * x[order[i] * d + j];
+            next_mean[j] = m;
+        }
+        // The spread about the new mean is normalised by the squared box
+        // width, whereas sampling uses the variance without the width.
+        for (std::size_t j = 0; j < d; ++j) {
+            double spread = 0.0;
+            for (std::size_t i = 0; i < mu; ++i) {
+                const double dev = x[order[i] * d + j] - next_mean[j];
+                spread += dev * (w[i] * dev);
+            }
+            variance[j] = variance[j] * 0.8 + max_num(spread / (span[j] * span[j] + 1e-12), 1e-12) * 0.2;
+        }
+        mean.swap(next_mean);
+        step = max_num(step * 0.99, 1e-6);
+        result.history.push_back(best_value);
+    }
+
+    result.population = split_rows(x, d);
+    result.best_value = best_value;
+    result.best_solution = std::move(best);
+    return result;
+}
 
 }  // namespace hivekit

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "algorithms/result.hpp"
 #include "core/bounds.hpp"
@@ -13,6 +15,10 @@ struct CmaEsParams {
     std::uint64_t n_iterations = 100;
     double sigma = 0.5;
 };
+
+// Recombination weights of the mu best samples, largest first, summing to 1:
+// ln(mu + 0.5) - ln(i + 1) (floored at 0) divided by their sum (floored at 1e-12).
+std::vector<double> cma_es_weights(std::size_t mu);
 
 Outcome run_cma_es(Problem& problem, const Bounds& bounds, const CmaEsParams& params, Seed seed);
 

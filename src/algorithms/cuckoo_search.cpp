@@ -1,7 +1,99 @@
 #include "algorithms/cuckoo_search.hpp"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "algorithms/common.hpp"
+#include "algorithms/ranking.hpp"
+#include "core/numeric.hpp"
+
 namespace hivekit {
 
-Outcome run_cuckoo_search(Problem&, const Bounds&, const CuckooSearchParams&, Seed) { throw NotImplementedYet(); }
+std::uint64_t cuckoo_abandon_count(double pa, std::uint64_t n_nests) {
+    const double wanted = std::ceil(pa * static_cast<double>(n_nests));
+    // Saturating conversion: a negative or NaN product abandons nothing by
+    // itself, a product beyond the integer range abandons everything.
+    std::uint64_t count = 0;
+    if (wanted >= 18446744073709551616.0)
+        count = UINT64_MAX;
+    else if (wanted > 0.0)
+        count = static_cast<std::uint64_t>(wanted);
+    return std::min(n_nests, std::max<std::uint64_t>(count, 1));
+}
+
+Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSearchParams& params, Seed seed) {
+    auto prepared = prepare_search(bounds, problem, seed);
+    if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
+    auto& [d, rng, span] = std::get<SearchSetup>(prepared);
+
+    const std::size_t n = params.n_nests;
+    if (n < 2) return OptimizerError::invalid_input("n_nests must be at least 2 for cuckoo search");
+
+    // Nest i occupies [i * d, (i + 1) * d).
+    std::vector<double> x(rows_size(n, d));
+    std::vector<double> value(n);
+    std::vector<double> y(d);
+    ValueRanking ranking(n);
+    RunResult result;
+    result.history.reserve(params.n_iterations);
+    const auto& lower = bounds.lower();
+
+    fill_uniform_population(x, n, bounds, span, rng);
+    for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});
+    std::size_t start = initial_best_index(value);
+    std::vector<double> best(x.begin() + start * d, x.begin() + (start + 1) * d);
+    double best_value = value[start];
+
+    const std::size_t k = cuckoo_abandon_count(params.pa, n);
+    const double alpha = params.alpha, levy_scale = params.levy_scale;
+    for (std::uint64_t t = 0; t < params.n_iterations; ++t) {
+        for (std::size_t i = 0; i < n; ++i) {
+            double* xi = &x[i * d];
+            std::copy(xi, xi + d, y.begin());
+            for (std::size_t j = 0; j < d; ++j) {
+                const double u1 = rng.uniform();
+                const double u2 = rng.uniform();
+                const double s = std::pow(max_num(std::fabs(u2 - 0.5), 1e-12), 0.6666666666666666);
+                const double h = alpha * (((u1 - 0.5) / s) * levy_scale);
+                y[j] = y[j] + h * span[j];
+            }
+            bounds.clip(y);
+            const double f = problem.evaluate(y);
+            // A number also displaces a nest stuck at NaN, so numbers found by
+            // the flights can reach the best.
+            if (improves(f, value[i])) {
+                std::copy(y.begin(), y.end(), xi);
+                value[i] = f;
+            }
+        }
+
+        // The worst nests are rebuilt in worst-first order, which fixes the
+        // order of their draws.
+        auto order = ranking.descending(value);
+        for (std::size_t r = 0; r < k; ++r) {
+            const std::size_t i = order[r];
+            double* xi = &x[i * d];
+            for (std::size_t j = 0; j < d; ++j) xi[j] = lower[j] + rng.uniform() * span[j];
+            value[i] = problem.evaluate({xi, d});
+        }
+
+        // Only now does the best move: a flight improvement of a nest that was
+        // just abandoned is lost.
+        const std::size_t top = initial_best_index(value);
+        if (improves(value[top], best_value)) {
+            std::copy(x.begin() + top * d, x.begin() + (top + 1) * d, best.begin());
+            best_value = value[top];
+        }
+        result.history.push_back(best_value);
+    }
+
+    result.population.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) result.population.emplace_back(x.begin() + i * d, x.begin() + (i + 1) * d);
+    result.best_value = best_value;
+    result.best_solution = std::move(best);
+    return result;
+}
 
 }  // namespace hivekit

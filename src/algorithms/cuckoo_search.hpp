@@ -16,6 +16,10 @@ struct CuckooSearchParams {
     double levy_scale = 1.0;
 };
 
+// Nests rebuilt per iteration: ceil(pa * n_nests) saturated into the
+// unsigned range, at least 1 and at most n_nests.
+std::uint64_t cuckoo_abandon_count(double pa, std::uint64_t n_nests);
+
 Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSearchParams& params, Seed seed);
 
 }  // namespace hivekit

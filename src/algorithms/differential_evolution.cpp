@@ -1,7 +1,79 @@
 #include "algorithms/differential_evolution.hpp"
 
+#include <algorithm>
+#include <vector>
+
+#include "algorithms/common.hpp"
+#include "core/numeric.hpp"
+
 namespace hivekit {
 
-Outcome run_differential_evolution(Problem&, const Bounds&, const DifferentialEvolutionParams&, Seed) { throw NotImplementedYet(); }
+Outcome run_differential_evolution(Problem& problem, const Bounds& bounds, const DifferentialEvolutionParams& params,
+                                   Seed seed) {
+    auto prepared = prepare_search(bounds, problem, seed);
+    if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
+    auto& [d, rng, span] = std::get<SearchSetup>(prepared);
+
+    const std::size_t n = params.n_individuals;
+    if (n < 4) return OptimizerError::invalid_input("n_individuals must be at least 4 for differential evolution");
+
+    // Population row by row: individual i occupies [i * d, (i + 1) * d).
+    std::vector<double> x(rows_size(n, d));
+    std::vector<double> cost(n), trial(d);
+    RunResult result;
+    result.history.reserve(params.n_iterations);
+
+    fill_uniform_population(x, n, bounds, span, rng);
+    for (std::size_t i = 0; i < n; ++i) cost[i] = problem.evaluate({&x[i * d], d});
+    const std::size_t first = initial_best_index(cost);
+    std::vector<double> best(x.begin() + first * d, x.begin() + (first + 1) * d);
+    double best_value = cost[first];
+
+    const double f = params.f, cr = params.cr;
+    for (std::uint64_t g = 0; g < params.n_iterations; ++g) {
+        for (std::size_t i = 0; i < n; ++i) {
+            // Partners are drawn from the other n - 1 indices in ascending
+            // order; a repeat is discarded and drawn again, so a, b, c keep
+            // the order in which they were first drawn.
+            std::size_t partner[3];
+            std::size_t chosen = 0;
+            while (chosen < 3) {
+                const std::size_t p = rng.index_below(n - 1);
+                const std::size_t other = p < i ? p : p + 1;
+                if (std::find(partner, partner + chosen, other) == partner + chosen) partner[chosen++] = other;
+            }
+            const double* xa = &x[partner[0] * d];
+            const double* xb = &x[partner[1] * d];
+            const double* xc = &x[partner[2] * d];
+            const double* xi = &x[i * d];
+
+            // Every coordinate consumes its crossover draw, the forced one too.
+            const std::size_t forced = rng.index_below(d);
+            for (std::size_t j = 0; j < d; ++j) {
+                const double u = rng.uniform();
+                trial[j] = (j == forced || u < cr) ? xa[j] + f * (xb[j] - xc[j]) : xi[j];
+            }
+            bounds.clip(trial);
+            const double ft = problem.evaluate(trial);
+
+            // A tie replaces the parent, so the search crosses plateaus; the
+            // replacement is immediate and later individuals see it.
+            if (replaces_or_ties(ft, cost[i])) {
+                std::copy(trial.begin(), trial.end(), x.begin() + i * d);
+                cost[i] = ft;
+                if (improves(ft, best_value)) {
+                    std::copy(trial.begin(), trial.end(), best.begin());
+                    best_value = ft;
+                }
+            }
+        }
+        result.history.push_back(best_value);
+    }
+
+    result.population = split_rows(x, d);
+    result.best_value = best_value;
+    result.best_solution = std::move(best);
+    return result;
+}
 
 }  // namespace hivekit

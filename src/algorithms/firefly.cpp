@@ -1,7 +1,77 @@
 #include "algorithms/firefly.hpp"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "algorithms/common.hpp"
+#include "core/numeric.hpp"
+
 namespace hivekit {
 
-Outcome run_firefly(Problem&, const Bounds&, const FireflyParams&, Seed) { throw NotImplementedYet(); }
+Outcome run_firefly(Problem& problem, const Bounds& bounds, const FireflyParams& params, Seed seed) {
+    auto prepared = prepare_search(bounds, problem, seed);
+    if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
+    auto& [d, rng, span] = std::get<SearchSetup>(prepared);
+
+    const std::size_t n = params.n_fireflies;
+    if (n < 2) return OptimizerError::invalid_input("n_fireflies must be at least 2 for firefly optimization");
+
+    // Firefly i occupies [i * d, (i + 1) * d).
+    std::vector<double> x(rows_size(n, d));
+    std::vector<double> value(n);
+    std::vector<double> y(d);
+    RunResult result;
+    result.history.reserve(params.n_iterations);
+
+    fill_uniform_population(x, n, bounds, span, rng);
+    for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});
+    std::size_t start = initial_best_index(value);
+    std::vector<double> best(x.begin() + start * d, x.begin() + (start + 1) * d);
+    double best_value = value[start];
+
+    const double beta0 = params.beta0, gamma = params.gamma, alpha = params.alpha;
+    for (std::uint64_t t = 0; t < params.n_iterations; ++t) {
+        for (std::size_t i = 0; i < n; ++i) {
+            double* xi = &x[i * d];
+            for (std::size_t j = 0; j < n; ++j) {
+                // A NaN on either side fails this test and so attracts. Values
+                // are the current ones: moves made earlier in this pass count.
+                if (value[j] >= value[i]) continue;
+                const double* xj = &x[j * d];
+                double r2 = -0.0;
+                for (std::size_t c = 0; c < d; ++c) {
+                    const double diff = xi[c] - xj[c];
+                    r2 = r2 + diff * diff;
+                }
+                const double r = std::sqrt(r2);
+                const double b = beta0 * std::exp(r * -(gamma * r));
+                std::copy(xi, xi + d, y.begin());
+                for (std::size_t c = 0; c < d; ++c) {
+                    const double u = rng.uniform();
+                    y[c] = y[c] + ((alpha * (u - 0.5)) * span[c] + b * (xj[c] - y[c]));
+                }
+                bounds.clip(y);
+                const double f = problem.evaluate(y);
+                if (f < value[i]) {
+                    std::copy(y.begin(), y.end(), xi);
+                    value[i] = f;
+                    if (improves(f, best_value)) {
+                        std::copy(y.begin(), y.end(), best.begin());
+                        best_value = f;
+                    }
+                }
+            }
+        }
+        result.history.push_back(best_value);
+    }
+
+    result.population.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) result.population.emplace_back(x.begin() + i * d, x.begin() + (i + 1) * d);
+    result.best_value = best_value;
+    result.best_solution = std::move(best);
+    return result;
+}
 
 }  // namespace hivekit

@@ -1,7 +1,87 @@
 #include "algorithms/glowworm.hpp"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "algorithms/common.hpp"
+#include "core/numeric.hpp"
+
 namespace hivekit {
 
-Outcome run_glowworm(Problem&, const Bounds&, const GlowwormParams&, Seed) { throw NotImplementedYet(); }
+Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParams& params, Seed seed) {
+    auto prepared = prepare_search(bounds, problem, seed);
+    if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
+    auto& [d, rng, span] = std::get<SearchSetup>(prepared);
+
+    const std::size_t n = params.n_worms;
+    if (n < 2) return OptimizerError::invalid_input("n_worms must be at least 2 for glowworm optimization");
+
+    // Worm i occupies [i * d, (i + 1) * d).
+    std::vector<double> x(rows_size(n, d));
+    std::vector<double> value(n);
+    std::vector<double> luciferin(n, 1.0);
+    std::vector<double> y(d);
+    RunResult result;
+    result.history.reserve(params.n_iterations);
+
+    // The only draws of the run; everything after is deterministic.
+    fill_uniform_population(x, n, bounds, span, rng);
+    for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});
+    std::size_t start = initial_best_index(value);
+    std::vector<double> best(x.begin() + start * d, x.begin() + (start + 1) * d);
+    double best_value = value[start];
+
+    const double keep = 1.0 - params.luciferin_decay;
+    const double gain = params.luciferin_enhancement;
+    const double step = params.step_size, radius = params.neighborhood_radius;
+    for (std::uint64_t t = 0; t < params.n_iterations; ++t) {
+        // max_num drops a NaN value, leaving the 1e-12 floor as divisor.
+        for (std::size_t k = 0; k < n; ++k)
+            luciferin[k] = keep * luciferin[k] + gain / max_num(value[k] + 1.0, 1e-12);
+
+        for (std::size_t i = 0; i < n; ++i) {
+            double* xi = &x[i * d];
+            // The target is the neighbour of smallest value, the first of equal
+            // minima; a comparison with NaN keeps the current target.
+            bool found = false;
+            std::size_t target = 0;
+            for (std::size_t j = 0; j < n; ++j) {
+                if (j == i || !(luciferin[j] > luciferin[i])) continue;
+                const double* xj = &x[j * d];
+                double r2 = -0.0;
+                for (std::size_t c = 0; c < d; ++c) {
+                    const double diff = xi[c] - xj[c];
+                    r2 = r2 + diff * diff;
+                }
+                if (!(std::sqrt(r2) <= radius)) continue;
+                if (!found || value[target] > value[j]) target = j;
+                found = true;
+            }
+            if (!found) continue;
+
+            const double* xk = &x[target * d];
+            for (std::size_t c = 0; c < d; ++c) y[c] = xi[c] + step * (xk[c] - xi[c]);
+            bounds.clip(y);
+            const double f = problem.evaluate(y);
+            if (f < value[i]) {
+                std::copy(y.begin(), y.end(), xi);
+                value[i] = f;
+            }
+            if (improves(value[i], best_value)) {
+                std::copy(xi, xi + d, best.begin());
+                best_value = value[i];
+            }
+        }
+        result.history.push_back(best_value);
+    }
+
+    result.population.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) result.population.emplace_back(x.begin() + i * d, x.begin() + (i + 1) * d);
+    result.best_value = best_value;
+    result.best_solution = std::move(best);
+    return result;
+}
 
 }  // namespace hivekit

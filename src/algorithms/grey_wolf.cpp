@@ -1,7 +1,89 @@
 #include "algorithms/grey_wolf.hpp"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "algorithms/common.hpp"
+#include "algorithms/ranking.hpp"
+#include "core/numeric.hpp"
+
 namespace hivekit {
 
-Outcome run_grey_wolf(Problem&, const Bounds&, const GreyWolfParams&, Seed) { throw NotImplementedYet(); }
+double grey_wolf_coefficient(std::uint64_t t, std::uint64_t n_iterations) {
+    const double span = static_cast<double>(n_iterations > 1 ? n_iterations - 1 : 1);
+    const double bracket = 1.0 - static_cast<double>(t) / span;
+    return bracket + bracket;
+}
+
+Outcome run_grey_wolf(Problem& problem, const Bounds& bounds, const GreyWolfParams& params, Seed seed) {
+    auto prepared = prepare_search(bounds, problem, seed);
+    if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
+    auto& [d, rng, span] = std::get<SearchSetup>(prepared);
+
+    const std::size_t n = params.n_wolves;
+    if (n < 3) return OptimizerError::invalid_input("n_wolves must be at least 3 for grey wolf optimization");
+
+    // Wolf i occupies [i * d, (i + 1) * d).
+    std::vector<double> x(rows_size(n, d));
+    std::vector<double> value(n);
+    std::vector<double> y(d);
+    std::vector<double> alpha(d), beta(d), delta(d);
+    ValueRanking ranking(n);
+    RunResult result;
+    result.history.reserve(params.n_iterations);
+
+    fill_uniform_population(x, n, bounds, span, rng);
+    for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});
+    std::size_t start = initial_best_index(value);
+    std::vector<double> best(x.begin() + start * d, x.begin() + (start + 1) * d);
+    double best_value = value[start];
+
+    const auto copy_row = [&](std::size_t i, std::vector<double>& to) {
+        std::copy(x.begin() + i * d, x.begin() + (i + 1) * d, to.begin());
+    };
+    for (std::uint64_t t = 0; t < params.n_iterations; ++t) {
+        const double a = grey_wolf_coefficient(t, params.n_iterations);
+        const double a2 = a + a;
+        // Leaders are frozen for the whole pass; the moves below are not greedy
+        // and must not shift them.
+        auto order = ranking.ascending(value);
+        copy_row(order[0], alpha);
+        copy_row(order[1], beta);
+        copy_row(order[2], delta);
+        for (std::size_t i = 0; i < n; ++i) {
+            const double* xi = &x[i * d];
+            for (std::size_t j = 0; j < d; ++j) {
+                const double r1a = rng.uniform();
+                const double r2a = rng.uniform();
+                const double r1b = rng.uniform();
+                const double r2b = rng.uniform();
+                const double r1d = rng.uniform();
+                const double r2d = rng.uniform();
+                const double xij = xi[j];
+                const double xa = alpha[j] - (a2 * r1a - a) * std::fabs((r2a + r2a) * alpha[j] - xij);
+                const double xb = beta[j] - (a2 * r1b - a) * std::fabs((r2b + r2b) * beta[j] - xij);
+                const double xd = delta[j] - (a2 * r1d - a) * std::fabs((r2d + r2d) * delta[j] - xij);
+                y[j] = ((xa + xb) + xd) / 3.0;
+            }
+            bounds.clip(y);
+            const double f = problem.evaluate(y);
+            std::copy(y.begin(), y.end(), &x[i * d]);
+            value[i] = f;
+            if (improves(f, best_value)) {
+                std::copy(y.begin(), y.end(), best.begin());
+                best_value = f;
+            }
+        }
+        result.history.push_back(best_value);
+    }
+
+    result.population.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) result.population.emplace_back(x.begin() + i * d, x.begin() + (i + 1) * d);
+    result.best_value = best_value;
+    result.best_solution = std::move(best);
+    return result;
+}
 
 }  // namespace hivekit

@@ -13,6 +13,11 @@ struct GreyWolfParams {
     std::uint64_t n_iterations = 100;
 };
 
+// The coefficient a of iteration t (from 0): 2 * (1 - t / max(T - 1, 1)),
+// formed as the bracket added to itself; 2 in the first iteration, 0 in the
+// last when T >= 2.
+double grey_wolf_coefficient(std::uint64_t t, std::uint64_t n_iterations);
+
 Outcome run_grey_wolf(Problem& problem, const Bounds& bounds, const GreyWolfParams& params, Seed seed);
 
 }  // namespace hivekit

@@ -1,7 +1,110 @@
 #include "algorithms/nsga2.hpp"
 
+#include <limits>
+#include <vector>
+
+#include "algorithms/common.hpp"
+#include "algorithms/pareto.hpp"
+
 namespace hivekit {
 
-Outcome run_nsga2(Problem&, const Bounds&, const Nsga2Params&, Seed) { throw NotImplementedYet(); }
+namespace {
+
+// Rank (front number) and crowding distance of every member of a population;
+// a member that belongs to no front ranks last with crowding 0.
+struct Standing {
+    std::vector<std::size_t> rank;
+    std::vector<double> crowding;
+
+    explicit Standing(std::span<const Individual> population)
+        : rank(population.size(), std::numeric_limits<std::size_t>::max()), crowding(population.size(), 0.0) {
+        const auto fronts = non_dominated_sort(population);
+        for (std::size_t k = 0; k < fronts.size(); ++k)
+            for (const Crowding& c : crowding_distance(population, fronts[k])) {
+                rank[c.index] = k;
+                crowding[c.index] = c.distance;
+            }
+    }
+
+    // Binary tournament: a and b are drawn in that order and may coincide;
+    // b wins every tie, equal crowding included.
+    std::size_t tournament(RandomSource& rng, std::size_t size) const {
+        const std::size_t a = rng.index_below(size);
+        const std::size_t b = rng.index_below(size);
+        if (rank[a] < rank[b] || (rank[a] == rank[b] && crowding[a] > crowding[b])) return a;
+        return b;
+    }
+};
+
+}  // namespace
+
+Outcome run_nsga2(Problem& problem, const Bounds& bounds, const Nsga2Params& params, Seed seed) {
+    auto prepared = prepare_search(bounds, problem, seed, "bounds must not be empty");
+    if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
+    auto& [d, rng, span] = std::get<SearchSetup>(prepared);
+
+    const std::size_t n = params.n_individuals;
+    // Parents and children share one list: the children are appended behind
+    // the parents, which is the order environmental selection reads them in.
+    std::vector<Individual> population;
+    population.reserve(rows_size(n, 2));
+    std::vector<double> initial(rows_size(n, d));
+    fill_uniform_population(initial, n, bounds, span, rng);
+    population.resize(n);
+    for (std::size_t i = 0; i < n; ++i) population[i].position.assign(&initial[i * d], &initial[i * d] + d);
+    std::vector<double>().swap(initial);
+    for (auto& individual : population) problem.evaluate_objectives(individual.position, individual.objectives);
+
+    const double crossover_rate = params.crossover_rate;
+    const double mutation_rate = params.mutation_rate;
+    const double mutation_scale = params.mutation_scale;
+    for (std::uint64_t generation = 0; generation < params.n_iterations; ++generation) {
+        // Dominance cycles (NaN objective values) can empty the population; an
+        // empty one breeds nothing and stays empty, so the remaining
+        // generations would change nothing.
+        if (population.empty()) break;
+        const std::size_t parents = population.size();
+        const Standing standing(population);
+        // Every child is bred before any is evaluated; the draws of a child are
+        // its two tournaments, the crossover test (and alpha), then the
+        // mutation test (and step) of each coordinate in order.
+        for (std::size_t c = 0; c < n; ++c) {
+            const std::size_t first = standing.tournament(rng, parents);
+            const std::size_t second = standing.tournament(rng, parents);
+            Individual child;
+            child.position = population[first].position;
+            const auto& other = population[second].position;
+            if (rng.uniform() < crossover_rate) {
+                const double alpha = rng.uniform();
+                for (std::size_t j = 0; j < d; ++j)
+                    child.position[j] = alpha * child.position[j] + (1.0 - alpha) * other[j];
+            }
+            for (std::size_t j = 0; j < d; ++j) {
+                if (rng.uniform() < mutation_rate) {
+                    const double r = rng.uniform();
+                    child.position[j] = child.position[j] + mutation_scale * ((r + r) - 1.0);
+                }
+            }
+            bounds.clip(child.position);
+            population.push_back(std::move(child));
+        }
+        for (std::size_t k = parents; k < population.size(); ++k)
+            problem.evaluate_objectives(population[k].position, population[k].objectives);
+
+        std::vector<Individual> next;
+        next.reserve(rows_size(n, 2));
+        for (std::size_t index : select_indices_by_fronts(population, n)) next.push_back(std::move(population[index]));
+        population = std::move(next);
+    }
+
+    RunResult result;
+    for (std::size_t index : select_indices_by_fronts(population, params.archive_size)) {
+        result.archive_positions.push_back(population[index].position);
+        result.archive_objectives.push_back(population[index].objectives);
+    }
+    result.population.reserve(population.size());
+    for (auto& individual : population) result.population.push_back(std::move(individual.position));
+    return result;
+}
 
 }  // namespace hivekit

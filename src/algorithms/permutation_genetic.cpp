@@ -1,7 +1,138 @@
 #include "algorithms/permutation_genetic.hpp"
 
+#include <algorithm>
+#include <numeric>
+#include <utility>
+
+#include "algorithms/common.hpp"
+#include "algorithms/tour.hpp"
+#include "core/numeric.hpp"
+
 namespace hivekit {
 
-Outcome run_permutation_genetic(Problem&, const PermutationGeneticParams&, Seed) { throw NotImplementedYet(); }
+namespace {
+
+// Ascending cost, equal costs in storage order. A NaN cost ranks after every
+// number, so it never heads the ranking while a number is there.
+void rank(std::vector<std::size_t>& order, const std::vector<double>& cost) {
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(),
+                     [&cost](std::size_t a, std::size_t b) { return improves(cost[a], cost[b]); });
+}
+
+// Binary tournament over the ranked population; a tie keeps the first draw,
+// and a comparison with NaN takes the second.
+std::size_t tournament(RandomSource& rng, const std::vector<std::size_t>& order, const std::vector<double>& cost) {
+    const std::size_t first = order[rng.index_below(order.size())];
+    const std::size_t second = order[rng.index_below(order.size())];
+    return cost[first] <= cost[second] ? first : second;
+}
+
+void to_position(std::span<const std::size_t> tour, std::vector<double>& position) {
+    for (std::size_t p = 0; p < tour.size(); ++p) position[p] = static_cast<double>(tour[p]);
+}
+
+}  // namespace
+
+void order_crossover(std::span<const std::size_t> first, std::span<const std::size_t> second, std::size_t start,
+                     std::size_t end, std::span<std::size_t> child, std::vector<unsigned char>& placed) {
+    const std::size_t length = first.size();
+    placed.assign(length, 0);
+    for (std::size_t p = start; p <= end; ++p) {
+        child[p] = first[p];
+        placed[first[p]] = 1;
+    }
+    // Both parents hold every city once, so one pass over the second parent
+    // fills exactly the positions the segment left empty.
+    std::size_t missing = length - (end - start + 1);
+    std::size_t write = end + 1 == length ? 0 : end + 1;
+    for (std::size_t r = 0; r < length && missing > 0; ++r) {
+        const std::size_t city = second[r];
+        if (placed[city]) continue;
+        placed[city] = 1;
+        child[write] = city;
+        write = write + 1 == length ? 0 : write + 1;
+        --missing;
+    }
+}
+
+Outcome run_permutation_genetic(Problem& problem, const PermutationGeneticParams& params, Seed seed) {
+    const DistanceMatrix* matrix = problem.distance_matrix();
+    if (!matrix) return OptimizerError::invalid_input("GA requires a discrete distance matrix");
+    const std::size_t n = matrix->size();
+    if (n < 3) return OptimizerError::invalid_input("distance matrix must have at least 3 cities");
+    const std::size_t size = params.n_individuals;
+    if (size == 0 && params.n_iterations >= 1)
+        return OptimizerError::invalid_input("n_individuals must be at least 1");
+
+    const std::size_t cells = rows_size(size, n);
+    std::vector<std::size_t> current(cells), next(cells);
+    std::vector<double> cost(size), next_cost(size), position(n);
+    std::vector<std::size_t> order(size);
+    std::vector<unsigned char> placed(n);
+    std::vector<double> history;
+    history.reserve(params.n_iterations);
+    auto row = [n](std::vector<std::size_t>& rows, std::size_t i) { return std::span<std::size_t>(&rows[i * n], n); };
+
+    RandomSource rng = make_random_source(seed);
+
+    // Every individual is shuffled before any is evaluated: the draws of the
+    // initial population come first, in one block.
+    for (std::size_t i = 0; i < size; ++i) {
+        problem.check_interrupt();
+        auto tour = row(current, i);
+        std::iota(tour.begin(), tour.end(), std::size_t{0});
+        rng.shuffle(tour);
+    }
+    TwoOptSearch two_opt(*matrix, [&problem] { problem.check_interrupt(); });
+    const bool polish = params.use_two_opt && n >= 4;
+    for (std::size_t i = 0; i < size; ++i) {
+        problem.check_interrupt();
+        auto tour = row(current, i);
+        to_position(tour, position);
+        cost[i] = problem.evaluate(position);
+        if (polish) cost[i] = two_opt.improve(tour);
+    }
+
+    for (std::uint64_t g = 0; g < params.n_iterations; ++g) {
+        rank(order, cost);
+        const std::size_t elite = order[0];
+        history.push_back(cost[elite]);
+        std::ranges::copy(row(current, elite), row(next, 0).begin());
+        next_cost[0] = cost[elite];
+        for (std::size_t c = 1; c < size; ++c) {
+            problem.check_interrupt();
+            const std::size_t first = tournament(rng, order, cost);
+            const std::size_t second = tournament(rng, order, cost);
+            const std::size_t start = rng.index_below(n);
+            const std::size_t end = start + rng.index_below(n - start);
+            auto child = row(next, c);
+            order_crossover(row(current, first), row(current, second), start, end, child, placed);
+            if (n != 1 && rng.uniform() <= params.mutation_rate) {
+                const std::size_t a = rng.index_below(n);
+                const std::size_t b = rng.index_below(n);
+                std::swap(child[a], child[b]);
+            }
+            to_position(child, position);
+            next_cost[c] = problem.evaluate(position);
+        }
+        std::swap(current, next);
+        std::swap(cost, next_cost);
+    }
+
+    RunResult result;
+    if (size == 0) return result;
+    rank(order, cost);
+    result.best_value = cost[order[0]];
+    auto best = row(current, order[0]);
+    result.best_solution = std::vector<double>(best.begin(), best.end());
+    result.history = std::move(history);
+    result.population.reserve(size);
+    for (std::size_t r = 0; r < size; ++r) {
+        auto tour = row(current, order[r]);
+        result.population.emplace_back(tour.begin(), tour.end());
+    }
+    return result;
+}
 
 }  // namespace hivekit

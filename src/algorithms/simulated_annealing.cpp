@@ -1,7 +1,64 @@
 #include "algorithms/simulated_annealing.hpp"
 
+#include <cmath>
+#include <vector>
+
+#include "algorithms/common.hpp"
+#include "core/numeric.hpp"
+
 namespace hivekit {
 
-Outcome run_simulated_annealing(Problem&, const Bounds&, const SimulatedAnnealingParams&, Seed) { throw NotImplementedYet(); }
+Outcome run_simulated_annealing(Problem& problem, const Bounds& bounds, const SimulatedAnnealingParams& params,
+                                Seed seed) {
+    auto prepared = prepare_search(bounds, problem, seed);
+    if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
+    auto& [d, rng, span] = std::get<SearchSetup>(prepared);
+
+    std::vector<double> current(d), candidate(d);
+    RunResult result;
+    result.history.reserve(params.n_iterations);
+
+    fill_uniform_position(current, bounds, span, rng);
+    double current_value = problem.evaluate(current);
+    std::vector<double> best = current;
+    double best_value = current_value;
+
+    double temperature = params.initial_temperature;
+    const double step_scale = params.step_scale;
+    for (std::uint64_t k = 0; k < params.n_iterations; ++k) {
+        for (std::size_t j = 0; j < d; ++j) {
+            const double u = rng.uniform();
+            candidate[j] = current[j] + ((2.0 * u - 1.0) * step_scale) * span[j];
+        }
+        bounds.clip(candidate);
+        const double f = problem.evaluate(candidate);
+        const double delta = f - current_value;
+
+        // Improving and equal moves are free. A walker sitting on NaN takes
+        // any number, also without a draw, so it is not stuck where it began;
+        // every other move (a NaN one included) costs one draw.
+        bool accept;
+        if (delta <= 0.0 || (current_value != current_value && f == f))
+            accept = true;
+        else
+            accept = rng.uniform() < std::exp(-delta / max_num(temperature, 1e-12));
+        if (accept) {
+            current.swap(candidate);
+            current_value = f;
+        }
+        if (improves(current_value, best_value)) {
+            best = current;
+            best_value = current_value;
+        }
+        result.history.push_back(best_value);
+        // Repeated multiplication, not a power: the schedule depends on it bit for bit.
+        temperature = temperature * params.cooling_rate;
+    }
+
+    result.population.push_back(std::move(current));
+    result.best_value = best_value;
+    result.best_solution = std::move(best);
+    return result;
+}
 
 }  // namespace hivekit

@@ -35,10 +35,4 @@ public:
     const char* what() const noexcept override { return "evaluation aborted"; }
 };
 
-// Thrown by an optimiser that has no body yet.
-class NotImplementedYet : public std::exception {
-public:
-    const char* what() const noexcept override { return "optimiser not implemented"; }
-};
-
 }  // namespace hivekit

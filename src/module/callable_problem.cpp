@@ -15,6 +15,10 @@ bool number_from_result(PyObject* result, double& out) { return to_real(result, 
 
 void abort_run() { throw EvaluationAborted(); }
 
+void check_signals() {
+    if (PyErr_CheckSignals() < 0) abort_run();
+}
+
 PyObject* CallableProblem::call(std::span<const double> position) {
     Ref args(float_list(position.data(), position.size()));
     if (!args) abort_run();  // no memory for the argument: not the objective's failure

@@ -38,4 +38,8 @@ bool number_from_result(PyObject* result, double& out);
 // EvaluationAborted, so the engine unwinds.
 [[noreturn]] void abort_run();
 
+// Lets Ctrl-C stop a long computation that calls no Python code: when a signal
+// handler has raised, the run unwinds and the caller sees KeyboardInterrupt.
+void check_signals();
+
 }  // namespace hivekit::py

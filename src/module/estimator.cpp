@@ -215,13 +215,16 @@ bool probe(const ClassSpec& spec, PyObject* objective, const Bounds& bounds) {
 PyObject* finish_fit(State& s, Problem& problem, const Bounds* bounds) {
     FitCall call{problem, bounds, s.params.data(), s.seed};
     std::optional<Outcome> outcome;
-    if (!run_guarded([&] { outcome = s.spec->run(call); }, s.spec->name)) return nullptr;
+    if (!run_guarded([&] { outcome = s.spec->run(call); })) return nullptr;
     if (auto* error = std::get_if<OptimizerError>(&*outcome)) {
         std::string text = error->display();
         PyErr_SetString(PyExc_ValueError, text.c_str());
         return nullptr;
     }
     RunResult& result = std::get<RunResult>(*outcome);
+    // A tour search in which no ant reached a finite length has nothing to
+    // report: the earlier results stay (an unfitted estimator stays unfitted).
+    if (s.spec->family == Family::BestOnly && !result.best_value) Py_RETURN_NONE;
     Fitted fitted;
     switch (s.spec->family) {
         case Family::BestOnly:
@@ -277,11 +280,6 @@ PyObject* fit_box(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyOb
     return finish_fit(s, problem, &bounds);
 }
 
-// Stops a long tour search when a signal handler (Ctrl-C) has raised.
-void check_signals() {
-    if (PyErr_CheckSignals() < 0) abort_run();
-}
-
 PyObject* fit_tour(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     State& s = state_of(self);
     std::string callable = std::string(s.spec->name) + ".fit";
@@ -294,8 +292,7 @@ PyObject* fit_tour(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyO
             [&] {
                 auto matrix = to_distance_matrix(given[0], "distance_matrix");
                 if (matrix) problem.emplace(std::move(*matrix), check_signals);
-            },
-            s.spec->name) ||
+            }) ||
         !problem)
         return nullptr;
     return finish_fit(s, *problem, nullptr);
@@ -337,7 +334,7 @@ PyObject* estimator_score(PyObject* self, PyObject*) {
         if (f.archive_objectives.empty()) return unfitted("score");
         if (f.archive_objectives.front().size() <= 1) return PyFloat_FromDouble(0.0);
         double volume = 0.0;
-        if (!run_guarded([&] { volume = hypervolume_2d(f.archive_objectives); }, s.spec->name)) return nullptr;
+        if (!run_guarded([&] { volume = hypervolume_2d(f.archive_objectives); })) return nullptr;
         return PyFloat_FromDouble(volume);
     }
     if (!f.best_value) return unfitted("score");

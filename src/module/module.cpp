@@ -10,7 +10,7 @@ namespace hivekit::py {
 
 PyObject* EngineFault = nullptr;
 
-bool run_guarded(const std::function<void()>& body, const char* owner) {
+bool run_guarded(const std::function<void()>& body) {
     try {
         body();
         return true;
@@ -20,8 +20,6 @@ bool run_guarded(const std::function<void()>& body, const char* owner) {
         PyErr_NoMemory();
     } catch (const std::length_error&) {
         PyErr_NoMemory();
-    } catch (const NotImplementedYet&) {
-        PyErr_Format(PyExc_NotImplementedError, "%s.fit is not implemented yet", owner);
     } catch (const std::exception& fault) {
         PyErr_SetString(EngineFault, fault.what());
     }

@@ -13,7 +13,7 @@ extern PyObject* EngineFault;
 // Runs an engine call, turning what it throws into a Python exception:
 // a stopped run re-raises the objective's exception, allocation failures
 // become MemoryError, broken invariants EngineFault. False when it failed.
-bool run_guarded(const std::function<void()>& body, const char* owner);
+bool run_guarded(const std::function<void()>& body);
 
 // Builds the sixteen estimator types and adds them to the module in order.
 bool add_estimator_types(PyObject* module);

@@ -18,16 +18,9 @@ def fitted(run):
     return est
 
 
-def implemented(run):
-    try:
-        return fitted(run)
-    except NotImplementedError:
-        pytest.skip(f"{run['class']} has no engine yet")
-
-
 @pytest.mark.parametrize("run", [r for r in ALL_RUNS if r["class"] != "two_opt"], ids=lambda r: r["id"])
 def test_seeded_run_matches_expected_bits(run):
-    est = implemented(run)
+    est = fitted(run)
     expect = decode(run["expect"])
     assert bits(est.predict()) == bits(expect["predict"])
     assert bits(est.score()) == bits(expect["score"])
@@ -38,10 +31,7 @@ def test_seeded_run_matches_expected_bits(run):
 
 @pytest.mark.parametrize("run", [r for r in ALL_RUNS if r["class"] == "two_opt"], ids=lambda r: r["id"])
 def test_two_opt_matches_expected_bits(run):
-    try:
-        tour, length = hivekit.two_opt(run["tour"], decode(run["distance_matrix"]))
-    except NotImplementedError:
-        pytest.skip("two_opt has no engine yet")
+    tour, length = hivekit.two_opt(run["tour"], decode(run["distance_matrix"]))
     expect_tour, expect_length = decode(run["expect"]["result"])
     assert tour == expect_tour
     assert length.hex() == expect_length.hex()

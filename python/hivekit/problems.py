@@ -1,0 +1,253 @@
+"""Standard test problems for the optimisers, written in plain Python.
+
+Every objective here is a module-level function or an instance of a module-level class, so it pickles by
+reference and can be sent to worker processes (see :func:`hivekit.multistart`). Sums are added left to right
+in explicit loops rather than with the built-in ``sum()``, whose compensated float addition (CPython 3.12+)
+would make the values depend on the Python version.
+
+Single-objective problems (minimise): :func:`sphere`, :func:`rastrigin`, :func:`rosenbrock`, :func:`ackley`.
+Two-objective problems (minimise both; for ``MopsoOptimizer`` and ``Nsga2Optimizer``): :func:`zdt1`,
+:func:`zdt2`, :func:`zdt3`. Bit-vector problems (for ``BinaryParticleSwarm``): :func:`one_max` and
+:class:`Knapsack`.
+
+:func:`problem` returns any of them as a :class:`Problem` with its box and known optimum.
+"""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Callable, Sequence
+from dataclasses import dataclass, field
+from typing import Any
+
+__all__ = [
+    "Knapsack",
+    "PROBLEM_NAMES",
+    "Problem",
+    "ackley",
+    "knapsack_instance",
+    "one_max",
+    "problem",
+    "rastrigin",
+    "rosenbrock",
+    "sphere",
+    "zdt1",
+    "zdt2",
+    "zdt3",
+]
+
+
+@dataclass(frozen=True)
+class Problem:
+    """A test problem: its objective, its box and its known optimum.
+
+    ``optimum`` is the best value the estimator's ``score()`` can reach on this problem: the minimum of the
+    objective for single-objective and bit-vector problems, and for two-objective problems the hypervolume of
+    the true Pareto front against the reference point (1, 1), which is what ``score()`` of ``MopsoOptimizer``
+    and ``Nsga2Optimizer`` measures (larger is better there). ``solution`` is one point where the optimum is
+    reached (for two-objective problems a point on the Pareto front).
+    """
+
+    name: str
+    objective: Callable[[list[float]], Any]
+    lower: list[float]
+    upper: list[float]
+    optimum: float
+    solution: list[float] = field(default_factory=list)
+    n_objectives: int = 1
+    kind: str = "box"  # "box" or "bits"
+
+    @property
+    def dimension(self) -> int:
+        return len(self.lower)
+
+    def gap(self, value: float) -> float:
+        """How far a ``score()`` value is from the optimum (0 at the optimum, positive when worse)."""
+        if self.n_objectives > 1:
+            return self.optimum - value
+        return value - self.optimum
+
+
+def _sum(values: Any) -> float:
+    total = 0.0
+    for v in values:
+        total += v
+    return total
+
+
+def sphere(x: Sequence[float]) -> float:
+    """Sum of squares; minimum 0 at the origin."""
+    return _sum(v * v for v in x)
+
+
+def rastrigin(x: Sequence[float]) -> float:
+    """Rastrigin's highly multimodal function; minimum 0 at the origin."""
+    return 10.0 * len(x) + _sum(v * v - 10.0 * math.cos(2.0 * math.pi * v) for v in x)
+
+
+def rosenbrock(x: Sequence[float]) -> float:
+    """Rosenbrock's banana valley; minimum 0 at (1, ..., 1)."""
+    return _sum(100.0 * (x[i + 1] - x[i] * x[i]) ** 2 + (1.0 - x[i]) ** 2 for i in range(len(x) - 1))
+
+
+def ackley(x: Sequence[float]) -> float:
+    """Ackley's function; minimum 0 at the origin (up to rounding)."""
+    n = len(x)
+    if n == 0:
+        return 0.0
+    squares = _sum(v * v for v in x) / n
+    cosines = _sum(math.cos(2.0 * math.pi * v) for v in x) / n
+    return -20.0 * math.exp(-0.2 * math.sqrt(squares)) - math.exp(cosines) + 20.0 + math.e
+
+
+def _zdt_g(x: Sequence[float]) -> float:
+    if len(x) < 2:
+        return 1.0
+    return 1.0 + 9.0 * _sum(x[1:]) / (len(x) - 1)
+
+
+def zdt1(x: Sequence[float]) -> list[float]:
+    """ZDT1: convex Pareto front f2 = 1 - sqrt(f1), reached where x[1:] are all 0."""
+    f1 = x[0]
+    g = _zdt_g(x)
+    return [f1, g * (1.0 - math.sqrt(f1 / g))]
+
+
+def zdt2(x: Sequence[float]) -> list[float]:
+    """ZDT2: concave Pareto front f2 = 1 - f1**2, reached where x[1:] are all 0."""
+    f1 = x[0]
+    g = _zdt_g(x)
+    return [f1, g * (1.0 - (f1 / g) ** 2)]
+
+
+def zdt3(x: Sequence[float]) -> list[float]:
+    """ZDT3: Pareto front in five disconnected pieces, reached where x[1:] are all 0."""
+    f1 = x[0]
+    g = _zdt_g(x)
+    ratio = f1 / g
+    return [f1, g * (1.0 - math.sqrt(ratio) - ratio * math.sin(10.0 * math.pi * f1))]
+
+
+def one_max(bits: Sequence[float]) -> float:
+    """Number of bits that are not set (the objective sees bits as 0.0/1.0); minimum 0 with every bit set."""
+    return _sum(1.0 for b in bits if b < 0.5)
+
+
+class Knapsack:
+    """0/1 knapsack as a minimisation objective over bit vectors.
+
+    A bit vector that fits within ``capacity`` scores minus its total value; one that does not scores its
+    excess weight, which is positive, so every feasible choice beats every infeasible one. Weights and the
+    capacity are whole numbers, which lets :meth:`best_value` solve the instance exactly.
+    """
+
+    def __init__(self, weights: Sequence[int], values: Sequence[float], capacity: int) -> None:
+        if len(weights) != len(values):
+            raise ValueError("weights and values must have the same length")
+        if any(int(w) != w or w < 0 for w in weights) or int(capacity) != capacity or capacity < 0:
+            raise ValueError("weights and capacity must be non-negative whole numbers")
+        self.weights = [int(w) for w in weights]
+        self.values = [float(v) for v in values]
+        self.capacity = int(capacity)
+
+    def __call__(self, bits: Sequence[float]) -> float:
+        weight = 0
+        value = 0.0
+        for b, w, v in zip(bits, self.weights, self.values, strict=True):
+            if b >= 0.5:
+                weight += w
+                value += v
+        if weight > self.capacity:
+            return float(weight - self.capacity)
+        return -value
+
+    def __repr__(self) -> str:
+        return f"Knapsack(weights={self.weights}, values={self.values}, capacity={self.capacity})"
+
+    def best_value(self) -> float:
+        """The largest total value that fits (dynamic programming over the capacity)."""
+        best = [0.0] * (self.capacity + 1)
+        for w, v in zip(self.weights, self.values):
+            for c in range(self.capacity, w - 1, -1):
+                candidate = best[c - w] + v
+                if candidate > best[c]:
+                    best[c] = candidate
+        return best[self.capacity]
+
+    def best_choice(self) -> list[float]:
+        """One bit vector reaching :meth:`best_value`."""
+        n = len(self.weights)
+        table = [[0.0] * (self.capacity + 1) for _ in range(n + 1)]
+        for i, (w, v) in enumerate(zip(self.weights, self.values), start=1):
+            for c in range(self.capacity + 1):
+                table[i][c] = table[i - 1][c]
+                if w <= c and table[i - 1][c - w] + v > table[i][c]:
+                    table[i][c] = table[i - 1][c - w] + v
+        bits = [0.0] * n
+        c = self.capacity
+        for i in range(n, 0, -1):
+            if table[i][c] != table[i - 1][c]:
+                bits[i - 1] = 1.0
+                c -= self.weights[i - 1]
+        return bits
+
+
+def knapsack_instance() -> Knapsack:
+    """The built-in 24-item instance (weights 1-99, values 1-99, capacity half the total weight)."""
+    weights = [23, 31, 29, 44, 53, 38, 63, 85, 89, 82, 12, 7, 51, 67, 19, 95, 41, 58, 73, 9, 27, 36, 78, 15]
+    values = [92, 57, 49, 68, 60, 43, 67, 84, 87, 72, 18, 11, 65, 73, 24, 99, 39, 61, 70, 14, 33, 40, 80, 21]
+    return Knapsack(weights, values, sum(weights) // 2)
+
+
+# Hypervolume against (1, 1) of each true front, the area above the front within the unit square: for ZDT1
+# the integral of sqrt(f1), for ZDT2 that of f1**2, for ZDT3 that of 1 - m(t) where m is the running minimum
+# of 1 - sqrt(t) - t sin(10 pi t) (integrated numerically; the pieces below 0 make it exceed 1).
+_ZDT_HYPERVOLUME = {"zdt1": 2.0 / 3.0, "zdt2": 1.0 / 3.0, "zdt3": 1.04442600742}
+
+_DEFAULT_DIMENSION = {
+    "sphere": 10,
+    "rastrigin": 5,
+    "rosenbrock": 4,
+    "ackley": 5,
+    "zdt1": 10,
+    "zdt2": 10,
+    "zdt3": 10,
+    "one_max": 32,
+    "knapsack": 24,
+}
+
+PROBLEM_NAMES: tuple[str, ...] = tuple(_DEFAULT_DIMENSION)
+
+
+def problem(name: str, dimension: int | None = None) -> Problem:
+    """A built-in problem by name (one of ``PROBLEM_NAMES``), with its box and known optimum.
+
+    ``dimension`` defaults to a size that the optimisers' default settings handle in well under a second;
+    the knapsack is a fixed instance whose size cannot be chosen.
+    """
+    if name not in _DEFAULT_DIMENSION:
+        raise ValueError(f"unknown problem {name!r}; choose one of {', '.join(PROBLEM_NAMES)}")
+    n = _DEFAULT_DIMENSION[name] if dimension is None else dimension
+    if n < 1:
+        raise ValueError(f"dimension must be at least 1, got {n}")
+    if name == "knapsack":
+        instance = knapsack_instance()
+        if dimension is not None and dimension != len(instance.weights):
+            raise ValueError(f"the knapsack instance has {len(instance.weights)} items; dimension cannot change")
+        return Problem(f"knapsack-{n}", instance, [0.0] * n, [1.0] * n, -instance.best_value(),
+                       instance.best_choice(), kind="bits")
+    label = f"{name.replace('_', '-')}-{n}"
+    if name == "one_max":
+        return Problem(label, one_max, [0.0] * n, [1.0] * n, 0.0, [1.0] * n, kind="bits")
+    if name.startswith("zdt"):
+        objective = {"zdt1": zdt1, "zdt2": zdt2, "zdt3": zdt3}[name]
+        return Problem(label, objective, [0.0] * n, [1.0] * n, _ZDT_HYPERVOLUME[name], [0.0] * n,
+                       n_objectives=2)
+    boxes: dict[str, tuple[Callable[[Sequence[float]], float], float, float, float]] = {
+        "sphere": (sphere, -5.12, 5.12, 0.0),
+        "rastrigin": (rastrigin, -5.12, 5.12, 0.0),
+        "rosenbrock": (rosenbrock, -5.0, 10.0, 1.0),
+        "ackley": (ackley, -32.768, 32.768, 0.0),
+    }
+    objective_1, low, high, at = boxes[name]
+    return Problem(label, objective_1, [low] * n, [high] * n, 0.0, [at] * n)

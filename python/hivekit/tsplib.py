@@ -1,0 +1,459 @@
+"""Reading TSPLIB instances (``.tsp``) and tours (``.tour``, ``.opt.tour``).
+
+:func:`load_tsplib` turns a symmetric (TSP) or asymmetric (ATSP) instance into the distance matrix that
+``AntColony.fit`` and ``PermutationGeneticOptimizer.fit`` take, using TSPLIB's own distance rules:
+
+- ``EUC_2D``: Euclidean distance rounded to the nearest integer, ``nint(d) = floor(d + 0.5)``;
+- ``CEIL_2D``: Euclidean distance rounded up;
+- ``ATT``: the pseudo-Euclidean distance ``r = sqrt((dx² + dy²) / 10)``, rounded to the nearest integer and
+  raised by one when that integer is below ``r``;
+- ``GEO``: great-circle distance in whole kilometres on the idealised sphere of radius 6378.388 km, with
+  coordinates in ``DDD.MM`` form (degrees, then minutes after the point);
+- ``EXPLICIT``: the weights as written, in ``FULL_MATRIX``, ``UPPER_ROW``, ``LOWER_ROW``, ``UPPER_DIAG_ROW``
+  or ``LOWER_DIAG_ROW`` layout.
+
+A malformed file raises :class:`TsplibError`, a ``ValueError`` that names the file and the line.
+
+Four instances ship with the package, with their optimal tours: ``eil51`` (optimal length 426),
+``berlin52`` (7542), ``st70`` (675) and ``kroA100`` (21282). Both loaders accept such a name instead of a path.
+"""
+
+from __future__ import annotations
+
+import errno
+import math
+import os
+from collections.abc import Sequence
+from dataclasses import dataclass
+from importlib import resources
+from pathlib import Path
+
+__all__ = [
+    "BUNDLED_OPTIMA",
+    "TsplibError",
+    "TsplibInstance",
+    "bundled_names",
+    "load_tour",
+    "load_tsplib",
+    "tour_length",
+]
+
+BUNDLED_OPTIMA: dict[str, float] = {"eil51": 426.0, "berlin52": 7542.0, "st70": 675.0, "kroA100": 21282.0}
+
+_COORDINATE_TYPES = ("EUC_2D", "CEIL_2D", "GEO", "ATT")
+_MATRIX_FORMATS = ("FULL_MATRIX", "UPPER_ROW", "LOWER_ROW", "UPPER_DIAG_ROW", "LOWER_DIAG_ROW")
+_IGNORED_KEYS = ("CAPACITY", "EDGE_DATA_FORMAT", "DISPLAY_DATA_TYPE", "NODE_COORD_TYPE")
+_GEO_PI = 3.141592  # TSPLIB's own value of pi for GEO coordinates; the published optima depend on it
+_GEO_RADIUS = 6378.388
+
+
+class TsplibError(ValueError):
+    """A TSPLIB file that cannot be read; ``filename`` and ``line`` (1-based, or None) say where."""
+
+    def __init__(self, filename: str, line: int | None, reason: str) -> None:
+        self.filename = filename
+        self.line = line
+        self.reason = reason
+        where = f"{filename}, line {line}" if line is not None else filename
+        super().__init__(f"{where}: {reason}")
+
+
+@dataclass(frozen=True)
+class TsplibInstance:
+    """A loaded instance.
+
+    ``distance_matrix[a][b]`` is the cost from city ``a`` to city ``b`` (0-based; TSPLIB numbers cities from
+    1). ``optimum`` is the published optimal tour length for the bundled instances and None otherwise.
+    ``coordinates`` are the node (or display) coordinates in file order, when the file has any.
+    """
+
+    name: str
+    dimension: int
+    distance_matrix: list[list[float]]
+    optimum: float | None
+    comment: str
+    edge_weight_type: str
+    coordinates: list[tuple[float, float]] | None
+
+
+def bundled_names() -> list[str]:
+    """Names of the instances shipped with the package."""
+    return list(BUNDLED_OPTIMA)
+
+
+def tour_length(tour: Sequence[int], distance_matrix: Sequence[Sequence[float]]) -> float:
+    """Closed length of ``tour`` (0-based city indices), returning from the last city to the first.
+
+    Adds the legs in tour order from 0.0, as the optimisers do, so lengths compare exactly with ``score()``.
+    """
+    total = 0.0
+    m = len(tour)
+    for k in range(m):
+        total += distance_matrix[tour[k]][tour[(k + 1) % m]]
+    return total
+
+
+def load_tsplib(path_or_name: str | os.PathLike[str]) -> TsplibInstance:
+    """Reads a TSPLIB instance from a file, or a bundled instance by name (``"berlin52"``)."""
+    filename, text = _read(path_or_name, ".tsp")
+    return _InstanceReader(filename, text).read()
+
+
+def load_tour(path_or_name: str | os.PathLike[str]) -> list[int]:
+    """Reads a TSPLIB tour file and returns the tour as 0-based city indices.
+
+    A bundled instance's name (``"berlin52"``) gives its optimal tour.
+    """
+    filename, text = _read(path_or_name, ".opt.tour")
+    return _TourReader(filename, text).read()
+
+
+def _read(path_or_name: str | os.PathLike[str], suffix: str) -> tuple[str, str]:
+    given = os.fspath(path_or_name)
+    path = Path(given)
+    if path.is_file():
+        filename, data = given, path.read_bytes()
+    else:
+        name = _bundled_name(given, suffix)
+        if name is None:
+            raise FileNotFoundError(
+                errno.ENOENT,
+                f"no TSPLIB file or bundled instance named {given!r} (bundled: {', '.join(BUNDLED_OPTIMA)})",
+                given,
+            )
+        filename = f"{name}{suffix}"
+        data = resources.files("hivekit").joinpath("data", "tsplib", filename).read_bytes()
+    try:
+        return filename, data.decode("utf-8")
+    except UnicodeDecodeError as exc:
+        line = data[: exc.start].count(b"\n") + 1
+        raise TsplibError(filename, line, "not a text file (invalid UTF-8)") from None
+
+
+def _bundled_name(given: str, suffix: str) -> str | None:
+    stem = given[: -len(suffix)] if given.endswith(suffix) else given
+    for name in BUNDLED_OPTIMA:
+        if stem.lower() == name.lower():
+            return name
+    return None
+
+
+class _Lines:
+    """The non-blank lines of a file with their 1-based numbers, read front to back."""
+
+    def __init__(self, filename: str, text: str) -> None:
+        self.filename = filename
+        self.items = [(i, line.strip()) for i, line in enumerate(text.splitlines(), start=1) if line.strip()]
+        self.pos = 0
+
+    def error(self, reason: str) -> TsplibError:
+        """An error at the line last read (the last line when the file ended early)."""
+        line = self.items[min(self.pos, len(self.items)) - 1][0] if self.items else None
+        return TsplibError(self.filename, line, reason)
+
+    def more(self) -> bool:
+        return self.pos < len(self.items)
+
+    def next(self) -> tuple[int, str]:
+        item = self.items[self.pos]
+        self.pos += 1
+        return item
+
+    def header(self) -> tuple[int, str, str | None]:
+        """The next line as (number, KEY, value), value None for a bare keyword such as a section name."""
+        number, line = self.next()
+        if ":" in line:
+            key, value = line.split(":", 1)
+            key, value = key.strip().upper(), value.strip()
+            if key.endswith("_SECTION") and not value:
+                return number, key, None
+            return number, key, value
+        return number, line.split()[0].upper(), None
+
+    def numbers(self, count: int, what: str) -> list[float]:
+        """The next ``count`` whitespace-separated numbers, which may span lines."""
+        values: list[float] = []
+        while len(values) < count:
+            if not self.more():
+                raise self.error(f"{what} ends after {len(values)} of {count} entries")
+            number, line = self.next()
+            for token in line.split():
+                if len(values) == count:
+                    raise TsplibError(self.filename, number, f"{what} has more than {count} entries")
+                values.append(_number(token, self.filename, number))
+        return values
+
+
+def _number(token: str, filename: str, line: int) -> float:
+    try:
+        value = float(token)
+    except ValueError:
+        raise TsplibError(filename, line, f"expected a number, found {token!r}") from None
+    if not math.isfinite(value):
+        raise TsplibError(filename, line, f"expected a finite number, found {token!r}")
+    return value
+
+
+def _dimension(value: str, filename: str, line: int) -> int:
+    try:
+        n = int(value)
+    except ValueError:
+        raise TsplibError(filename, line, f"DIMENSION must be a whole number, found {value!r}") from None
+    if n < 1:
+        raise TsplibError(filename, line, f"DIMENSION must be at least 1, found {n}")
+    return n
+
+
+class _InstanceReader:
+    def __init__(self, filename: str, text: str) -> None:
+        self.filename = filename
+        self.lines = _Lines(filename, text)
+        self.keys: dict[str, str] = {}
+        self.key_lines: dict[str, int] = {}
+        self.comments: list[str] = []
+        self.dimension: int | None = None
+        self.coordinates: list[tuple[float, float]] | None = None
+        self.display: list[tuple[float, float]] | None = None
+        self.weights: list[float] | None = None
+
+    def read(self) -> TsplibInstance:
+        lines = self.lines
+        if not lines.more():
+            raise TsplibError(self.filename, None, "the file is empty")
+        while lines.more():
+            number, key, value = lines.header()
+            if key == "EOF":
+                break
+            if value is None:
+                self.section(key, number)
+            else:
+                self.keyword(key, value, number)
+        return self.build()
+
+    def keyword(self, key: str, value: str, number: int) -> None:
+        if key == "COMMENT":
+            self.comments.append(value)
+            return
+        if key not in ("NAME", "TYPE", "DIMENSION", "EDGE_WEIGHT_TYPE", "EDGE_WEIGHT_FORMAT") + _IGNORED_KEYS:
+            raise TsplibError(self.filename, number, f"unknown keyword {key!r}")
+        if key in self.keys:
+            raise TsplibError(self.filename, number, f"{key} is given twice")
+        self.keys[key] = value
+        self.key_lines[key] = number
+        if key == "DIMENSION":
+            self.dimension = _dimension(value, self.filename, number)
+        elif key == "TYPE":
+            kind = value.split()[0].upper() if value else ""
+            if kind == "TOUR":
+                raise TsplibError(self.filename, number, "this is a tour file; read it with load_tour")
+            if kind not in ("TSP", "ATSP"):
+                raise TsplibError(self.filename, number, f"TYPE {value!r} is not supported (only TSP and ATSP)")
+        elif key == "EDGE_WEIGHT_TYPE" and value.upper() not in _COORDINATE_TYPES + ("EXPLICIT",):
+            supported = ", ".join(_COORDINATE_TYPES + ("EXPLICIT",))
+            raise TsplibError(self.filename, number, f"EDGE_WEIGHT_TYPE {value!r} is not supported ({supported})")
+        elif key == "EDGE_WEIGHT_FORMAT" and value.upper() not in _MATRIX_FORMATS + ("FUNCTION",):
+            supported = ", ".join(_MATRIX_FORMATS)
+            raise TsplibError(self.filename, number, f"EDGE_WEIGHT_FORMAT {value!r} is not supported ({supported})")
+
+    def section(self, key: str, number: int) -> None:
+        if key in ("FIXED_EDGES_SECTION", "DEPOT_SECTION"):
+            self.skip_until_minus_one(key)
+            return
+        if key not in ("NODE_COORD_SECTION", "DISPLAY_DATA_SECTION", "EDGE_WEIGHT_SECTION"):
+            raise TsplibError(self.filename, number, f"unknown keyword {key!r}")
+        n = self.dimension
+        if n is None:
+            raise TsplibError(self.filename, number, f"DIMENSION must be given before {key}")
+        if key == "NODE_COORD_SECTION":
+            self.coordinates = self.points(key, n)
+        elif key == "DISPLAY_DATA_SECTION":
+            self.display = self.points(key, n)
+        else:
+            layout = self.keys.get("EDGE_WEIGHT_FORMAT", "").upper()
+            if layout not in _MATRIX_FORMATS:
+                raise TsplibError(self.filename, number, "EDGE_WEIGHT_FORMAT must be given before EDGE_WEIGHT_SECTION")
+            self.weights = self.lines.numbers(_entry_count(layout, n), key)
+
+    def points(self, key: str, n: int) -> list[tuple[float, float]]:
+        found: list[tuple[float, float] | None] = [None] * n
+        for _ in range(n):
+            if not self.lines.more():
+                raise self.lines.error(f"{key} ends before all {n} nodes are listed")
+            number, line = self.lines.next()
+            fields = line.split()
+            listed = sum(p is not None for p in found)
+            if fields[0].upper() == "EOF" or fields[0].upper().endswith("_SECTION"):
+                raise TsplibError(self.filename, number, f"{key} lists {listed} of {n} nodes")
+            if len(fields) != 3:
+                raise TsplibError(self.filename, number, f"{key} expects 'node x y', found {line!r}")
+            try:
+                node = int(fields[0])
+            except ValueError:
+                reason = f"node number must be a whole number, found {fields[0]!r}"
+                raise TsplibError(self.filename, number, reason) from None
+            if not 1 <= node <= n:
+                raise TsplibError(self.filename, number, f"node number {node} is outside 1..{n}")
+            if found[node - 1] is not None:
+                raise TsplibError(self.filename, number, f"node {node} is listed twice")
+            found[node - 1] = (_number(fields[1], self.filename, number), _number(fields[2], self.filename, number))
+        return [p for p in found if p is not None]
+
+    def skip_until_minus_one(self, key: str) -> None:
+        while self.lines.more():
+            _, line = self.lines.next()
+            if line.split()[-1] == "-1":
+                return
+        raise self.lines.error(f"{key} is not closed by -1")
+
+    def build(self) -> TsplibInstance:
+        if self.dimension is None:
+            raise TsplibError(self.filename, None, "DIMENSION is missing")
+        n = self.dimension
+        weight_type = self.keys.get("EDGE_WEIGHT_TYPE", "").upper()
+        if not weight_type:
+            raise TsplibError(self.filename, None, "EDGE_WEIGHT_TYPE is missing")
+        if weight_type == "EXPLICIT":
+            if self.weights is None:
+                raise TsplibError(self.filename, None, "EDGE_WEIGHT_TYPE EXPLICIT needs an EDGE_WEIGHT_SECTION")
+            matrix = _explicit_matrix(self.keys["EDGE_WEIGHT_FORMAT"].upper(), n, self.weights)
+        else:
+            if self.coordinates is None:
+                raise TsplibError(self.filename, None, f"EDGE_WEIGHT_TYPE {weight_type} needs a NODE_COORD_SECTION")
+            matrix = _coordinate_matrix(weight_type, self.coordinates)
+        name = self.keys.get("NAME") or Path(self.filename).stem
+        optimum = BUNDLED_OPTIMA.get(name) if n == _bundled_dimension(name) else None
+        return TsplibInstance(
+            name=name,
+            dimension=n,
+            distance_matrix=matrix,
+            optimum=optimum,
+            comment="\n".join(self.comments),
+            edge_weight_type=weight_type,
+            coordinates=self.coordinates if self.coordinates is not None else self.display,
+        )
+
+
+def _bundled_dimension(name: str) -> int | None:
+    return {"eil51": 51, "berlin52": 52, "st70": 70, "kroA100": 100}.get(name)
+
+
+def _entry_count(layout: str, n: int) -> int:
+    return {
+        "FULL_MATRIX": n * n,
+        "UPPER_ROW": n * (n - 1) // 2,
+        "LOWER_ROW": n * (n - 1) // 2,
+        "UPPER_DIAG_ROW": n * (n + 1) // 2,
+        "LOWER_DIAG_ROW": n * (n + 1) // 2,
+    }[layout]
+
+
+def _explicit_matrix(layout: str, n: int, weights: list[float]) -> list[list[float]]:
+    if layout == "FULL_MATRIX":
+        return [weights[i * n : (i + 1) * n] for i in range(n)]
+    matrix = [[0.0] * n for _ in range(n)]
+    if layout == "UPPER_ROW":
+        cells = ((i, j) for i in range(n) for j in range(i + 1, n))
+    elif layout == "LOWER_ROW":
+        cells = ((i, j) for i in range(n) for j in range(i))
+    elif layout == "UPPER_DIAG_ROW":
+        cells = ((i, j) for i in range(n) for j in range(i, n))
+    else:
+        cells = ((i, j) for i in range(n) for j in range(i + 1))
+    for (i, j), w in zip(cells, weights, strict=True):
+        matrix[i][j] = w
+        matrix[j][i] = w
+    return matrix
+
+
+def _nint(x: float) -> int:
+    return math.floor(x + 0.5)
+
+
+def _geo_radians(value: float) -> float:
+    degrees = math.trunc(value)
+    minutes = value - degrees
+    return _GEO_PI * (degrees + 5.0 * minutes / 3.0) / 180.0
+
+
+def _coordinate_matrix(weight_type: str, points: list[tuple[float, float]]) -> list[list[float]]:
+    n = len(points)
+    matrix = [[0.0] * n for _ in range(n)]
+    if weight_type == "GEO":
+        radians = [(_geo_radians(x), _geo_radians(y)) for x, y in points]
+    for i in range(n):
+        for j in range(i + 1, n):
+            if weight_type == "GEO":
+                (lat_i, long_i), (lat_j, long_j) = radians[i], radians[j]
+                q1 = math.cos(long_i - long_j)
+                q2 = math.cos(lat_i - lat_j)
+                q3 = math.cos(lat_i + lat_j)
+                cosine = max(-1.0, min(1.0, 0.5 * ((1.0 + q1) * q2 - (1.0 - q1) * q3)))
+                d = float(int(_GEO_RADIUS * math.acos(cosine) + 1.0))
+            else:
+                dx = points[i][0] - points[j][0]
+                dy = points[i][1] - points[j][1]
+                if weight_type == "EUC_2D":
+                    d = float(_nint(math.sqrt(dx * dx + dy * dy)))
+                elif weight_type == "CEIL_2D":
+                    d = float(math.ceil(math.sqrt(dx * dx + dy * dy)))
+                else:
+                    r = math.sqrt((dx * dx + dy * dy) / 10.0)
+                    t = _nint(r)
+                    d = float(t + 1 if t < r else t)
+            matrix[i][j] = d
+            matrix[j][i] = d
+    return matrix
+
+
+class _TourReader:
+    def __init__(self, filename: str, text: str) -> None:
+        self.filename = filename
+        self.lines = _Lines(filename, text)
+
+    def read(self) -> list[int]:
+        lines = self.lines
+        if not lines.more():
+            raise TsplibError(self.filename, None, "the file is empty")
+        dimension: int | None = None
+        tour: list[int] | None = None
+        while lines.more():
+            number, key, value = lines.header()
+            if key == "EOF":
+                break
+            if key == "TOUR_SECTION" and value is None:
+                if tour is not None:
+                    raise TsplibError(self.filename, number, "TOUR_SECTION is given twice")
+                tour = self.section(dimension)
+            elif key == "DIMENSION" and value is not None:
+                dimension = _dimension(value, self.filename, number)
+            elif key == "TYPE" and value is not None:
+                if not value or value.split()[0].upper() != "TOUR":
+                    raise TsplibError(self.filename, number, f"TYPE is {value!r}, expected TOUR")
+            elif key not in ("NAME", "COMMENT") or value is None:
+                raise TsplibError(self.filename, number, f"unknown keyword {key!r}")
+        if tour is None:
+            raise TsplibError(self.filename, None, "TOUR_SECTION is missing")
+        if dimension is not None and len(tour) != dimension:
+            raise TsplibError(self.filename, None, f"the tour visits {len(tour)} cities, DIMENSION is {dimension}")
+        return tour
+
+    def section(self, dimension: int | None) -> list[int]:
+        tour: list[int] = []
+        seen: set[int] = set()
+        while self.lines.more():
+            number, line = self.lines.next()
+            for token in line.split():
+                try:
+                    city = int(token)
+                except ValueError:
+                    raise TsplibError(self.filename, number, f"expected a city number, found {token!r}") from None
+                if city == -1:
+                    return tour
+                if city < 1 or (dimension is not None and city > dimension):
+                    upper = f"..{dimension}" if dimension is not None else " or more"
+                    raise TsplibError(self.filename, number, f"city number {city} is outside 1{upper}")
+                if city in seen:
+                    raise TsplibError(self.filename, number, f"city {city} appears twice in the tour")
+                seen.add(city)
+                tour.append(city - 1)
+        raise self.lines.error("TOUR_SECTION is not closed by -1")

@@ -1,0 +1,76 @@
+// Closed tours over a distance matrix: their length and the 2-opt local search.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "core/distance_matrix.hpp"
+
+namespace hivekit {
+
+// D[t0][t1] + D[t1][t2] + ... + D[t(m-1)][t0], added in exactly this order
+// starting from 0.0 (D[t0][t0] for one city, 0.0 for none). Every entry must
+// be below the number of cities.
+double closed_tour_length(std::span<const std::size_t> tour, const DistanceMatrix& d);
+
+// Position of the first entry that is not below `n_cities`, if any.
+std::optional<std::size_t> first_entry_out_of_range(std::span<const std::size_t> tour, std::size_t n_cities);
+
+// First-improvement 2-opt with a full restart after every accepted move.
+//
+// The result, tour and length to the bit, is that of the plain procedure:
+// for i = 1 .. m-3 and j = i+2 .. m, reverse positions i .. j-1 of a copy,
+// measure the copy's closed length Lc from scratch in position order, take it
+// when Lc + 1e-12 < L and start again from i = 1. What makes it fast is how a
+// candidate is measured: the change of the four edges at the ends of the
+// segment (and, for asymmetric matrices, of the segment's own edges read
+// backwards) together with a rigorous bound on the rounding error of both
+// position-order sums decides most candidates without summing anything; only
+// a candidate that might pass the test is summed exactly, reading the
+// reversed segment through its indices and starting from the cached partial
+// sum of the unchanged prefix.
+//
+// Reuse one search for many tours over the same matrix to keep its buffers.
+class TwoOptSearch {
+public:
+    // `check_interrupt` is called every few tens of thousands of candidate
+    // evaluations; it may throw to stop the search (the tour is then left in
+    // some intermediate state).
+    explicit TwoOptSearch(const DistanceMatrix& d, std::function<void()> check_interrupt = {});
+
+    // Improves `tour` in place and returns its closed length. The tour need not
+    // be a permutation nor have one entry per city, but every entry must be
+    // below the number of cities (see first_entry_out_of_range).
+    double improve(std::span<std::size_t> tour);
+
+private:
+    // One pass of the scan; true when it took a move (the tour and `length`
+    // are then updated and the scan must start again).
+    template <bool Symmetric>
+    bool scan(std::span<std::size_t> tour, double& length);
+    // Edge arrays, partial sums and magnitudes of the current tour.
+    void measure(std::span<const std::size_t> tour);
+    // Exact closed length of the tour with positions i .. j-1 reversed.
+    double reversed_length(std::span<const std::size_t> tour, std::size_t i, std::size_t j) const;
+    void spend(std::size_t units);
+
+    const DistanceMatrix& d_;
+    std::function<void()> check_interrupt_;
+    std::size_t work_ = 0;
+    // Largest magnitude of a finite entry, and whether D[a][b] and D[b][a]
+    // have the same bits everywhere (a segment then reads the same both ways).
+    double largest_entry_ = 0.0;
+    bool symmetric_ = true;
+    // The current tour followed by its first city again.
+    std::vector<std::size_t> ring_;
+    // forward_[k] = D[t_k][t_(k+1) mod m]; backward_[k] = D[t_(k+1) mod m][t_k];
+    // prefix_[k] = the first k forward edges added in order from 0.0.
+    std::vector<double> forward_, backward_, prefix_;
+    double forward_magnitude_ = 0.0;   // sum of |forward_[k]|
+    double backward_magnitude_ = 0.0;  // sum of |backward_[k]|
+};
+
+}  // namespace hivekit

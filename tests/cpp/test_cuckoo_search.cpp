@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "algorithms/cuckoo_search.hpp"
+
+namespace hivekit {
+namespace {
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Objective given as a function; records every evaluated position and value,
+// and can abort the run at a given evaluation.
+class Recorded final : public Problem {
+public:
+    Recorded(std::size_t d, std::function<double(std::span<const double>)> f) : d_(d), f_(std::move(f)) {}
+    double evaluate(std::span<const double> x) override {
+        if (seen.size() == abort_at) throw EvaluationAborted();
+        seen.emplace_back(x.begin(), x.end());
+        values.push_back(f_(x));
+        return values.back();
+    }
+    std::size_t dimension() const override { return d_; }
+    bool is_discrete() const override { return false; }
+    std::string_view name() const override { return "recorded"; }
+    const DistanceMatrix* distance_matrix() const override { return nullptr; }
+
+    std::vector<std::vector<double>> seen;
+    std::vector<double> values;
+    std::size_t abort_at = SIZE_MAX;
+
+private:
+    std::size_t d_;
+    std::function<double(std::span<const double>)> f_;
+};
+
+double sphere(std::span<const double> x) {
+    double s = 0.0;
+    for (double v : x) s += v * v;
+    return s;
+}
+
+Bounds box(std::vector<double> lower, std::vector<double> upper) {
+    return std::get<Bounds>(Bounds::make(std::move(lower), std::move(upper)));
+}
+
+RunResult run(Problem& p, const Bounds& b, CuckooSearchParams params, Seed seed = 5) {
+    return std::get<RunResult>(run_cuckoo_search(p, b, params, seed));
+}
+
+std::vector<std::vector<double>> first_rows(const Recorded& p, std::size_t n) {
+    return {p.seen.begin(), p.seen.begin() + static_cast<std::ptrdiff_t>(n)};
+}
+
+TEST(CuckooSearch, RejectsFewerThanTwoNestsAfterTheBoxChecks) {
+    Recorded p(2, sphere);
+    auto outcome = run_cuckoo_search(p, box({0, 0}, {1, 1}), {.n_nests = 1}, 1);
+    EXPECT_EQ(std::get<OptimizerError>(outcome).display(),
+              "Invalid input: n_nests must be at least 2 for cuckoo search");
+    Recorded empty(0, sphere);
+    outcome = run_cuckoo_search(empty, box({}, {}), {.n_nests = 1}, 1);
+    EXPECT_EQ(std::get<OptimizerError>(outcome).display(), "Invalid input: Problem must have at least one dimension");
+    EXPECT_TRUE(p.seen.empty());
+}
+
+TEST(CuckooSearch, ZeroIterationsKeepsTheInitialNests) {
+    Recorded p(2, sphere);
+    RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_nests = 4, .n_iterations = 0});
+    EXPECT_EQ(p.seen.size(), 4u);
+    EXPECT_TRUE(r.history.empty());
+    EXPECT_EQ(r.population, first_rows(p, 4));
+}
+
+TEST(CuckooSearch, AbandonmentCountFollowsPa) {
+    EXPECT_EQ(cuckoo_abandon_count(0.0, 25), 1u);
+    EXPECT_EQ(cuckoo_abandon_count(0.25, 25), 7u);
+    EXPECT_EQ(cuckoo_abandon_count(1.0, 25), 25u);
+    EXPECT_EQ(cuckoo_abandon_count(-3.0, 25), 1u);
+    EXPECT_EQ(cuckoo_abandon_count(kNaN, 25), 1u);
+    EXPECT_EQ(cuckoo_abandon_count(1e300, 25), 25u);
+}
+
+TEST(CuckooSearch, EvaluatesEveryNestAndEachAbandonedOnePerIteration) {
+    for (auto [pa, k] : {std::pair{0.0, 1u}, {0.25, 7u}, {1.0, 25u}}) {
+        Recorded p(2, sphere);
+        run(p, box({-1, -1}, {1, 1}), {.n_nests = 25, .n_iterations = 3, .pa = pa});
+        EXPECT_EQ(p.seen.size(), 25u + 3u * (25u + k)) << "pa " << pa;
+    }
+}
+
+TEST(CuckooSearch, AbandonsTheWorstNestsWithTiesInIndexOrder) {
+    // A flat objective ties every nest, and alpha 0 keeps flights in place, so
+    // only the first k = 2 nests are rebuilt, from the last two evaluations.
+    Recorded flat(2, [](std::span<const double>) { return 1.0; });
+    RunResult r = run(flat, box({-1, -1}, {1, 1}), {.n_nests = 8, .n_iterations = 1, .pa = 0.25, .alpha = 0.0});
+    ASSERT_EQ(flat.seen.size(), 8u + 8u + 2u);
+    std::vector<std::vector<double>> want = first_rows(flat, 8);
+    want[0] = flat.seen[16];
+    want[1] = flat.seen[17];
+    EXPECT_EQ(r.population, want);
+
+    Recorded p(2, sphere);
+    r = run(p, box({-1, -1}, {1, 1}), {.n_nests = 6, .n_iterations = 1, .pa = 0.0, .alpha = 0.0});
+    std::size_t worst = 0;
+    for (std::size_t i = 1; i < 6; ++i)
+        if (p.values[i] > p.values[worst]) worst = i;
+    want = first_rows(p, 6);
+    want[worst] = p.seen.back();
+    EXPECT_EQ(r.population, want);
+}
+
+TEST(CuckooSearch, HistoryIsNonIncreasingAndEndsAtTheBest) {
+    Recorded p(3, sphere);
+    RunResult r = run(p, box({-2, -2, -2}, {2, 2, 2}), {.n_nests = 10, .n_iterations = 15, .alpha = 0.1});
+    ASSERT_EQ(r.history.size(), 15u);
+    for (std::size_t t = 1; t < r.history.size(); ++t) EXPECT_LE(r.history[t], r.history[t - 1]);
+    EXPECT_EQ(r.history.back(), *r.best_value);
+    EXPECT_EQ(sphere(*r.best_solution), *r.best_value);
+}
+
+TEST(CuckooSearch, LongFlightsAreClippedIntoTheBox) {
+    Recorded p(2, sphere);
+    const Bounds b = box({-1, 0}, {1, 0.5});
+    RunResult r = run(p, b, {.n_nests = 6, .n_iterations = 10, .alpha = 1.0, .levy_scale = 10.0});
+    bool on_face = false;
+    for (const auto& x : p.seen) {
+        for (std::size_t j = 0; j < 2; ++j) {
+            EXPECT_GE(x[j], b.lower()[j]);
+            EXPECT_LE(x[j], b.upper()[j]);
+            on_face = on_face || x[j] == b.lower()[j] || x[j] == b.upper()[j];
+        }
+    }
+    EXPECT_TRUE(on_face);
+    for (const auto& x : r.population) EXPECT_NE(std::find(p.seen.begin(), p.seen.end(), x), p.seen.end());
+}
+
+TEST(CuckooSearch, NaNNeverBecomesTheBestOverANumber) {
+    std::size_t calls = 0;
+    Recorded p(2, [&calls](std::span<const double> x) { return calls++ == 0 ? kNaN : sphere(x); });
+    RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_nests = 5, .n_iterations = 4});
+    EXPECT_FALSE(std::isnan(*r.best_value));
+    for (double h : r.history) EXPECT_FALSE(std::isnan(h));
+}
+
+TEST(CuckooSearch, FlightsReplaceNestsThatStartedAtNaN) {
+    // Every initial nest and the one rebuilt nest are NaN: only the flights'
+    // numbers, replacing the other nests, can make the best a number.
+    std::size_t calls = 0;
+    Recorded p(2, [&calls](std::span<const double> x) {
+        const std::size_t call = calls++;
+        return call < 5 || call == 10 ? kNaN : sphere(x);
+    });
+    RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_nests = 5, .n_iterations = 1, .pa = 0.0});
+    ASSERT_EQ(p.values.size(), 11u);
+    EXPECT_FALSE(std::isnan(*r.best_value));
+    EXPECT_NE(std::find(p.values.begin() + 5, p.values.end(), *r.best_value), p.values.end());
+}
+
+TEST(CuckooSearch, AnOversizedNestArrayIsAnAllocationFailure) {
+    Recorded p(4, sphere);
+    const Bounds b = box({0, 0, 0, 0}, {1, 1, 1, 1});
+    EXPECT_THROW(run_cuckoo_search(p, b, {.n_nests = UINT64_MAX / 2}, 1), std::bad_alloc);
+    EXPECT_TRUE(p.seen.empty());
+}
+
+TEST(CuckooSearch, AnAbortedEvaluationEndsTheRun) {
+    Recorded p(2, sphere);
+    p.abort_at = 9;
+    EXPECT_THROW(run_cuckoo_search(p, box({0, 0}, {1, 1}), {.n_nests = 4, .n_iterations = 5}, 1), EvaluationAborted);
+    EXPECT_EQ(p.seen.size(), 9u);
+}
+
+}  // namespace
+}  // namespace hivekit

@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "algorithms/firefly.hpp"
+
+namespace hivekit {
+namespace {
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Objective given as a function; records every evaluated position and value,
+// and can abort the run at a given evaluation.
+class Recorded final : public Problem {
+public:
+    Recorded(std::size_t d, std::function<double(std::span<const double>)> f) : d_(d), f_(std::move(f)) {}
+    double evaluate(std::span<const double> x) override {
+        if (seen.size() == abort_at) throw EvaluationAborted();
+        seen.emplace_back(x.begin(), x.end());
+        values.push_back(f_(x));
+        return values.back();
+    }
+    std::size_t dimension() const override { return d_; }
+    bool is_discrete() const override { return false; }
+    std::string_view name() const override { return "recorded"; }
+    const DistanceMatrix* distance_matrix() const override { return nullptr; }
+
+    std::vector<std::vector<double>> seen;
+    std::vector<double> values;
+    std::size_t abort_at = SIZE_MAX;
+
+private:
+    std::size_t d_;
+    std::function<double(std::span<const double>)> f_;
+};
+
+double sphere(std::span<const double> x) {
+    double s = 0.0;
+    for (double v : x) s += v * v;
+    return s;
+}
+
+Bounds box(std::vector<double> lower, std::vector<double> upper) {
+    return std::get<Bounds>(Bounds::make(std::move(lower), std::move(upper)));
+}
+
+RunResult run(Problem& p, const Bounds& b, FireflyParams params, Seed seed = 5) {
+    return std::get<RunResult>(run_firefly(p, b, params, seed));
+}
+
+std::vector<std::vector<double>> first_rows(const Recorded& p, std::size_t n) {
+    return {p.seen.begin(), p.seen.begin() + static_cast<std::ptrdiff_t>(n)};
+}
+
+TEST(FireflyOptimizer, RejectsFewerThanTwoFirefliesAfterTheBoxChecks) {
+    Recorded p(2, sphere);
+    auto outcome = run_firefly(p, box({0, 0}, {1, 1}), {.n_fireflies = 1}, 1);
+    EXPECT_EQ(std::get<OptimizerError>(outcome).display(),
+              "Invalid input: n_fireflies must be at least 2 for firefly optimization");
+    Recorded empty(0, sphere);
+    outcome = run_firefly(empty, box({}, {}), {.n_fireflies = 1}, 1);
+    EXPECT_EQ(std::get<OptimizerError>(outcome).display(), "Invalid input: Problem must have at least one dimension");
+    EXPECT_TRUE(p.seen.empty());
+}
+
+TEST(FireflyOptimizer, ZeroIterationsKeepsTheInitialFireflies) {
+    Recorded p(2, sphere);
+    RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_fireflies = 4, .n_iterations = 0});
+    EXPECT_EQ(p.seen.size(), 4u);
+    EXPECT_TRUE(r.history.empty());
+    EXPECT_EQ(r.population, first_rows(p, 4));
+}
+
+TEST(FireflyOptimizer, EquallyBrightFirefliesNeverMove) {
+    Recorded p(2, [](std::span<const double>) { return 3.0; });
+    RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_fireflies = 6, .n_iterations = 5});
+    EXPECT_EQ(p.seen.size(), 6u);
+    EXPECT_EQ(r.history, std::vector<double>(5, 3.0));
+    EXPECT_EQ(r.population, first_rows(p, 6));
+}
+
+TEST(FireflyOptimizer, ADimmerFireflyIsAttractedOncePerBrighterPartner) {
+    // Two fireflies, no shake and no pull: the dimmer one is evaluated once per
+    // iteration at its own position and never accepts it.
+    Recorded p(2, sphere);
+    RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_fireflies = 2, .n_iterations = 3, .beta0 = 0.0, .alpha = 0.0});
+    ASSERT_EQ(p.seen.size(), 2u + 3u);
+    const std::size_t dimmer = p.values[1] > p.values[0] ? 1 : 0;
+    for (std::size_t e = 2; e < 5; ++e) EXPECT_EQ(p.seen[e], p.seen[dimmer]);
+    EXPECT_EQ(r.population, first_rows(p, 2));
+}
+
+TEST(FireflyOptimizer, HistoryIsNonIncreasingAndEndsAtTheBest) {
+    Recorded p(3, sphere);
+    RunResult r = run(p, box({-2, -2, -2}, {2, 2, 2}), {.n_fireflies = 8, .n_iterations = 12});
+    ASSERT_EQ(r.history.size(), 12u);
+    for (std::size_t t = 1; t < r.history.size(); ++t) EXPECT_LE(r.history[t], r.history[t - 1]);
+    EXPECT_EQ(r.history.back(), *r.best_value);
+    EXPECT_EQ(sphere(*r.best_solution), *r.best_value);
+}
+
+TEST(FireflyOptimizer, WideShakesAreClippedIntoTheBox) {
+    Recorded p(2, sphere);
+    const Bounds b = box({-1, 0}, {1, 0.5});
+    RunResult r = run(p, b, {.n_fireflies = 6, .n_iterations = 6, .alpha = 8.0});
+    bool on_face = false;
+    for (const auto& x : p.seen) {
+        for (std::size_t j = 0; j < 2; ++j) {
+            EXPECT_GE(x[j], b.lower()[j]);
+            EXPECT_LE(x[j], b.upper()[j]);
+            on_face = on_face || x[j] == b.lower()[j] || x[j] == b.upper()[j];
+        }
+    }
+    EXPECT_TRUE(on_face);
+    for (const auto& x : r.population) EXPECT_NE(std::find(p.seen.begin(), p.seen.end(), x), p.seen.end());
+}
+
+TEST(FireflyOptimizer, NaNNeverBecomesTheBestOverANumber) {
+    std::size_t calls = 0;
+    Recorded p(2, [&calls](std::span<const double> x) { return calls++ == 0 ? kNaN : sphere(x); });
+    RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_fireflies = 5, .n_iterations = 4});
+    EXPECT_FALSE(std::isnan(*r.best_value));
+    for (double h : r.history) EXPECT_FALSE(std::isnan(h));
+}
+
+TEST(FireflyOptimizer, ANaNFireflyAttractsAndIsAttractedByAllButNeverMoves) {
+    // Firefly 0 alone is NaN and the others tie: firefly 0 is attracted by all
+    // 4 partners (itself included), each other firefly by firefly 0 only.
+    std::size_t calls = 0;
+    Recorded p(2, [&calls](std::span<const double>) { return calls++ == 0 ? kNaN : 1.0; });
+    RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_fireflies = 4, .n_iterations = 2});
+    EXPECT_EQ(p.seen.size(), 4u + 2u * (4u + 3u));
+    EXPECT_EQ(r.population, first_rows(p, 4));
+}
+
+TEST(FireflyOptimizer, AnOversizedSwarmIsAnAllocationFailure) {
+    Recorded p(4, sphere);
+    const Bounds b = box({0, 0, 0, 0}, {1, 1, 1, 1});
+    EXPECT_THROW(run_firefly(p, b, {.n_fireflies = UINT64_MAX / 2}, 1), std::bad_alloc);
+    EXPECT_TRUE(p.seen.empty());
+}
+
+TEST(FireflyOptimizer, AnAbortedEvaluationEndsTheRun) {
+    Recorded p(2, sphere);
+    p.abort_at = 7;
+    EXPECT_THROW(run_firefly(p, box({0, 0}, {1, 1}), {.n_fireflies = 4, .n_iterations = 5}, 1), EvaluationAborted);
+    EXPECT_EQ(p.seen.size(), 7u);
+}
+
+}  // namespace
+}  // namespace hivekit

@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "algorithms/glowworm.hpp"
+
+namespace hivekit {
+namespace {
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Objective given as a function; records every evaluated position and value,
+// and can abort the run at a given evaluation.
+class Recorded final : public Problem {
+public:
+    Recorded(std::size_t d, std::function<double(std::span<const double>)> f) : d_(d), f_(std::move(f)) {}
+    double evaluate(std::span<const double> x) override {
+        if (seen.size() == abort_at) throw EvaluationAborted();
+        seen.emplace_back(x.begin(), x.end());
+        values.push_back(f_(x));
+        return values.back();
+    }
+    std::size_t dimension() const override { return d_; }
+    bool is_discrete() const override { return false; }
+    std::string_view name() const override { return "recorded"; }
+    const DistanceMatrix* distance_matrix() const override { return nullptr; }
+
+    std::vector<std::vector<double>> seen;
+    std::vector<double> values;
+    std::size_t abort_at = SIZE_MAX;
+
+private:
+    std::size_t d_;
+    std::function<double(std::span<const double>)> f_;
+};
+
+double sphere(std::span<const double> x) {
+    double s = 0.0;
+    for (double v : x) s += v * v;
+    return s;
+}
+
+Bounds box(std::vector<double> lower, std::vector<double> upper) {
+    return std::get<Bounds>(Bounds::make(std::move(lower), std::move(upper)));
+}
+
+RunResult run(Problem& p, const Bounds& b, GlowwormParams params, Seed seed = 5) {
+    return std::get<RunResult>(run_glowworm(p, b, params, seed));
+}
+
+std::vector<std::vector<double>> first_rows(const Recorded& p, std::size_t n) {
+    return {p.seen.begin(), p.seen.begin() + static_cast<std::ptrdiff_t>(n)};
+}
+
+TEST(GlowwormOptimizer, RejectsFewerThanTwoWormsAfterTheBoxChecks) {
+    Recorded p(2, sphere);
+    auto outcome = run_glowworm(p, box({0, 0}, {1, 1}), {.n_worms = 1}, 1);
+    EXPECT_EQ(std::get<OptimizerError>(outcome).display(),
+              "Invalid input: n_worms must be at least 2 for glowworm optimization");
+    Recorded empty(0, sphere);
+    outcome = run_glowworm(empty, box({}, {}), {.n_worms = 1}, 1);
+    EXPECT_EQ(std::get<OptimizerError>(outcome).display(), "Invalid input: Problem must have at least one dimension");
+    EXPECT_TRUE(p.seen.empty());
+}
+
+TEST(GlowwormOptimizer, ZeroIterationsKeepsTheInitialWorms) {
+    Recorded p(2, sphere);
+    RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_worms = 4, .n_iterations = 0});
+    EXPECT_EQ(p.seen.size(), 4u);
+    EXPECT_TRUE(r.history.empty());
+    EXPECT_EQ(r.population, first_rows(p, 4));
+}
+
+TEST(GlowwormOptimizer, ZeroRadiusLeavesEveryWormWithoutNeighbours) {
+    Recorded p(2, sphere);
+    RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_worms = 6, .n_iterations = 4, .neighborhood_radius = 0.0});
+    EXPECT_EQ(p.seen.size(), 6u);
+    EXPECT_EQ(r.history, std::vector<double>(4, *std::min_element(p.values.begin(), p.values.end())));
+    EXPECT_EQ(r.population, first_rows(p, 6));
+}
+
+TEST(GlowwormOptimizer, TheDimmerWormStepsAFractionOfTheWayToTheBrighterOne) {
+    // After the first luciferin update the worm of smaller value glows more;
+    // it has no neighbour and stays, the other tries half the offset.
+    Recorded p(2, sphere);
+    run(p, box({-1, -1}, {1, 1}), {.n_worms = 2, .n_iterations = 1, .step_size = 0.5, .neighborhood_radius = 10.0});
+    ASSERT_EQ(p.seen.size(), 3u);
+    const std::size_t top = p.values[1] < p.values[0] ? 1 : 0, other = 1 - top;
+    for (std::size_t j = 0; j < 2; ++j)
+        EXPECT_EQ(p.seen[2][j], p.seen[other][j] + 0.5 * (p.seen[top][j] - p.seen[other][j]));
+}
+
+TEST(GlowwormOptimizer, ZeroStepNeverAcceptsAMove) {
+    Recorded p(2, sphere);
+    RunResult r =
+        run(p, box({-1, -1}, {1, 1}), {.n_worms = 5, .n_iterations = 3, .step_size = 0.0, .neighborhood_radius = 10.0});
+    EXPECT_GT(p.seen.size(), 5u);
+    EXPECT_EQ(r.population, first_rows(p, 5));
+}
+
+TEST(GlowwormOptimizer, HistoryIsNonIncreasingAndEndsAtTheBest) {
+    Recorded p(3, sphere);
+    RunResult r = run(p, box({-2, -2, -2}, {2, 2, 2}), {.n_worms = 8, .n_iterations = 12, .neighborhood_radius = 3.0});
+    ASSERT_EQ(r.history.size(), 12u);
+    for (std::size_t t = 1; t < r.history.size(); ++t) EXPECT_LE(r.history[t], r.history[t - 1]);
+    EXPECT_EQ(r.history.back(), *r.best_value);
+    EXPECT_EQ(sphere(*r.best_solution), *r.best_value);
+}
+
+TEST(GlowwormOptimizer, OvershootingStepsAreClippedIntoTheBox) {
+    Recorded p(2, sphere);
+    const Bounds b = box({-1, 0}, {1, 0.5});
+    run(p, b, {.n_worms = 6, .n_iterations = 3, .step_size = 3.0, .neighborhood_radius = 10.0});
+    bool on_face = false;
+    for (const auto& x : p.seen) {
+        for (std::size_t j = 0; j < 2; ++j) {
+            EXPECT_GE(x[j], b.lower()[j]);
+            EXPECT_LE(x[j], b.upper()[j]);
+            on_face = on_face || x[j] == b.lower()[j] || x[j] == b.upper()[j];
+        }
+    }
+    EXPECT_TRUE(on_face);
+}
+
+TEST(GlowwormOptimizer, NaNNeverBecomesTheBestOverANumber) {
+    std::size_t calls = 0;
+    Recorded p(2, [&calls](std::span<const double> x) { return calls++ == 0 ? kNaN : sphere(x); });
+    RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_worms = 5, .n_iterations = 4, .neighborhood_radius = 10.0});
+    EXPECT_FALSE(std::isnan(*r.best_value));
+    for (double h : r.history) EXPECT_FALSE(std::isnan(h));
+}
+
+TEST(GlowwormOptimizer, AnOversizedSwarmIsAnAllocationFailure) {
+    Recorded p(4, sphere);
+    const Bounds b = box({0, 0, 0, 0}, {1, 1, 1, 1});
+    EXPECT_THROW(run_glowworm(p, b, {.n_worms = UINT64_MAX / 2}, 1), std::bad_alloc);
+    EXPECT_TRUE(p.seen.empty());
+}
+
+TEST(GlowwormOptimizer, AnAbortedEvaluationEndsTheRun) {
+    Recorded p(2, sphere);
+    p.abort_at = 6;
+    const GlowwormParams params{.n_worms = 4, .n_iterations = 5, .neighborhood_radius = 10.0};
+    EXPECT_THROW(run_glowworm(p, box({0, 0}, {1, 1}), params, 1), EvaluationAborted);
+    EXPECT_EQ(p.seen.size(), 6u);
+}
+
+}  // namespace
+}  // namespace hivekit

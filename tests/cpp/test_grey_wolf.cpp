@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "algorithms/grey_wolf.hpp"
+#include "algorithms/ranking.hpp"
+
+namespace hivekit {
+namespace {
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Objective given as a function; records every evaluated position and value,
+// and can abort the run at a given evaluation.
+class Recorded final : public Problem {
+public:
+    Recorded(std::size_t d, std::function<double(std::span<const double>)> f) : d_(d), f_(std::move(f)) {}
+    double evaluate(std::span<const double> x) override {
+        if (seen.size() == abort_at) throw EvaluationAborted();
+        seen.emplace_back(x.begin(), x.end());
+        values.push_back(f_(x));
+        return values.back();
+    }
+    std::size_t dimension() const override { return d_; }
+    bool is_discrete() const override { return false; }
+    std::string_view name() const override { return "recorded"; }
+    const DistanceMatrix* distance_matrix() const override { return nullptr; }
+
+    std::vector<std::vector<double>> seen;
+    std::vector<double> values;
+    std::size_t abort_at = SIZE_MAX;
+
+private:
+    std::size_t d_;
+    std::function<double(std::span<const double>)> f_;
+};
+
+double sphere(std::span<const double> x) {
+    double s = 0.0;
+    for (double v : x) s += v * v;
+    return s;
+}
+
+Bounds box(std::vector<double> lower, std::vector<double> upper) {
+    return std::get<Bounds>(Bounds::make(std::move(lower), std::move(upper)));
+}
+
+RunResult run(Problem& p, const Bounds& b, GreyWolfParams params, Seed seed = 5) {
+    return std::get<RunResult>(run_grey_wolf(p, b, params, seed));
+}
+
+std::vector<std::vector<double>> rows(const Recorded& p, std::size_t from, std::size_t n) {
+    return {p.seen.begin() + static_cast<std::ptrdiff_t>(from), p.seen.begin() + static_cast<std::ptrdiff_t>(from + n)};
+}
+
+TEST(GreyWolfOptimizer, RejectsFewerThanThreeWolvesAfterTheBoxChecks) {
+    Recorded p(2, sphere);
+    auto outcome = run_grey_wolf(p, box({0, 0}, {1, 1}), {.n_wolves = 2}, 1);
+    EXPECT_EQ(std::get<OptimizerError>(outcome).display(),
+              "Invalid input: n_wolves must be at least 3 for grey wolf optimization");
+    Recorded empty(0, sphere);
+    outcome = run_grey_wolf(empty, box({}, {}), {.n_wolves = 2}, 1);
+    EXPECT_EQ(std::get<OptimizerError>(outcome).display(), "Invalid input: Problem must have at least one dimension");
+    EXPECT_TRUE(p.seen.empty());
+    EXPECT_TRUE(std::holds_alternative<RunResult>(run_grey_wolf(p, box({0, 0}, {1, 1}), {.n_wolves = 3}, 1)));
+}
+
+TEST(GreyWolfOptimizer, ZeroIterationsKeepsTheInitialPack) {
+    Recorded p(2, sphere);
+    RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_wolves = 4, .n_iterations = 0});
+    EXPECT_EQ(p.seen.size(), 4u);
+    EXPECT_TRUE(r.history.empty());
+    EXPECT_EQ(r.population, rows(p, 0, 4));
+}
+
+TEST(GreyWolfOptimizer, CoefficientFallsFromTwoToZero) {
+    EXPECT_EQ(grey_wolf_coefficient(0, 1), 2.0);
+    EXPECT_EQ(grey_wolf_coefficient(0, 2), 2.0);
+    EXPECT_EQ(grey_wolf_coefficient(1, 2), 0.0);
+    EXPECT_EQ(grey_wolf_coefficient(2, 5), 1.0);
+    EXPECT_EQ(grey_wolf_coefficient(4, 5), 0.0);
+}
+
+TEST(GreyWolfOptimizer, EvaluatesEveryWolfOncePerIteration) {
+    Recorded p(3, sphere);
+    run(p, box({-1, -1, -1}, {1, 1, 1}), {.n_wolves = 7, .n_iterations = 4});
+    EXPECT_EQ(p.seen.size(), 7u * (1u + 4u));
+}
+
+TEST(GreyWolfOptimizer, LastIterationMovesEveryWolfToTheMeanOfTheFrozenLeaders) {
+    // With two iterations the second has a = 0: every candidate is the mean of
+    // the leaders ranked from the first iteration's (non-greedy) positions.
+    const std::size_t n = 6;
+    Recorded p(2, sphere);
+    RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_wolves = n, .n_iterations = 2});
+    ASSERT_EQ(p.seen.size(), 3 * n);
+    std::vector<double> after_first(p.values.begin() + n, p.values.begin() + 2 * n);
+    ValueRanking ranking(n);
+    auto order = ranking.ascending(after_first);
+    std::vector<double> mean(2);
+    for (std::size_t j = 0; j < 2; ++j)
+        mean[j] = ((p.seen[n + order[0]][j] + p.seen[n + order[1]][j]) + p.seen[n + order[2]][j]) / 3.0;
+    for (std::size_t e = 2 * n; e < 3 * n; ++e) EXPECT_EQ(p.seen[e], mean);
+    EXPECT_EQ(r.population, rows(p, 2 * n, n));
+}
+
+TEST(GreyWolfOptimizer, PopulationHoldsTheLastMovesEvenWhenWorse) {
+    Recorded p(2, sphere);
+    RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_wolves = 5, .n_iterations = 3});
+    EXPECT_EQ(r.population, rows(p, 15, 5));
+}
+
+TEST(GreyWolfOptimizer, HistoryIsNonIncreasingAndEndsAtTheBest) {
+    Recorded p(3, sphere);
+    RunResult r = run(p, box({-2, -2, -2}, {2, 2, 2}), {.n_wolves = 8, .n_iterations = 12});
+    ASSERT_EQ(r.history.size(), 12u);
+    for (std::size_t t = 1; t < r.history.size(); ++t) EXPECT_LE(r.history[t], r.history[t - 1]);
+    EXPECT_EQ(r.history.back(), *r.best_value);
+    EXPECT_EQ(sphere(*r.best_solution), *r.best_value);
+}
+
+TEST(GreyWolfOptimizer, EarlyWideMovesAreClippedIntoTheBox) {
+    Recorded p(2, sphere);
+    const Bounds b = box({0.5, 0}, {1, 0.5});
+    run(p, b, {.n_wolves = 6, .n_iterations = 6});
+    bool on_face = false;
+    for (const auto& x : p.seen) {
+        for (std::size_t j = 0; j < 2; ++j) {
+            EXPECT_GE(x[j], b.lower()[j]);
+            EXPECT_LE(x[j], b.upper()[j]);
+            on_face = on_face || x[j] == b.lower()[j] || x[j] == b.upper()[j];
+        }
+    }
+    EXPECT_TRUE(on_face);
+}
+
+TEST(GreyWolfOptimizer, NaNNeverBecomesTheBestOverANumber) {
+    std::size_t calls = 0;
+    Recorded p(2, [&calls](std::span<const double> x) { return calls++ == 0 ? kNaN : sphere(x); });
+    RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_wolves = 5, .n_iterations = 4});
+    EXPECT_FALSE(std::isnan(*r.best_value));
+    for (double h : r.history) EXPECT_FALSE(std::isnan(h));
+}
+
+TEST(GreyWolfOptimizer, AnOversizedPackIsAnAllocationFailure) {
+    Recorded p(4, sphere);
+    const Bounds b = box({0, 0, 0, 0}, {1, 1, 1, 1});
+    EXPECT_THROW(run_grey_wolf(p, b, {.n_wolves = UINT64_MAX / 2}, 1), std::bad_alloc);
+    EXPECT_TRUE(p.seen.empty());
+}
+
+TEST(GreyWolfOptimizer, AnAbortedEvaluationEndsTheRun) {
+    Recorded p(2, sphere);
+    p.abort_at = 7;
+    EXPECT_THROW(run_grey_wolf(p, box({0, 0}, {1, 1}), {.n_wolves = 4, .n_iterations = 5}, 1), EvaluationAborted);
+    EXPECT_EQ(p.seen.size(), 7u);
+}
+
+}  // namespace
+}  // namespace hivekit

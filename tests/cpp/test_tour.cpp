@@ -1,0 +1,291 @@
+// Tour utilities: the closed length and the 2-opt search, checked against a
+// plain copy-reverse-resum 2-opt on many random instances of every awkward kind.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <numeric>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "algorithms/tour.hpp"
+#include "core/error.hpp"
+
+namespace {
+
+using hivekit::closed_tour_length;
+using hivekit::DistanceMatrix;
+using hivekit::TwoOptSearch;
+using Tour = std::vector<std::size_t>;
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+
+DistanceMatrix matrix_of(const std::vector<std::vector<double>>& rows) {
+    std::vector<double> flat;
+    for (const auto& r : rows) flat.insert(flat.end(), r.begin(), r.end());
+    return DistanceMatrix(rows.size(), std::move(flat));
+}
+
+DistanceMatrix euclidean(const std::vector<std::pair<double, double>>& points) {
+    const std::size_t n = points.size();
+    std::vector<double> flat(n * n);
+    for (std::size_t a = 0; a < n; ++a)
+        for (std::size_t b = 0; b < n; ++b)
+            flat[a * n + b] = std::hypot(points[a].first - points[b].first, points[a].second - points[b].second);
+    return DistanceMatrix(n, std::move(flat));
+}
+
+std::pair<Tour, double> run_two_opt(Tour tour, const DistanceMatrix& d) {
+    TwoOptSearch search(d);
+    double length = search.improve(tour);
+    return {tour, length};
+}
+
+// The procedure in its plainest form: every candidate is a full copy with the
+// segment reversed, measured from scratch; every accepted move restarts the scan.
+double plain_length(const Tour& t, const DistanceMatrix& d) {
+    double total = 0.0;
+    for (std::size_t k = 0; k < t.size(); ++k) total += d(t[k], t[(k + 1) % t.size()]);
+    return total;
+}
+
+std::pair<Tour, double> plain_two_opt(Tour cur, const DistanceMatrix& d) {
+    const std::size_t m = cur.size();
+    if (m == 0) return {cur, 0.0};
+    double length = plain_length(cur, d);
+    if (m < 4) return {cur, length};
+    for (bool restart = true; restart;) {
+        restart = false;
+        for (std::size_t i = 1; i + 3 <= m && !restart; ++i) {
+            for (std::size_t j = i + 2; j <= m; ++j) {
+                Tour candidate = cur;
+                std::reverse(candidate.begin() + static_cast<std::ptrdiff_t>(i),
+                             candidate.begin() + static_cast<std::ptrdiff_t>(j));
+                double lc = plain_length(candidate, d);
+                if (lc + 1e-12 < length) {
+                    cur = std::move(candidate);
+                    length = lc;
+                    restart = true;
+                    break;
+                }
+            }
+        }
+    }
+    return {cur, length};
+}
+
+// Random instances of the kinds the search must get exactly right.
+enum class Kind {
+    Euclidean,      // symmetric, distinct lengths
+    Asymmetric,     // independent entries in both directions
+    Negative,       // entries of both signs
+    SmallIntegers,  // many exact ties
+    NearTies,       // integer lengths nudged by multiples of 1e-13: the 1e-12 rule decides
+    LargeOffset,    // 1e6 plus tiny differences: rounding of the sums decides
+    Tiny,           // subnormal scale
+    Huge,           // sums that overflow
+    NonFinite,      // NaN and infinite entries sprinkled in
+    MostlyZero,     // zeros with a few ones
+};
+
+const Kind kAllKinds[] = {Kind::Euclidean, Kind::Asymmetric, Kind::Negative, Kind::SmallIntegers,
+                          Kind::NearTies,  Kind::LargeOffset, Kind::Tiny,     Kind::Huge,
+                          Kind::NonFinite, Kind::MostlyZero};
+
+DistanceMatrix random_matrix(Kind kind, std::size_t n, std::mt19937_64& gen) {
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::uniform_int_distribution<int> small(0, 4);
+    std::uniform_int_distribution<int> nudge(-30, 30);
+    std::vector<std::pair<double, double>> points(n);
+    for (auto& p : points) p = {unit(gen), unit(gen)};
+    DistanceMatrix plane = euclidean(points);
+    std::vector<double> flat(n * n);
+    for (std::size_t a = 0; a < n; ++a) {
+        for (std::size_t b = 0; b < n; ++b) {
+            double& x = flat[a * n + b];
+            switch (kind) {
+                case Kind::Euclidean: x = plane(a, b); break;
+                case Kind::Asymmetric: x = unit(gen); break;
+                case Kind::Negative: x = unit(gen) * 2.0 - 1.0; break;
+                case Kind::SmallIntegers: x = small(gen); break;
+                case Kind::NearTies: x = small(gen) + nudge(gen) * 1e-13; break;
+                case Kind::LargeOffset: x = 1e6 + unit(gen) * 1e-9; break;
+                case Kind::Tiny: x = unit(gen) * 1e-310; break;
+                case Kind::Huge: x = unit(gen) * 1e307; break;
+                case Kind::NonFinite: {
+                    double r = unit(gen);
+                    x = r < 0.04 ? kNaN : r < 0.08 ? kInf : r < 0.1 ? -kInf : unit(gen);
+                    break;
+                }
+                case Kind::MostlyZero: x = unit(gen) < 0.8 ? 0.0 : 1.0; break;
+            }
+        }
+    }
+    // Half of the symmetric-looking kinds are made exactly symmetric.
+    if (kind != Kind::Asymmetric && unit(gen) < 0.5)
+        for (std::size_t a = 0; a < n; ++a)
+            for (std::size_t b = 0; b < a; ++b) flat[b * n + a] = flat[a * n + b];
+    return DistanceMatrix(n, std::move(flat));
+}
+
+// A permutation, a tour with repeated cities, a tour shorter than the matrix
+// or one longer than it.
+Tour random_tour(std::size_t n, std::mt19937_64& gen) {
+    std::uniform_int_distribution<std::size_t> city(0, n - 1);
+    Tour tour(n);
+    std::iota(tour.begin(), tour.end(), std::size_t{0});
+    std::shuffle(tour.begin(), tour.end(), gen);
+    switch (gen() % 4) {
+        case 0: break;
+        case 1: for (auto& c : tour) if (gen() % 3 == 0) c = city(gen); break;
+        case 2: tour.resize(std::max<std::size_t>(1, tour.size() - 1 - gen() % (n / 2 + 1))); break;
+        case 3: for (std::size_t extra = gen() % (n + 1) + 1; extra > 0; --extra) tour.push_back(city(gen)); break;
+    }
+    return tour;
+}
+
+std::string describe(const Tour& tour, double length) {
+    std::string text = "[";
+    for (auto c : tour) text += std::to_string(c) + " ";
+    return text + "] " + std::to_string(length);
+}
+
+TEST(ClosedTourLength, AddsEdgesFromRowToColumnInPositionOrderFromZero) {
+    // From the start, 1e16 + 1 rounds back to 1e16 before -1e16 is added.
+    DistanceMatrix d = matrix_of({{0, 1e16, 7}, {7, 0, 1}, {-1e16, 7, 0}});
+    EXPECT_EQ(closed_tour_length(Tour{0, 1, 2}, d), 0.0);
+    EXPECT_EQ(closed_tour_length(Tour{2, 0, 1}, d), 1.0);
+    EXPECT_EQ(closed_tour_length(Tour{0, 2, 1}, d), 7.0 + 7.0 + 7.0);
+}
+
+TEST(ClosedTourLength, OneCityIsItsDiagonalAndNoCityIsZero) {
+    DistanceMatrix d = matrix_of({{5.0, 1.0}, {1.0, 3.0}});
+    EXPECT_EQ(closed_tour_length(Tour{1}, d), 3.0);
+    EXPECT_EQ(closed_tour_length(Tour{}, d), 0.0);
+}
+
+TEST(FirstEntryOutOfRange, FindsTheFirstCityNotInTheMatrix) {
+    EXPECT_EQ(hivekit::first_entry_out_of_range(Tour{0, 4, 2, 9}, 3), std::optional<std::size_t>(1));
+    EXPECT_EQ(hivekit::first_entry_out_of_range(Tour{0, 2, 1}, 3), std::nullopt);
+}
+
+TEST(TwoOpt, UntanglesTheUnitSquare) {
+    DistanceMatrix d = euclidean({{0, 0}, {1, 0}, {1, 1}, {0, 1}});
+    auto [tour, length] = run_two_opt({0, 2, 1, 3}, d);
+    // The later candidate [0, 3, 2, 1] is as short and is not taken.
+    EXPECT_EQ(tour, (Tour{0, 1, 2, 3}));
+    EXPECT_EQ(length, 4.0);
+}
+
+TEST(TwoOpt, EmptyTourHasLengthZero) {
+    auto [tour, length] = run_two_opt({}, matrix_of({{0.0}}));
+    EXPECT_TRUE(tour.empty());
+    EXPECT_EQ(length, 0.0);
+}
+
+TEST(TwoOpt, OneCityTourCountsTheDiagonal) {
+    auto [tour, length] = run_two_opt({0}, matrix_of({{5.0}}));
+    EXPECT_EQ(tour, (Tour{0}));
+    EXPECT_EQ(length, 5.0);
+}
+
+TEST(TwoOpt, ThreeCityTourIsReturnedUnchanged) {
+    DistanceMatrix d = matrix_of({{0, 9, 1}, {1, 0, 9}, {9, 1, 0}});
+    auto [tour, length] = run_two_opt({0, 1, 2}, d);
+    EXPECT_EQ(tour, (Tour{0, 1, 2}));
+    EXPECT_EQ(length, 9.0 + 9.0 + 9.0);
+}
+
+TEST(TwoOpt, AllZeroMatrixChangesNothing) {
+    DistanceMatrix d(6, std::vector<double>(36, 0.0));
+    auto [tour, length] = run_two_opt({3, 1, 4, 0, 5, 2}, d);
+    EXPECT_EQ(tour, (Tour{3, 1, 4, 0, 5, 2}));
+    EXPECT_EQ(length, 0.0);
+}
+
+TEST(TwoOpt, MoveGainingOnly1e13IsNotTaken) {
+    // Reversing positions 1..2 of [0, 1, 2, 3] swaps edges 0-1, 2-3 for 0-2, 1-3.
+    std::vector<std::vector<double>> rows(4, std::vector<double>(4, 1.0));
+    rows[0][2] = rows[2][0] = 1.0 - 1e-13;
+    auto [tour, length] = run_two_opt({0, 1, 2, 3}, matrix_of(rows));
+    EXPECT_EQ(tour, (Tour{0, 1, 2, 3}));
+    EXPECT_EQ(length, 4.0);
+
+    rows[0][2] = rows[2][0] = 1.0 - 1e-11;
+    auto [better, shorter] = run_two_opt({0, 1, 2, 3}, matrix_of(rows));
+    EXPECT_EQ(better, (Tour{0, 2, 1, 3}));
+    EXPECT_LT(shorter, 4.0);
+}
+
+TEST(TwoOpt, MatchesThePlainProcedureBitForBitOnRandomInstances) {
+    std::mt19937_64 gen(20240601);
+    int compared = 0;
+    for (Kind kind : kAllKinds) {
+        for (int rep = 0; rep < 60; ++rep) {
+            const std::size_t n = 1 + gen() % 18;
+            DistanceMatrix d = random_matrix(kind, n, gen);
+            Tour start = random_tour(n, gen);
+            auto fast = run_two_opt(start, d);
+            auto plain = plain_two_opt(start, d);
+            ASSERT_EQ(fast.first, plain.first) << "kind " << static_cast<int>(kind) << " rep " << rep;
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(fast.second), std::bit_cast<std::uint64_t>(plain.second))
+                << describe(fast.first, fast.second) << " vs " << describe(plain.first, plain.second);
+            ++compared;
+        }
+    }
+    EXPECT_EQ(compared, 600);
+}
+
+TEST(TwoOpt, MatchesThePlainProcedureOnLargerEuclideanAndOffsetInstances) {
+    std::mt19937_64 gen(7);
+    for (Kind kind : {Kind::Euclidean, Kind::LargeOffset, Kind::NearTies}) {
+        for (int rep = 0; rep < 3; ++rep) {
+            DistanceMatrix d = random_matrix(kind, 60, gen);
+            Tour start(60);
+            std::iota(start.begin(), start.end(), std::size_t{0});
+            std::shuffle(start.begin(), start.end(), gen);
+            auto fast = run_two_opt(start, d);
+            auto plain = plain_two_opt(start, d);
+            ASSERT_EQ(fast.first, plain.first);
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(fast.second), std::bit_cast<std::uint64_t>(plain.second));
+        }
+    }
+}
+
+TEST(TwoOpt, OneSearchServesManyToursOfDifferentLengths) {
+    std::mt19937_64 gen(3);
+    DistanceMatrix d = random_matrix(Kind::Negative, 15, gen);
+    TwoOptSearch search(d);
+    for (int rep = 0; rep < 30; ++rep) {
+        Tour tour = random_tour(15, gen);
+        auto plain = plain_two_opt(tour, d);
+        double length = search.improve(tour);
+        ASSERT_EQ(tour, plain.first);
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(length), std::bit_cast<std::uint64_t>(plain.second));
+    }
+}
+
+TEST(TwoOpt, AsksToBeInterruptedDuringALongSearch) {
+    std::mt19937_64 gen(5);
+    DistanceMatrix d = random_matrix(Kind::Euclidean, 300, gen);
+    Tour tour(300);
+    std::iota(tour.begin(), tour.end(), std::size_t{0});
+    std::shuffle(tour.begin(), tour.end(), gen);
+    int checks = 0;
+    TwoOptSearch counting(d, [&checks] { ++checks; });
+    Tour copy = tour;
+    counting.improve(copy);
+    EXPECT_GT(checks, 10);
+
+    auto stop = [] { throw hivekit::EvaluationAborted(); };
+    EXPECT_THROW(TwoOptSearch(d, stop).improve(tour), hivekit::EvaluationAborted);
+}
+
+}  // namespace

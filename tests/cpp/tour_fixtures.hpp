@@ -1,0 +1,68 @@
+// Shared by the tour optimiser tests: random plane instances and a tour
+// problem that counts what the optimiser asks of it.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "core/error.hpp"
+#include "core/tour_problem.hpp"
+
+namespace tour_fixtures {
+
+// Euclidean distances between n random points of the unit square.
+inline hivekit::DistanceMatrix random_plane(std::size_t n, std::uint64_t seed) {
+    std::mt19937_64 gen(seed);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<double> x(n), y(n), flat(n * n);
+    for (std::size_t i = 0; i < n; ++i) x[i] = unit(gen), y[i] = unit(gen);
+    for (std::size_t a = 0; a < n; ++a)
+        for (std::size_t b = 0; b < n; ++b) flat[a * n + b] = std::hypot(x[a] - x[b], y[a] - y[b]);
+    return hivekit::DistanceMatrix(n, std::move(flat));
+}
+
+// A tour problem that counts evaluations and interrupt checks; its first
+// `nan_evaluations` evaluations answer NaN, and check number `stop_at_check`
+// stops the run.
+class CountingTour : public hivekit::Problem {
+public:
+    explicit CountingTour(hivekit::DistanceMatrix d) : inner_(std::move(d)) {}
+
+    double evaluate(std::span<const double> position) override {
+        ++evaluations;
+        if (evaluations <= nan_evaluations) return std::numeric_limits<double>::quiet_NaN();
+        return inner_.evaluate(position);
+    }
+    std::size_t dimension() const override { return inner_.dimension(); }
+    bool is_discrete() const override { return true; }
+    std::string_view name() const override { return "tsp"; }
+    const hivekit::DistanceMatrix* distance_matrix() const override { return inner_.distance_matrix(); }
+    void check_interrupt() override {
+        if (++checks == stop_at_check) throw hivekit::EvaluationAborted();
+    }
+
+    std::size_t evaluations = 0;
+    std::size_t nan_evaluations = 0;
+    std::size_t checks = 0;
+    std::size_t stop_at_check = 0;
+
+private:
+    hivekit::TourProblem inner_;
+};
+
+// A continuous problem: it has no distance matrix.
+class NoMatrix : public hivekit::Problem {
+public:
+    double evaluate(std::span<const double>) override { return 0.0; }
+    std::size_t dimension() const override { return 3; }
+    bool is_discrete() const override { return false; }
+    std::string_view name() const override { return "objective"; }
+    const hivekit::DistanceMatrix* distance_matrix() const override { return nullptr; }
+};
+
+}  // namespace tour_fixtures

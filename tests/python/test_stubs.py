@@ -1,0 +1,73 @@
+"""The type stubs of the engine module describe what the built module really offers."""
+
+import ast
+import inspect
+import os
+import pathlib
+import site
+import subprocess
+import sys
+
+import pytest
+
+import hivekit
+from hivekit import _hivekit
+
+PACKAGE = pathlib.Path(hivekit.__file__).resolve().parent
+STUB = PACKAGE / "_hivekit.pyi"
+
+
+def stub_classes():
+    tree = ast.parse(STUB.read_text())
+    return {node.name: node for node in tree.body if isinstance(node, ast.ClassDef)}
+
+
+def mypy(args, cwd):
+    """Runs mypy on the hivekit that the tests import, wherever it lives."""
+    pytest.importorskip("mypy")
+    env = dict(os.environ)
+    search = str(PACKAGE.parent)
+    if search not in site.getsitepackages() + [site.getusersitepackages()]:
+        # An uninstalled package is only seen through MYPYPATH; without it stubtest would find no stub and
+        # report success without checking anything. (mypy refuses site-packages there.)
+        env["MYPYPATH"] = search
+    return subprocess.run([sys.executable, "-m", *args], cwd=cwd, env=env, capture_output=True, text=True,
+                          timeout=300)
+
+
+def test_stubtest_finds_no_difference(tmp_path):
+    result = mypy(["mypy.stubtest", "hivekit._hivekit"], tmp_path)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert "no issues found in 1 module" in result.stdout
+
+
+def test_examples_and_package_type_check_strictly(tmp_path):
+    examples = pathlib.Path(__file__).resolve().parents[2] / "examples"
+    config = tmp_path / "mypy.ini"
+    # The optional plotting library is not ours to check, and reading its stubs would take most of the time.
+    config.write_text("[mypy]\nstrict = True\n\n[mypy-matplotlib.*]\nfollow_imports = skip\nignore_missing_imports = True\n")
+    result = mypy(["mypy", "--config-file", str(config), str(examples)], tmp_path)
+    assert result.returncode == 0, result.stdout + result.stderr
+
+
+@pytest.mark.parametrize("name", [n for n in _hivekit.__all__ if n != "two_opt"])
+def test_stub_constructor_matches_the_published_signature(name):
+    # stubtest cannot see constructor defaults: the runtime __new__ takes *args, **kwargs.
+    new = next(f for f in stub_classes()[name].body if isinstance(f, ast.FunctionDef) and f.name == "__new__")
+    args = new.args.args[1:]
+    defaults = [ast.literal_eval(d) for d in new.args.defaults]
+    stub = [(a.arg, d) for a, d in zip(args, defaults, strict=True)]
+    runtime = [(p.name, p.default) for p in inspect.signature(getattr(_hivekit, name)).parameters.values()]
+    assert stub == runtime
+    assert all(type(s) is type(r) for (_, s), (_, r) in zip(stub, runtime))
+
+
+@pytest.mark.parametrize("name", [n for n in _hivekit.__all__ if n != "two_opt"])
+def test_stub_declares_history_exactly_where_the_class_has_it(name):
+    members = {f.name for f in stub_classes()[name].body if isinstance(f, ast.FunctionDef)}
+    assert ("history_" in members) == hasattr(getattr(_hivekit, name), "history_")
+    assert {"fit", "predict", "score", "get_params", "population_"} <= members
+
+
+def test_package_is_marked_typed():
+    assert (PACKAGE / "py.typed").is_file()
