@@ -36,7 +36,6 @@ Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const Bac
     ValueRanking ranking(n);
     RunResult result;
     result.history.reserve(params.n_iterations);
-    const auto& lower = bounds.lower();
 
     fill_uniform_population(x, n, bounds, span, rng);
     for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});
@@ -81,7 +80,7 @@ Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const Bac
         for (std::size_t b = 0; b < n; ++b) {
             if (!(rng.uniform() < elimination)) continue;
             double* xb = &x[b * d];
-            for (std::size_t j = 0; j < d; ++j) xb[j] = lower[j] + rng.uniform() * span[j];
+            fill_uniform_position({xb, d}, bounds, span, rng);
             value[b] = problem.evaluate({xb, d});
             if (improves(value[b], best_value)) {
                 std::copy(xb, xb + d, best.begin());
@@ -91,8 +90,7 @@ Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const Bac
         result.history.push_back(best_value);
     }
 
-    result.population.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) result.population.emplace_back(x.begin() + i * d, x.begin() + (i + 1) * d);
+    result.population = split_rows(x, d);
     result.best_value = best_value;
     result.best_solution = std::move(best);
     return result;

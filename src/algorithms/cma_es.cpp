@@ -73,7 +73,7 @@ Outcome run_cma_es(Problem& problem, const Bounds& bounds, const CmaEsParams& pa
         // Equal values keep sampling order; NaN values rank after every number.
         std::iota(order.begin(), order.end(), std::size_t{0});
         std::stable_sort(order.begin(), order.end(),
-                         [&values](std::size_t a, std::size_t b) { return ranks_before(values[a], values[b]); });
+                         [&values](std::size_t a, std::size_t b) { return improves(values[a], values[b]); });
 
         for (std::size_t j = 0; j < d; ++j) {
             double m = 0.0;

@@ -2,9 +2,9 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <new>
-#include <cstddef>
 #include <span>
 #include <vector>
 
@@ -21,15 +21,6 @@ inline std::size_t rows_size(std::size_t n, std::size_t d) {
     return n * d;
 }
 
-// Positions of n individuals laid out row by row: lower[j] + uniform() * span[j],
-// drawn individual by individual, coordinate by coordinate.
-inline void fill_uniform_population(std::vector<double>& rows, std::size_t n, const Bounds& bounds,
-                                    std::span<const double> span, RandomSource& rng) {
-    const std::size_t d = span.size();
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t j = 0; j < d; ++j) rows[i * d + j] = bounds.lower()[j] + rng.uniform() * span[j];
-}
-
 // One position drawn like an initial one: lower[j] + uniform() * span[j],
 // coordinate by coordinate.
 inline void fill_uniform_position(std::span<double> row, const Bounds& bounds, std::span<const double> span,
@@ -37,15 +28,18 @@ inline void fill_uniform_position(std::span<double> row, const Bounds& bounds, s
     for (std::size_t j = 0; j < row.size(); ++j) row[j] = bounds.lower()[j] + rng.uniform() * span[j];
 }
 
+// Positions of n individuals laid out row by row: lower[j] + uniform() * span[j],
+// drawn individual by individual, coordinate by coordinate.
+inline void fill_uniform_population(std::vector<double>& rows, std::size_t n, const Bounds& bounds,
+                                    std::span<const double> span, RandomSource& rng) {
+    const std::size_t d = span.size();
+    for (std::size_t i = 0; i < n; ++i) fill_uniform_position({&rows[i * d], d}, bounds, span, rng);
+}
+
 // Whether value f takes the place of a current value under a rule where ties
 // replace too: not greater, or a number where the current value is NaN (so a
 // member stuck at NaN can still be replaced).
 inline bool replaces_or_ties(double f, double current) { return f <= current || (current != current && f == f); }
-
-// Ranking test for ascending order that keeps a strict weak ordering when NaN
-// values appear: numbers compare as usual and every number comes before NaN,
-// so NaN ranks last and never displaces a number.
-inline bool ranks_before(double a, double b) { return a < b || (b != b && a == a); }
 
 // The rows of a row-major array of positions d wide, as separate positions.
 inline std::vector<std::vector<double>> split_rows(std::span<const double> rows, std::size_t d) {

@@ -38,7 +38,6 @@ Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSe
     ValueRanking ranking(n);
     RunResult result;
     result.history.reserve(params.n_iterations);
-    const auto& lower = bounds.lower();
 
     fill_uniform_population(x, n, bounds, span, rng);
     for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});
@@ -75,7 +74,7 @@ Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSe
         for (std::size_t r = 0; r < k; ++r) {
             const std::size_t i = order[r];
             double* xi = &x[i * d];
-            for (std::size_t j = 0; j < d; ++j) xi[j] = lower[j] + rng.uniform() * span[j];
+            fill_uniform_position({xi, d}, bounds, span, rng);
             value[i] = problem.evaluate({xi, d});
         }
 
@@ -89,8 +88,7 @@ Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSe
         result.history.push_back(best_value);
     }
 
-    result.population.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) result.population.emplace_back(x.begin() + i * d, x.begin() + (i + 1) * d);
+    result.population = split_rows(x, d);
     result.best_value = best_value;
     result.best_solution = std::move(best);
     return result;

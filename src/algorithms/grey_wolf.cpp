@@ -79,8 +79,7 @@ Outcome run_grey_wolf(Problem& problem, const Bounds& bounds, const GreyWolfPara
         result.history.push_back(best_value);
     }
 
-    result.population.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) result.population.emplace_back(x.begin() + i * d, x.begin() + (i + 1) * d);
+    result.population = split_rows(x, d);
     result.best_value = best_value;
     result.best_solution = std::move(best);
     return result;
