@@ -2,43 +2,19 @@
 // box acting only as the number of bits.
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <limits>
 #include <span>
 #include <vector>
 
 #include "algorithms/binary_particle_swarm.hpp"
 #include "core/random_source.hpp"
+#include "recorded_problem.hpp"
 
 namespace {
 
 using hivekit::BinaryParticleSwarmParams;
 using hivekit::Bounds;
 using hivekit::RunResult;
-
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-class ScalarProblem : public hivekit::Problem {
-public:
-    using Function = std::function<double(std::span<const double>)>;
-    ScalarProblem(std::size_t dimension, Function f) : dimension_(dimension), f_(std::move(f)) {}
-
-    double evaluate(std::span<const double> x) override {
-        ++calls;
-        return f_(x);
-    }
-    std::size_t dimension() const override { return dimension_; }
-    bool is_discrete() const override { return false; }
-    std::string_view name() const override { return "objective"; }
-    const hivekit::DistanceMatrix* distance_matrix() const override { return nullptr; }
-
-    std::size_t calls = 0;
-
-private:
-    std::size_t dimension_;
-    Function f_;
-};
+using namespace hivekit::test_support;
 
 double minus_ones(std::span<const double> bits) {
     double total = 0.0;
@@ -46,28 +22,24 @@ double minus_ones(std::span<const double> bits) {
     return total;
 }
 
-Bounds box(std::vector<double> lower, std::vector<double> upper) {
-    return std::get<Bounds>(Bounds::make(std::move(lower), std::move(upper)));
-}
-
-RunResult run(ScalarProblem& problem, const Bounds& bounds, const BinaryParticleSwarmParams& params,
+RunResult run(Recorded& problem, const Bounds& bounds, const BinaryParticleSwarmParams& params,
               std::uint64_t seed = 7) {
     return std::get<RunResult>(hivekit::run_binary_particle_swarm(problem, bounds, params, seed));
 }
 
 TEST(BinaryParticleSwarm, EvaluatesEveryParticleOncePerIteration) {
-    ScalarProblem problem(5, minus_ones);
+    Recorded problem(5, minus_ones);
     BinaryParticleSwarmParams params;
     params.n_particles = 4;
     params.n_iterations = 6;
     auto result = run(problem, box({0, 0, 0, 0, 0}, {1, 1, 1, 1, 1}), params);
-    EXPECT_EQ(problem.calls, 4u * (1 + 6));
+    EXPECT_EQ(problem.seen.size(), 4u * (1 + 6));
     EXPECT_EQ(result.history.size(), 6u);
     for (std::size_t k = 1; k < result.history.size(); ++k) EXPECT_LE(result.history[k], result.history[k - 1]);
 }
 
 TEST(BinaryParticleSwarm, ZeroIterationsKeepTheInitialBitsAndTheFirstEqualBest) {
-    ScalarProblem problem(3, [](std::span<const double>) { return 0.0; });
+    Recorded problem(3, [](std::span<const double>) { return 0.0; });
     BinaryParticleSwarmParams params;
     params.n_particles = 4;
     params.n_iterations = 0;
@@ -83,7 +55,7 @@ TEST(BinaryParticleSwarm, ZeroIterationsKeepTheInitialBitsAndTheFirstEqualBest) 
 }
 
 TEST(BinaryParticleSwarm, NoParticlesGiveZerosAndInfinity) {
-    ScalarProblem problem(3, minus_ones);
+    Recorded problem(3, minus_ones);
     BinaryParticleSwarmParams params;
     params.n_particles = 0;
     params.n_iterations = 3;
@@ -95,7 +67,7 @@ TEST(BinaryParticleSwarm, NoParticlesGiveZerosAndInfinity) {
 }
 
 TEST(BinaryParticleSwarm, AlwaysNaNObjectiveLeavesZerosAndInfinity) {
-    ScalarProblem problem(2, [](std::span<const double>) { return kNaN; });
+    Recorded problem(2, [](std::span<const double>) { return kNaN; });
     BinaryParticleSwarmParams params;
     params.n_particles = 3;
     params.n_iterations = 2;
@@ -108,7 +80,7 @@ TEST(BinaryParticleSwarm, AlwaysNaNObjectiveLeavesZerosAndInfinity) {
 TEST(BinaryParticleSwarm, NumberReplacesANaNPersonalBest) {
     // The only particle starts with NaN; its later numbers must still count.
     std::size_t calls = 0;
-    ScalarProblem problem(2, [&](std::span<const double>) { return ++calls == 1 ? kNaN : 5.0; });
+    Recorded problem(2, [&](std::span<const double>) { return ++calls == 1 ? kNaN : 5.0; });
     BinaryParticleSwarmParams params;
     params.n_particles = 1;
     params.n_iterations = 2;
@@ -118,7 +90,7 @@ TEST(BinaryParticleSwarm, NumberReplacesANaNPersonalBest) {
 }
 
 TEST(BinaryParticleSwarm, BoundValuesDoNotMatter) {
-    ScalarProblem a(3, minus_ones), b(3, minus_ones);
+    Recorded a(3, minus_ones), b(3, minus_ones);
     BinaryParticleSwarmParams params;
     params.n_particles = 5;
     params.n_iterations = 4;
@@ -131,7 +103,7 @@ TEST(BinaryParticleSwarm, BoundValuesDoNotMatter) {
 }
 
 TEST(BinaryParticleSwarm, EmptyBoxIsInvalidInput) {
-    ScalarProblem problem(0, minus_ones);
+    Recorded problem(0, minus_ones);
     auto outcome = hivekit::run_binary_particle_swarm(problem, box({}, {}), BinaryParticleSwarmParams{}, 1);
     const auto& error = std::get<hivekit::OptimizerError>(outcome);
     EXPECT_EQ(error.kind, hivekit::ErrorKind::InvalidInput);

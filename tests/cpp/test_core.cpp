@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -10,21 +9,17 @@
 #include "core/format.hpp"
 #include "core/numeric.hpp"
 #include "core/search.hpp"
+#include "recorded_problem.hpp"
 
 namespace hivekit {
 namespace {
 
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-const double kInf = std::numeric_limits<double>::infinity();
+using namespace hivekit::test_support;
 
 std::string failure(std::vector<double> lower, std::vector<double> upper) {
     auto made = Bounds::make(std::move(lower), std::move(upper));
     auto* message = std::get_if<std::string>(&made);
     return message ? *message : "";
-}
-
-Bounds box(std::vector<double> lower, std::vector<double> upper) {
-    return std::get<Bounds>(Bounds::make(std::move(lower), std::move(upper)));
 }
 
 TEST(Bounds, RejectsLimitsOfDifferentLengths) {

@@ -3,61 +3,20 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <functional>
-#include <limits>
 #include <new>
-#include <stdexcept>
 #include <utility>
 #include <vector>
 
 #include "algorithms/cuckoo_search.hpp"
+#include "recorded_problem.hpp"
 
 namespace hivekit {
 namespace {
 
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-// Objective given as a function; records every evaluated position and value,
-// and can abort the run at a given evaluation.
-class Recorded final : public Problem {
-public:
-    Recorded(std::size_t d, std::function<double(std::span<const double>)> f) : d_(d), f_(std::move(f)) {}
-    double evaluate(std::span<const double> x) override {
-        if (seen.size() == abort_at) throw EvaluationAborted();
-        seen.emplace_back(x.begin(), x.end());
-        values.push_back(f_(x));
-        return values.back();
-    }
-    std::size_t dimension() const override { return d_; }
-    bool is_discrete() const override { return false; }
-    std::string_view name() const override { return "recorded"; }
-    const DistanceMatrix* distance_matrix() const override { return nullptr; }
-
-    std::vector<std::vector<double>> seen;
-    std::vector<double> values;
-    std::size_t abort_at = SIZE_MAX;
-
-private:
-    std::size_t d_;
-    std::function<double(std::span<const double>)> f_;
-};
-
-double sphere(std::span<const double> x) {
-    double s = 0.0;
-    for (double v : x) s += v * v;
-    return s;
-}
-
-Bounds box(std::vector<double> lower, std::vector<double> upper) {
-    return std::get<Bounds>(Bounds::make(std::move(lower), std::move(upper)));
-}
+using namespace hivekit::test_support;
 
 RunResult run(Problem& p, const Bounds& b, CuckooSearchParams params, Seed seed = 5) {
     return std::get<RunResult>(run_cuckoo_search(p, b, params, seed));
-}
-
-std::vector<std::vector<double>> first_rows(const Recorded& p, std::size_t n) {
-    return {p.seen.begin(), p.seen.begin() + static_cast<std::ptrdiff_t>(n)};
 }
 
 TEST(CuckooSearch, RejectsFewerThanTwoNestsAfterTheBoxChecks) {
@@ -76,7 +35,7 @@ TEST(CuckooSearch, ZeroIterationsKeepsTheInitialNests) {
     RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_nests = 4, .n_iterations = 0});
     EXPECT_EQ(p.seen.size(), 4u);
     EXPECT_TRUE(r.history.empty());
-    EXPECT_EQ(r.population, first_rows(p, 4));
+    EXPECT_EQ(r.population, p.seen_rows(0, 4));
 }
 
 TEST(CuckooSearch, AbandonmentCountFollowsPa) {
@@ -102,7 +61,7 @@ TEST(CuckooSearch, AbandonsTheWorstNestsWithTiesInIndexOrder) {
     Recorded flat(2, [](std::span<const double>) { return 1.0; });
     RunResult r = run(flat, box({-1, -1}, {1, 1}), {.n_nests = 8, .n_iterations = 1, .pa = 0.25, .alpha = 0.0});
     ASSERT_EQ(flat.seen.size(), 8u + 8u + 2u);
-    std::vector<std::vector<double>> want = first_rows(flat, 8);
+    std::vector<std::vector<double>> want = flat.seen_rows(0, 8);
     want[0] = flat.seen[16];
     want[1] = flat.seen[17];
     EXPECT_EQ(r.population, want);
@@ -112,7 +71,7 @@ TEST(CuckooSearch, AbandonsTheWorstNestsWithTiesInIndexOrder) {
     std::size_t worst = 0;
     for (std::size_t i = 1; i < 6; ++i)
         if (p.values[i] > p.values[worst]) worst = i;
-    want = first_rows(p, 6);
+    want = p.seen_rows(0, 6);
     want[worst] = p.seen.back();
     EXPECT_EQ(r.population, want);
 }

@@ -3,61 +3,19 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <functional>
-#include <limits>
 #include <new>
-#include <stdexcept>
-#include <utility>
 #include <vector>
 
 #include "algorithms/firefly.hpp"
+#include "recorded_problem.hpp"
 
 namespace hivekit {
 namespace {
 
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-// Objective given as a function; records every evaluated position and value,
-// and can abort the run at a given evaluation.
-class Recorded final : public Problem {
-public:
-    Recorded(std::size_t d, std::function<double(std::span<const double>)> f) : d_(d), f_(std::move(f)) {}
-    double evaluate(std::span<const double> x) override {
-        if (seen.size() == abort_at) throw EvaluationAborted();
-        seen.emplace_back(x.begin(), x.end());
-        values.push_back(f_(x));
-        return values.back();
-    }
-    std::size_t dimension() const override { return d_; }
-    bool is_discrete() const override { return false; }
-    std::string_view name() const override { return "recorded"; }
-    const DistanceMatrix* distance_matrix() const override { return nullptr; }
-
-    std::vector<std::vector<double>> seen;
-    std::vector<double> values;
-    std::size_t abort_at = SIZE_MAX;
-
-private:
-    std::size_t d_;
-    std::function<double(std::span<const double>)> f_;
-};
-
-double sphere(std::span<const double> x) {
-    double s = 0.0;
-    for (double v : x) s += v * v;
-    return s;
-}
-
-Bounds box(std::vector<double> lower, std::vector<double> upper) {
-    return std::get<Bounds>(Bounds::make(std::move(lower), std::move(upper)));
-}
+using namespace hivekit::test_support;
 
 RunResult run(Problem& p, const Bounds& b, FireflyParams params, Seed seed = 5) {
     return std::get<RunResult>(run_firefly(p, b, params, seed));
-}
-
-std::vector<std::vector<double>> first_rows(const Recorded& p, std::size_t n) {
-    return {p.seen.begin(), p.seen.begin() + static_cast<std::ptrdiff_t>(n)};
 }
 
 TEST(FireflyOptimizer, RejectsFewerThanTwoFirefliesAfterTheBoxChecks) {
@@ -76,7 +34,7 @@ TEST(FireflyOptimizer, ZeroIterationsKeepsTheInitialFireflies) {
     RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_fireflies = 4, .n_iterations = 0});
     EXPECT_EQ(p.seen.size(), 4u);
     EXPECT_TRUE(r.history.empty());
-    EXPECT_EQ(r.population, first_rows(p, 4));
+    EXPECT_EQ(r.population, p.seen_rows(0, 4));
 }
 
 TEST(FireflyOptimizer, EquallyBrightFirefliesNeverMove) {
@@ -84,7 +42,7 @@ TEST(FireflyOptimizer, EquallyBrightFirefliesNeverMove) {
     RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_fireflies = 6, .n_iterations = 5});
     EXPECT_EQ(p.seen.size(), 6u);
     EXPECT_EQ(r.history, std::vector<double>(5, 3.0));
-    EXPECT_EQ(r.population, first_rows(p, 6));
+    EXPECT_EQ(r.population, p.seen_rows(0, 6));
 }
 
 TEST(FireflyOptimizer, ADimmerFireflyIsAttractedOncePerBrighterPartner) {
@@ -95,7 +53,7 @@ TEST(FireflyOptimizer, ADimmerFireflyIsAttractedOncePerBrighterPartner) {
     ASSERT_EQ(p.seen.size(), 2u + 3u);
     const std::size_t dimmer = p.values[1] > p.values[0] ? 1 : 0;
     for (std::size_t e = 2; e < 5; ++e) EXPECT_EQ(p.seen[e], p.seen[dimmer]);
-    EXPECT_EQ(r.population, first_rows(p, 2));
+    EXPECT_EQ(r.population, p.seen_rows(0, 2));
 }
 
 TEST(FireflyOptimizer, HistoryIsNonIncreasingAndEndsAtTheBest) {
@@ -138,7 +96,7 @@ TEST(FireflyOptimizer, ANaNFireflyAttractsAndIsAttractedByAllButNeverMoves) {
     Recorded p(2, [&calls](std::span<const double>) { return calls++ == 0 ? kNaN : 1.0; });
     RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_fireflies = 4, .n_iterations = 2});
     EXPECT_EQ(p.seen.size(), 4u + 2u * (4u + 3u));
-    EXPECT_EQ(r.population, first_rows(p, 4));
+    EXPECT_EQ(r.population, p.seen_rows(0, 4));
 }
 
 TEST(FireflyOptimizer, AnOversizedSwarmIsAnAllocationFailure) {

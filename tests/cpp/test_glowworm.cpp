@@ -3,61 +3,19 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <functional>
-#include <limits>
 #include <new>
-#include <stdexcept>
-#include <utility>
 #include <vector>
 
 #include "algorithms/glowworm.hpp"
+#include "recorded_problem.hpp"
 
 namespace hivekit {
 namespace {
 
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-// Objective given as a function; records every evaluated position and value,
-// and can abort the run at a given evaluation.
-class Recorded final : public Problem {
-public:
-    Recorded(std::size_t d, std::function<double(std::span<const double>)> f) : d_(d), f_(std::move(f)) {}
-    double evaluate(std::span<const double> x) override {
-        if (seen.size() == abort_at) throw EvaluationAborted();
-        seen.emplace_back(x.begin(), x.end());
-        values.push_back(f_(x));
-        return values.back();
-    }
-    std::size_t dimension() const override { return d_; }
-    bool is_discrete() const override { return false; }
-    std::string_view name() const override { return "recorded"; }
-    const DistanceMatrix* distance_matrix() const override { return nullptr; }
-
-    std::vector<std::vector<double>> seen;
-    std::vector<double> values;
-    std::size_t abort_at = SIZE_MAX;
-
-private:
-    std::size_t d_;
-    std::function<double(std::span<const double>)> f_;
-};
-
-double sphere(std::span<const double> x) {
-    double s = 0.0;
-    for (double v : x) s += v * v;
-    return s;
-}
-
-Bounds box(std::vector<double> lower, std::vector<double> upper) {
-    return std::get<Bounds>(Bounds::make(std::move(lower), std::move(upper)));
-}
+using namespace hivekit::test_support;
 
 RunResult run(Problem& p, const Bounds& b, GlowwormParams params, Seed seed = 5) {
     return std::get<RunResult>(run_glowworm(p, b, params, seed));
-}
-
-std::vector<std::vector<double>> first_rows(const Recorded& p, std::size_t n) {
-    return {p.seen.begin(), p.seen.begin() + static_cast<std::ptrdiff_t>(n)};
 }
 
 TEST(GlowwormOptimizer, RejectsFewerThanTwoWormsAfterTheBoxChecks) {
@@ -76,7 +34,7 @@ TEST(GlowwormOptimizer, ZeroIterationsKeepsTheInitialWorms) {
     RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_worms = 4, .n_iterations = 0});
     EXPECT_EQ(p.seen.size(), 4u);
     EXPECT_TRUE(r.history.empty());
-    EXPECT_EQ(r.population, first_rows(p, 4));
+    EXPECT_EQ(r.population, p.seen_rows(0, 4));
 }
 
 TEST(GlowwormOptimizer, ZeroRadiusLeavesEveryWormWithoutNeighbours) {
@@ -84,7 +42,7 @@ TEST(GlowwormOptimizer, ZeroRadiusLeavesEveryWormWithoutNeighbours) {
     RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_worms = 6, .n_iterations = 4, .neighborhood_radius = 0.0});
     EXPECT_EQ(p.seen.size(), 6u);
     EXPECT_EQ(r.history, std::vector<double>(4, *std::min_element(p.values.begin(), p.values.end())));
-    EXPECT_EQ(r.population, first_rows(p, 6));
+    EXPECT_EQ(r.population, p.seen_rows(0, 6));
 }
 
 TEST(GlowwormOptimizer, TheDimmerWormStepsAFractionOfTheWayToTheBrighterOne) {
@@ -103,7 +61,7 @@ TEST(GlowwormOptimizer, ZeroStepNeverAcceptsAMove) {
     RunResult r =
         run(p, box({-1, -1}, {1, 1}), {.n_worms = 5, .n_iterations = 3, .step_size = 0.0, .neighborhood_radius = 10.0});
     EXPECT_GT(p.seen.size(), 5u);
-    EXPECT_EQ(r.population, first_rows(p, 5));
+    EXPECT_EQ(r.population, p.seen_rows(0, 5));
 }
 
 TEST(GlowwormOptimizer, HistoryIsNonIncreasingAndEndsAtTheBest) {

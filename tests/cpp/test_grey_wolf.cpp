@@ -3,62 +3,20 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <functional>
-#include <limits>
 #include <new>
-#include <stdexcept>
-#include <utility>
 #include <vector>
 
 #include "algorithms/grey_wolf.hpp"
 #include "algorithms/ranking.hpp"
+#include "recorded_problem.hpp"
 
 namespace hivekit {
 namespace {
 
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-// Objective given as a function; records every evaluated position and value,
-// and can abort the run at a given evaluation.
-class Recorded final : public Problem {
-public:
-    Recorded(std::size_t d, std::function<double(std::span<const double>)> f) : d_(d), f_(std::move(f)) {}
-    double evaluate(std::span<const double> x) override {
-        if (seen.size() == abort_at) throw EvaluationAborted();
-        seen.emplace_back(x.begin(), x.end());
-        values.push_back(f_(x));
-        return values.back();
-    }
-    std::size_t dimension() const override { return d_; }
-    bool is_discrete() const override { return false; }
-    std::string_view name() const override { return "recorded"; }
-    const DistanceMatrix* distance_matrix() const override { return nullptr; }
-
-    std::vector<std::vector<double>> seen;
-    std::vector<double> values;
-    std::size_t abort_at = SIZE_MAX;
-
-private:
-    std::size_t d_;
-    std::function<double(std::span<const double>)> f_;
-};
-
-double sphere(std::span<const double> x) {
-    double s = 0.0;
-    for (double v : x) s += v * v;
-    return s;
-}
-
-Bounds box(std::vector<double> lower, std::vector<double> upper) {
-    return std::get<Bounds>(Bounds::make(std::move(lower), std::move(upper)));
-}
+using namespace hivekit::test_support;
 
 RunResult run(Problem& p, const Bounds& b, GreyWolfParams params, Seed seed = 5) {
     return std::get<RunResult>(run_grey_wolf(p, b, params, seed));
-}
-
-std::vector<std::vector<double>> rows(const Recorded& p, std::size_t from, std::size_t n) {
-    return {p.seen.begin() + static_cast<std::ptrdiff_t>(from), p.seen.begin() + static_cast<std::ptrdiff_t>(from + n)};
 }
 
 TEST(GreyWolfOptimizer, RejectsFewerThanThreeWolvesAfterTheBoxChecks) {
@@ -78,7 +36,7 @@ TEST(GreyWolfOptimizer, ZeroIterationsKeepsTheInitialPack) {
     RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_wolves = 4, .n_iterations = 0});
     EXPECT_EQ(p.seen.size(), 4u);
     EXPECT_TRUE(r.history.empty());
-    EXPECT_EQ(r.population, rows(p, 0, 4));
+    EXPECT_EQ(r.population, p.seen_rows(0, 4));
 }
 
 TEST(GreyWolfOptimizer, CoefficientFallsFromTwoToZero) {
@@ -109,13 +67,13 @@ TEST(GreyWolfOptimizer, LastIterationMovesEveryWolfToTheMeanOfTheFrozenLeaders) 
     for (std::size_t j = 0; j < 2; ++j)
         mean[j] = ((p.seen[n + order[0]][j] + p.seen[n + order[1]][j]) + p.seen[n + order[2]][j]) / 3.0;
     for (std::size_t e = 2 * n; e < 3 * n; ++e) EXPECT_EQ(p.seen[e], mean);
-    EXPECT_EQ(r.population, rows(p, 2 * n, n));
+    EXPECT_EQ(r.population, p.seen_rows(2 * n, 3 * n));
 }
 
 TEST(GreyWolfOptimizer, PopulationHoldsTheLastMovesEvenWhenWorse) {
     Recorded p(2, sphere);
     RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_wolves = 5, .n_iterations = 3});
-    EXPECT_EQ(r.population, rows(p, 15, 5));
+    EXPECT_EQ(r.population, p.seen_rows(15, 20));
 }
 
 TEST(GreyWolfOptimizer, HistoryIsNonIncreasingAndEndsAtTheBest) {

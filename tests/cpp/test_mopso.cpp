@@ -3,53 +3,25 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
-#include <limits>
 #include <span>
 #include <vector>
 
 #include "algorithms/mopso.hpp"
 #include "algorithms/pareto.hpp"
 #include "core/random_source.hpp"
+#include "recorded_problem.hpp"
 
 namespace {
 
 using hivekit::Bounds;
 using hivekit::MopsoParams;
 using hivekit::RunResult;
-
-constexpr double kInf = std::numeric_limits<double>::infinity();
-
-class VectorProblem : public hivekit::Problem {
-public:
-    using Function = std::function<std::vector<double>(std::span<const double>)>;
-    VectorProblem(std::size_t dimension, Function f) : dimension_(dimension), f_(std::move(f)) {}
-
-    double evaluate(std::span<const double> x) override { return f_(x).at(0); }
-    void evaluate_objectives(std::span<const double> x, std::vector<double>& out) override {
-        ++calls;
-        out = f_(x);
-    }
-    std::size_t dimension() const override { return dimension_; }
-    bool is_discrete() const override { return false; }
-    std::string_view name() const override { return "objective"; }
-    const hivekit::DistanceMatrix* distance_matrix() const override { return nullptr; }
-
-    std::size_t calls = 0;
-
-private:
-    std::size_t dimension_;
-    Function f_;
-};
+using namespace hivekit::test_support;
 
 std::vector<double> schaffer(std::span<const double> x) { return {x[0] * x[0], (x[0] - 2.0) * (x[0] - 2.0)}; }
 std::vector<double> identity(std::span<const double> x) { return {x[0]}; }
 
-Bounds box(std::vector<double> lower, std::vector<double> upper) {
-    return std::get<Bounds>(Bounds::make(std::move(lower), std::move(upper)));
-}
-
-RunResult run(VectorProblem& problem, const Bounds& bounds, const MopsoParams& params, std::uint64_t seed = 7) {
+RunResult run(RecordedObjectives& problem, const Bounds& bounds, const MopsoParams& params, std::uint64_t seed = 7) {
     return std::get<RunResult>(hivekit::run_mopso(problem, bounds, params, seed));
 }
 
@@ -64,16 +36,16 @@ std::vector<std::vector<double>> initial_positions(std::uint64_t seed, std::size
 }
 
 TEST(Mopso, EvaluatesEveryParticleOncePerIteration) {
-    VectorProblem problem(2, schaffer);
+    RecordedObjectives problem(2, schaffer);
     MopsoParams params;
     params.n_particles = 4;
     params.n_iterations = 6;
     run(problem, box({-1, -1}, {3, 3}), params);
-    EXPECT_EQ(problem.calls, 4u * (1 + 6));
+    EXPECT_EQ(problem.seen.size(), 4u * (1 + 6));
 }
 
 TEST(Mopso, ZeroIterationsArchiveTheInitialSwarmByFronts) {
-    VectorProblem problem(1, identity);
+    RecordedObjectives problem(1, identity);
     MopsoParams params;
     params.n_particles = 5;
     params.n_iterations = 0;
@@ -85,19 +57,19 @@ TEST(Mopso, ZeroIterationsArchiveTheInitialSwarmByFronts) {
 }
 
 TEST(Mopso, NoParticlesGiveAnEmptyResult) {
-    VectorProblem problem(1, schaffer);
+    RecordedObjectives problem(1, schaffer);
     MopsoParams params;
     params.n_particles = 0;
     auto result = run(problem, box({-1}, {3}), params);
     EXPECT_TRUE(result.population.empty());
     EXPECT_TRUE(result.archive_positions.empty());
-    EXPECT_EQ(problem.calls, 0u);
+    EXPECT_EQ(problem.seen.size(), 0u);
 }
 
 TEST(Mopso, EmptyArchiveLeavesEachParticleFollowingItsOwnBest) {
     // Leader and personal best start where the particle is and the velocity
     // at zero, so without an archive nothing ever moves.
-    VectorProblem problem(2, schaffer);
+    RecordedObjectives problem(2, schaffer);
     MopsoParams params;
     params.n_particles = 3;
     params.n_iterations = 5;
@@ -105,11 +77,11 @@ TEST(Mopso, EmptyArchiveLeavesEachParticleFollowingItsOwnBest) {
     auto result = run(problem, box({-1, -1}, {3, 3}), params, 9);
     EXPECT_EQ(result.population, initial_positions(9, 3, 2, -1.0, 4.0));
     EXPECT_TRUE(result.archive_positions.empty());
-    EXPECT_EQ(problem.calls, 3u * (1 + 5));
+    EXPECT_EQ(problem.seen.size(), 3u * (1 + 5));
 }
 
 TEST(Mopso, SingleArchivedIndividualLeadsWithoutADraw) {
-    VectorProblem problem(1, identity);
+    RecordedObjectives problem(1, identity);
     MopsoParams params;
     params.n_particles = 2;
     params.n_iterations = 1;
@@ -135,7 +107,7 @@ TEST(Mopso, FailedEvaluationsNeverReachTheArchive) {
     // Every evaluation after the initial ones fails: no personal best moves,
     // so the archive stays the initial swarm.
     std::size_t calls = 0;
-    VectorProblem problem(1, [&](std::span<const double> x) {
+    RecordedObjectives problem(1, [&](std::span<const double> x) {
         return ++calls <= 4 ? schaffer(x) : std::vector<double>{kInf};
     });
     MopsoParams params;
@@ -153,7 +125,7 @@ TEST(Mopso, FailedEvaluationsNeverReachTheArchive) {
 TEST(Mopso, ArchiveKeepsCopiesOfUnchangedPersonalBests) {
     // With an archive larger than the swarm, each iteration appends the
     // personal bests again, so the archive fills up to its limit.
-    VectorProblem problem(1, schaffer);
+    RecordedObjectives problem(1, schaffer);
     MopsoParams params;
     params.n_particles = 3;
     params.n_iterations = 4;
@@ -164,7 +136,7 @@ TEST(Mopso, ArchiveKeepsCopiesOfUnchangedPersonalBests) {
 }
 
 TEST(Mopso, EmptyBoxIsInvalidInput) {
-    VectorProblem problem(0, schaffer);
+    RecordedObjectives problem(0, schaffer);
     auto outcome = hivekit::run_mopso(problem, box({}, {}), MopsoParams{}, 1);
     const auto& error = std::get<hivekit::OptimizerError>(outcome);
     EXPECT_EQ(error.kind, hivekit::ErrorKind::InvalidInput);

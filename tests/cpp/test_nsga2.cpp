@@ -2,69 +2,39 @@
 // populations that dominance cycles empty.
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <limits>
-#include <new>
-#include <stdexcept>
 #include <span>
 #include <vector>
 
 #include "algorithms/nsga2.hpp"
 #include "algorithms/pareto.hpp"
 #include "core/random_source.hpp"
+#include "recorded_problem.hpp"
 
 namespace {
 
 using hivekit::Bounds;
 using hivekit::Nsga2Params;
 using hivekit::RunResult;
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-class VectorProblem : public hivekit::Problem {
-public:
-    using Function = std::function<std::vector<double>(std::span<const double>)>;
-    VectorProblem(std::size_t dimension, Function f) : dimension_(dimension), f_(std::move(f)) {}
-
-    double evaluate(std::span<const double> x) override { return f_(x).at(0); }
-    void evaluate_objectives(std::span<const double> x, std::vector<double>& out) override {
-        ++calls;
-        out = f_(x);
-    }
-    std::size_t dimension() const override { return dimension_; }
-    bool is_discrete() const override { return false; }
-    std::string_view name() const override { return "objective"; }
-    const hivekit::DistanceMatrix* distance_matrix() const override { return nullptr; }
-
-    std::size_t calls = 0;
-
-private:
-    std::size_t dimension_;
-    Function f_;
-};
+using namespace hivekit::test_support;
 
 std::vector<double> schaffer(std::span<const double> x) { return {x[0] * x[0], (x[0] - 2.0) * (x[0] - 2.0)}; }
 
-Bounds box(std::vector<double> lower, std::vector<double> upper) {
-    return std::get<Bounds>(Bounds::make(std::move(lower), std::move(upper)));
-}
-
-RunResult run(VectorProblem& problem, const Bounds& bounds, const Nsga2Params& params, std::uint64_t seed = 7) {
+RunResult run(RecordedObjectives& problem, const Bounds& bounds, const Nsga2Params& params, std::uint64_t seed = 7) {
     auto outcome = hivekit::run_nsga2(problem, bounds, params, seed);
     return std::get<RunResult>(outcome);
 }
 
 TEST(Nsga2, EvaluatesEveryIndividualOncePerGeneration) {
-    VectorProblem problem(1, schaffer);
+    RecordedObjectives problem(1, schaffer);
     Nsga2Params params;
     params.n_individuals = 5;
     params.n_iterations = 4;
     run(problem, box({-1}, {3}), params);
-    EXPECT_EQ(problem.calls, 5u * (1 + 4));
+    EXPECT_EQ(problem.seen.size(), 5u * (1 + 4));
 }
 
 TEST(Nsga2, ZeroGenerationsKeepTheInitialDraws) {
-    VectorProblem problem(2, schaffer);
+    RecordedObjectives problem(2, schaffer);
     Nsga2Params params;
     params.n_individuals = 3;
     params.n_iterations = 0;
@@ -77,22 +47,22 @@ TEST(Nsga2, ZeroGenerationsKeepTheInitialDraws) {
     }
     EXPECT_EQ(result.population, expected);
     EXPECT_EQ(result.archive_positions.size(), 3u);
-    EXPECT_EQ(problem.calls, 3u);
+    EXPECT_EQ(problem.seen.size(), 3u);
 }
 
 TEST(Nsga2, NoIndividualsGiveAnEmptyResult) {
-    VectorProblem problem(1, schaffer);
+    RecordedObjectives problem(1, schaffer);
     Nsga2Params params;
     params.n_individuals = 0;
     auto result = run(problem, box({-1}, {3}), params);
     EXPECT_TRUE(result.population.empty());
     EXPECT_TRUE(result.archive_positions.empty());
     EXPECT_TRUE(result.archive_objectives.empty());
-    EXPECT_EQ(problem.calls, 0u);
+    EXPECT_EQ(problem.seen.size(), 0u);
 }
 
 TEST(Nsga2, ZeroArchiveSizeStillKeepsThePopulation) {
-    VectorProblem problem(1, schaffer);
+    RecordedObjectives problem(1, schaffer);
     Nsga2Params params;
     params.n_individuals = 6;
     params.n_iterations = 2;
@@ -104,7 +74,7 @@ TEST(Nsga2, ZeroArchiveSizeStillKeepsThePopulation) {
 }
 
 TEST(Nsga2, SmallArchiveHoldsOnlyNonDominatedMembers) {
-    VectorProblem problem(1, schaffer);
+    RecordedObjectives problem(1, schaffer);
     Nsga2Params params;
     params.n_individuals = 12;
     params.n_iterations = 5;
@@ -119,7 +89,7 @@ TEST(Nsga2, SmallArchiveHoldsOnlyNonDominatedMembers) {
 }
 
 TEST(Nsga2, EmptyBoxIsInvalidInput) {
-    VectorProblem problem(0, schaffer);
+    RecordedObjectives problem(0, schaffer);
     auto outcome = hivekit::run_nsga2(problem, box({}, {}), Nsga2Params{}, 1);
     const auto& error = std::get<hivekit::OptimizerError>(outcome);
     EXPECT_EQ(error.kind, hivekit::ErrorKind::InvalidInput);
@@ -130,31 +100,23 @@ TEST(Nsga2, DominanceCycleEmptiesThePopulationAndTheRunGoesOn) {
     // Three vectors that dominate one another in a ring: nobody is in a front.
     const std::vector<std::vector<double>> ring = {{0, kNaN, 1}, {1, 0, kNaN}, {kNaN, 1, 0}};
     std::size_t next = 0;
-    VectorProblem problem(1, [&](std::span<const double>) { return ring[next++ % 3]; });
+    RecordedObjectives problem(1, [&](std::span<const double>) { return ring[next++ % 3]; });
     Nsga2Params params;
     params.n_individuals = 3;
     params.n_iterations = 4;
     auto result = run(problem, box({0}, {1}), params);
     // The first generation still breeds from the ring; its survivors are none.
-    EXPECT_EQ(problem.calls, 6u);
+    EXPECT_EQ(problem.seen.size(), 6u);
     EXPECT_TRUE(result.population.empty());
     EXPECT_TRUE(result.archive_positions.empty());
 }
 
 TEST(Nsga2, HugePopulationIsReportedAsAllocationFailure) {
-    VectorProblem problem(3, schaffer);
+    RecordedObjectives problem(3, schaffer);
     Nsga2Params params;
     params.n_individuals = std::uint64_t{1} << 62;
-    bool allocation_failed = false;
-    try {
-        hivekit::run_nsga2(problem, box({0, 0, 0}, {1, 1, 1}), params, 1);
-    } catch (const std::bad_alloc&) {
-        allocation_failed = true;
-    } catch (const std::length_error&) {
-        allocation_failed = true;
-    }
-    EXPECT_TRUE(allocation_failed);
-    EXPECT_EQ(problem.calls, 0u);
+    EXPECT_TRUE(allocation_fails([&] { hivekit::run_nsga2(problem, box({0, 0, 0}, {1, 1, 1}), params, 1); }));
+    EXPECT_EQ(problem.seen.size(), 0u);
 }
 
 }  // namespace
