@@ -35,7 +35,7 @@ Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const Bac
     const std::vector<std::size_t> source_rank = bacterial_reproduction_ranks(n);
     ValueRanking ranking(n);
     RunResult result;
-    result.history.reserve(params.n_iterations);
+    result.history.reserve(history_capacity(params.n_iterations));
 
     fill_uniform_population(x, n, bounds, span, rng);
     for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});

@@ -22,7 +22,7 @@ Outcome run_bat_algorithm(Problem& problem, const Bounds& bounds, const BatAlgor
     std::vector<double> x(cells), v(cells, 0.0);
     std::vector<double> loudness(n, params.loudness), pulse_rate(n, params.pulse_rate), recorded(n);
     RunResult result;
-    result.history.reserve(params.n_iterations);
+    result.history.reserve(history_capacity(params.n_iterations));
 
     fill_uniform_population(x, n, bounds, span, rng);
     for (std::size_t i = 0; i < n; ++i) recorded[i] = problem.evaluate({&x[i * d], d});

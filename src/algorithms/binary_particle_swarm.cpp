@@ -27,7 +27,7 @@ Outcome run_binary_particle_swarm(Problem& problem, const Bounds& bounds, const 
     std::vector<double> g(d, 0.0);
     double gv = inf;
     std::vector<double> history;
-    history.reserve(params.n_iterations);
+    history.reserve(history_capacity(params.n_iterations));
 
     for (double& bit : x) bit = rng.uniform() < 0.5 ? 1.0 : 0.0;
     p = x;

@@ -42,7 +42,7 @@ Outcome run_cma_es(Problem& problem, const Bounds& bounds, const CmaEsParams& pa
     std::vector<double> mean = bounds.centre();
     double step = params.sigma;
     RunResult result;
-    result.history.reserve(params.n_iterations);
+    result.history.reserve(history_capacity(params.n_iterations));
 
     // The centre is the first best; evaluating it draws nothing.
     std::vector<double> best = mean;

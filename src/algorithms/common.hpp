@@ -9,16 +9,36 @@
 #include <vector>
 
 #include "core/bounds.hpp"
+#include "core/memory.hpp"
 #include "core/numeric.hpp"
 #include "core/random_source.hpp"
 
 namespace hivekit {
 
-// Number of doubles in n rows of d values; a product that does not fit in a
-// size is reported like any other allocation that cannot be made.
+// Bytes one row of d doubles may cost while a body runs: a body keeps up to
+// four arrays of its population's shape at once (positions, velocities,
+// personal bests, the rows it hands back), and a row handed back as a vector
+// of its own also carries the vector and its heap block.
+inline std::size_t row_footprint(std::size_t d) {
+    constexpr std::size_t kCopies = 4, kRowOverhead = 64;
+    if (d > (SIZE_MAX / kCopies - kRowOverhead) / sizeof(double)) return SIZE_MAX;
+    return kCopies * (d * sizeof(double) + kRowOverhead);
+}
+
+// Number of doubles in n rows of d values. A product that does not fit in a
+// size, or a population whose rows could not all stay resident, is reported
+// like any other allocation that cannot be made, before anything is allocated.
 inline std::size_t rows_size(std::size_t n, std::size_t d) {
+    require_resident(n, row_footprint(d));
     if (d != 0 && n > SIZE_MAX / d) throw std::bad_alloc();
     return n * d;
+}
+
+// Room for one history entry per iteration. A history that could not stay
+// resident is refused before the run rather than after hours of it.
+inline std::size_t history_capacity(std::uint64_t n_iterations) {
+    require_resident(n_iterations, sizeof(double));
+    return n_iterations;
 }
 
 // One position drawn like an initial one: lower[j] + uniform() * span[j],

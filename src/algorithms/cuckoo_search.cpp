@@ -37,7 +37,7 @@ Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSe
     std::vector<double> y(d);
     ValueRanking ranking(n);
     RunResult result;
-    result.history.reserve(params.n_iterations);
+    result.history.reserve(history_capacity(params.n_iterations));
 
     fill_uniform_population(x, n, bounds, span, rng);
     for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});

@@ -21,7 +21,7 @@ Outcome run_differential_evolution(Problem& problem, const Bounds& bounds, const
     std::vector<double> x(rows_size(n, d));
     std::vector<double> cost(n), trial(d);
     RunResult result;
-    result.history.reserve(params.n_iterations);
+    result.history.reserve(history_capacity(params.n_iterations));
 
     fill_uniform_population(x, n, bounds, span, rng);
     for (std::size_t i = 0; i < n; ++i) cost[i] = problem.evaluate({&x[i * d], d});

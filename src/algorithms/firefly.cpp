@@ -23,7 +23,7 @@ Outcome run_firefly(Problem& problem, const Bounds& bounds, const FireflyParams&
     std::vector<double> value(n);
     std::vector<double> y(d);
     RunResult result;
-    result.history.reserve(params.n_iterations);
+    result.history.reserve(history_capacity(params.n_iterations));
 
     fill_uniform_population(x, n, bounds, span, rng);
     for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});

@@ -24,7 +24,7 @@ Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParam
     std::vector<double> luciferin(n, 1.0);
     std::vector<double> y(d);
     RunResult result;
-    result.history.reserve(params.n_iterations);
+    result.history.reserve(history_capacity(params.n_iterations));
 
     // The only draws of the run; everything after is deterministic.
     fill_uniform_population(x, n, bounds, span, rng);

@@ -32,7 +32,7 @@ Outcome run_grey_wolf(Problem& problem, const Bounds& bounds, const GreyWolfPara
     std::vector<double> alpha(d), beta(d), delta(d);
     ValueRanking ranking(n);
     RunResult result;
-    result.history.reserve(params.n_iterations);
+    result.history.reserve(history_capacity(params.n_iterations));
 
     fill_uniform_population(x, n, bounds, span, rng);
     for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});

@@ -71,7 +71,7 @@ Outcome run_permutation_genetic(Problem& problem, const PermutationGeneticParams
     std::vector<std::size_t> order(size);
     std::vector<unsigned char> placed(n);
     std::vector<double> history;
-    history.reserve(params.n_iterations);
+    history.reserve(history_capacity(params.n_iterations));
     auto row = [n](std::vector<std::size_t>& rows, std::size_t i) { return std::span<std::size_t>(&rows[i * n], n); };
 
     RandomSource rng = make_random_source(seed);

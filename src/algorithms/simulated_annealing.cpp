@@ -16,7 +16,7 @@ Outcome run_simulated_annealing(Problem& problem, const Bounds& bounds, const Si
 
     std::vector<double> current(d), candidate(d);
     RunResult result;
-    result.history.reserve(params.n_iterations);
+    result.history.reserve(history_capacity(params.n_iterations));
 
     fill_uniform_position(current, bounds, span, rng);
     double current_value = problem.evaluate(current);

@@ -52,7 +52,7 @@ bool check_required(const char* callable, std::span<const char* const> names, st
         if (out[i]) continue;
         ++seen;
         if (seen > 1) list += (seen == missing) ? (missing > 2 ? ", and " : " and ") : ", ";
-        list += "'" + std::string(names[i]) + "'";
+        list.append(1, '\'').append(names[i]).append(1, '\'');
     }
     PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional argument%s: %s", callable, missing,
                  missing == 1 ? "" : "s", list.c_str());

@@ -33,17 +33,17 @@ void CallableProblem::absorb_error() {
     abort_run();
 }
 
+// An objective written in C (a builtin such as sum) runs no bytecode, so the
+// interpreter never acts on a pending Ctrl-C inside it; every evaluation
+// therefore looks for one itself, after the objective has returned or failed.
 double CallableProblem::evaluate(std::span<const double> position) {
     Ref result(call(position));
-    if (!result) {
-        absorb_error();
-        return kInfinity;
-    }
     double value;
-    if (!number_from_result(result.get(), value)) {
+    if (!result || !number_from_result(result.get(), value)) {
         absorb_error();
-        return kInfinity;
+        value = kInfinity;
     }
+    check_signals();
     return value;
 }
 
@@ -51,12 +51,13 @@ void CallableProblem::evaluate_objectives(std::span<const double> position, std:
     Ref result(call(position));
     std::optional<std::vector<double>> values;
     if (result) values = to_double_vector(result.get());
-    if (!values) {
+    if (values) {
+        out = std::move(*values);
+    } else {
         absorb_error();
         out.assign(1, kInfinity);
-        return;
     }
-    out = std::move(*values);
+    check_signals();
 }
 
 }  // namespace hivekit::py

@@ -1,6 +1,11 @@
 #include "module/convert.hpp"
 
 #include <cstring>
+#include <new>
+
+#include "algorithms/common.hpp"
+#include "core/memory.hpp"
+#include "module/module.hpp"
 
 namespace hivekit::py {
 
@@ -79,13 +84,25 @@ bool check_sequence(PyObject* obj) {
     return true;
 }
 
+// A converted sequence becomes per-element state the fit keeps in several
+// copies (the box and its centre, a body's positions, the list every
+// evaluation passes), so a length whose copies could not stay resident is
+// refused before any element is read: a __len__ may return anything.
+constexpr std::size_t kHeldCopies = 16;
+
 template <class T, class Convert>
 std::optional<std::vector<T>> convert_sequence(PyObject* obj, Convert convert) {
     if (!check_sequence(obj)) return std::nullopt;
     Py_ssize_t n = PySequence_Size(obj);
     if (n < 0) return std::nullopt;
     std::vector<T> out;
-    out.reserve(static_cast<std::size_t>(n));
+    try {
+        require_resident(static_cast<std::size_t>(n), kHeldCopies * sizeof(T));
+        out.reserve(static_cast<std::size_t>(n));
+    } catch (const std::bad_alloc& failure) {
+        raise_memory_error(failure);
+        return std::nullopt;
+    }
     for (Py_ssize_t i = 0; i < n; ++i) {
         Ref item(PySequence_GetItem(obj, i));
         if (!item) return std::nullopt;
@@ -107,33 +124,44 @@ std::optional<std::vector<std::uint64_t>> to_index_vector(PyObject* obj) {
 }
 
 std::optional<DistanceMatrix> to_distance_matrix(PyObject* obj, const char* name) {
-    auto rows = convert_sequence<std::vector<double>>(obj, [](PyObject* row, std::vector<double>& out) {
-        auto values = to_double_vector(row);
-        if (!values) return false;
-        out = std::move(*values);
-        return true;
-    });
-    if (!rows) {
+    const auto fail = [name] {
         prefix_type_error(name);
         return std::nullopt;
+    };
+    if (!check_sequence(obj)) return fail();
+    const Py_ssize_t size = PySequence_Size(obj);
+    if (size < 0) return fail();
+    const std::size_t n = static_cast<std::size_t>(size);
+    // Rows go straight into the matrix, so that only one copy of it is ever
+    // held. Room for it, and for the arrays of its shape a tour search keeps
+    // beside it, is checked before any row is read (throws when missing).
+    std::vector<double> flat;
+    flat.reserve(rows_size(n, n));
+    // Every row is converted before the shape is judged, so a conversion
+    // error anywhere comes before the square message.
+    std::optional<std::size_t> first_bad;
+    std::size_t bad_length = 0;
+    for (Py_ssize_t i = 0; i < size; ++i) {
+        Ref item(PySequence_GetItem(obj, i));
+        if (!item) return fail();
+        auto row = to_double_vector(item.get());
+        if (!row) return fail();
+        if (first_bad) continue;
+        if (row->size() != n) {
+            first_bad = static_cast<std::size_t>(i);
+            bad_length = row->size();
+            continue;
+        }
+        flat.insert(flat.end(), row->begin(), row->end());
     }
-    const std::size_t n = rows->size();
     if (n == 0) {
         PyErr_SetString(PyExc_ValueError, "distance_matrix must be non-empty");
         return std::nullopt;
     }
-    for (std::size_t i = 0; i < n; ++i) {
-        if ((*rows)[i].size() != n) {
-            PyErr_Format(PyExc_ValueError, "distance_matrix must be square: row %zu has length %zu, expected %zu", i,
-                         (*rows)[i].size(), n);
-            return std::nullopt;
-        }
-    }
-    std::vector<double> flat;
-    flat.reserve(n * n);
-    for (auto& row : *rows) {
-        flat.insert(flat.end(), row.begin(), row.end());
-        std::vector<double>().swap(row);
+    if (first_bad) {
+        PyErr_Format(PyExc_ValueError, "distance_matrix must be square: row %zu has length %zu, expected %zu",
+                     *first_bad, bad_length, n);
+        return std::nullopt;
     }
     return DistanceMatrix(n, std::move(flat));
 }

@@ -33,7 +33,8 @@ std::optional<std::vector<double>> to_double_vector(PyObject* obj);
 // A sequence of non-negative integers.
 std::optional<std::vector<std::uint64_t>> to_index_vector(PyObject* obj);
 // A sequence of sequences of numbers; validated as a square matrix with at
-// least one row (ValueError with the matrix messages otherwise).
+// least one row (ValueError with the matrix messages otherwise). Throws
+// std::bad_alloc for a matrix that could not stay resident: run it guarded.
 std::optional<DistanceMatrix> to_distance_matrix(PyObject* obj, const char* name);
 
 // New list of floats.

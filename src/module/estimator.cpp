@@ -112,7 +112,7 @@ bool convert_param(const ParamSpec& p, PyObject* obj, ParamValue& out) {
         case ParamKind::Flag: {
             bool flag;
             ok = to_flag(obj, flag);
-            out.size = flag ? 1 : 0;
+            if (ok) out.size = flag ? 1 : 0;
             break;
         }
         case ParamKind::Variant:
@@ -258,13 +258,8 @@ std::optional<std::vector<double>> limits_argument(PyObject* obj, const char* na
     return values;
 }
 
-PyObject* fit_box(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-    State& s = state_of(self);
-    std::string callable = std::string(s.spec->name) + ".fit";
-    PyObject* given[3];
-    if (!bind_fast(callable.c_str(), kBoxParams, 3, args, nargsf, kwnames, given)) return nullptr;
-    ExclusiveHold hold(s);
-    if (!hold) return nullptr;
+// The part of fit_box that runs under the hold: the box, the probe, the run.
+PyObject* fit_box_held(State& s, PyObject* const* given) {
     auto lower = limits_argument(given[1], "lower");
     if (!lower) return nullptr;
     auto upper = limits_argument(given[2], "upper");
@@ -278,6 +273,20 @@ PyObject* fit_box(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyOb
     if (!probe(*s.spec, given[0], bounds)) return nullptr;
     CallableProblem problem(given[0], bounds.dimension());
     return finish_fit(s, problem, &bounds);
+}
+
+PyObject* fit_box(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    State& s = state_of(self);
+    std::string callable = std::string(s.spec->name) + ".fit";
+    PyObject* given[3];
+    if (!bind_fast(callable.c_str(), kBoxParams, 3, args, nargsf, kwnames, given)) return nullptr;
+    ExclusiveHold hold(s);
+    if (!hold) return nullptr;
+    // The box, its centre and the probe's list are as large as the user's
+    // limits make them: an allocation failure among them must not escape.
+    PyObject* done = nullptr;
+    if (!run_guarded([&] { done = fit_box_held(s, given); })) return nullptr;
+    return done;
 }
 
 PyObject* fit_tour(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {

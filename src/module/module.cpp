@@ -5,10 +5,18 @@
 #include <stdexcept>
 
 #include "core/error.hpp"
+#include "core/memory.hpp"
 
 namespace hivekit::py {
 
 PyObject* EngineFault = nullptr;
+
+void raise_memory_error(const std::bad_alloc& failure) {
+    if (dynamic_cast<const WorkingSetTooLarge*>(&failure))
+        PyErr_SetString(PyExc_MemoryError, failure.what());
+    else
+        PyErr_NoMemory();
+}
 
 bool run_guarded(const std::function<void()>& body) {
     try {
@@ -16,8 +24,8 @@ bool run_guarded(const std::function<void()>& body) {
         return true;
     } catch (const EvaluationAborted&) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "run stopped without an exception");
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
+    } catch (const std::bad_alloc& failure) {
+        raise_memory_error(failure);
     } catch (const std::length_error&) {
         PyErr_NoMemory();
     } catch (const std::exception& fault) {

@@ -4,6 +4,7 @@
 #include "module/py_ref.hpp"
 
 #include <functional>
+#include <new>
 
 namespace hivekit::py {
 
@@ -14,6 +15,10 @@ extern PyObject* EngineFault;
 // a stopped run re-raises the objective's exception, allocation failures
 // become MemoryError, broken invariants EngineFault. False when it failed.
 bool run_guarded(const std::function<void()>& body);
+
+// Sets MemoryError for a failed allocation, with the reason when the engine
+// refused a working set larger than the machine's memory.
+void raise_memory_error(const std::bad_alloc& failure);
 
 // Builds the sixteen estimator types and adds them to the module in order.
 bool add_estimator_types(PyObject* module);

@@ -43,7 +43,8 @@ PyObject* two_opt(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject*
         prefix_type_error("tour");
         return nullptr;
     }
-    std::vector<std::size_t> tour(entries->begin(), entries->end());
+    std::vector<std::size_t> tour;
+    if (!run_guarded([&] { tour.assign(entries->begin(), entries->end()); })) return nullptr;
     if (auto bad = first_entry_out_of_range(tour, matrix->size())) {
         PyErr_Format(PyExc_ValueError, "tour entry %zu is %zu, not below the number of cities %zu", *bad, tour[*bad],
                      matrix->size());
