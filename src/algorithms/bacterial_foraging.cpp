@@ -6,7 +6,6 @@
 
 #include "algorithms/common.hpp"
 #include "algorithms/ranking.hpp"
-#include "core/numeric.hpp"
 
 namespace hivekit {
 
@@ -39,9 +38,7 @@ Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const Bac
 
     fill_uniform_population(x, n, bounds, span, rng);
     for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});
-    std::size_t start = initial_best_index(value);
-    std::vector<double> best(x.begin() + start * d, x.begin() + (start + 1) * d);
-    double best_value = value[start];
+    BestRecord best = BestRecord::first_of(x, value);
 
     const double step_scale = params.step_scale;
     const double elimination = params.elimination_probability;
@@ -59,10 +56,7 @@ Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const Bac
                     std::copy(y.begin(), y.end(), xb);
                     value[b] = f;
                 }
-                if (improves(value[b], best_value)) {
-                    std::copy(xb, xb + d, best.begin());
-                    best_value = value[b];
-                }
+                best.offer({xb, d}, value[b]);
             }
         }
 
@@ -82,17 +76,13 @@ Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const Bac
             double* xb = &x[b * d];
             fill_uniform_position({xb, d}, bounds, span, rng);
             value[b] = problem.evaluate({xb, d});
-            if (improves(value[b], best_value)) {
-                std::copy(xb, xb + d, best.begin());
-                best_value = value[b];
-            }
+            best.offer({xb, d}, value[b]);
         }
-        result.history.push_back(best_value);
+        result.history.push_back(best.value);
     }
 
     result.population = split_rows(x, d);
-    result.best_value = best_value;
-    result.best_solution = std::move(best);
+    std::move(best).store_in(result);
     return result;
 }
 

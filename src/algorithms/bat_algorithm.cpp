@@ -1,11 +1,9 @@
 #include "algorithms/bat_algorithm.hpp"
 
-#include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "algorithms/common.hpp"
-#include "core/numeric.hpp"
 
 namespace hivekit {
 
@@ -26,9 +24,7 @@ Outcome run_bat_algorithm(Problem& problem, const Bounds& bounds, const BatAlgor
 
     fill_uniform_population(x, n, bounds, span, rng);
     for (std::size_t i = 0; i < n; ++i) recorded[i] = problem.evaluate({&x[i * d], d});
-    const std::size_t first = initial_best_index(recorded);
-    std::vector<double> best(x.begin() + first * d, x.begin() + (first + 1) * d);
-    double best_value = recorded[first];
+    BestRecord best = BestRecord::first_of(x, recorded);
 
     const double fmin = params.fmin, fmax = params.fmax, alpha = params.alpha, gamma = params.gamma;
     for (std::uint64_t t = 1; t <= params.n_iterations; ++t) {
@@ -38,7 +34,7 @@ Outcome run_bat_algorithm(Problem& problem, const Bounds& bounds, const BatAlgor
             double* vi = &v[i * d];
             const double q = fmin + (fmax - fmin) * rng.uniform();
             for (std::size_t j = 0; j < d; ++j) {
-                vi[j] = (xi[j] - best[j]) * q + vi[j];
+                vi[j] = (xi[j] - best.position[j]) * q + vi[j];
                 xi[j] = xi[j] + vi[j];
             }
             bounds.clip(xi);
@@ -48,7 +44,7 @@ Outcome run_bat_algorithm(Problem& problem, const Bounds& bounds, const BatAlgor
                 for (std::size_t j = 0; j < d; ++j) {
                     const double u1 = rng.uniform();
                     const double u2 = rng.uniform();
-                    xi[j] = best[j] + box_muller(u1, u2) * 0.001;
+                    xi[j] = best.position[j] + box_muller(u1, u2) * 0.001;
                 }
                 bounds.clip(xi);
             }
@@ -61,18 +57,14 @@ Outcome run_bat_algorithm(Problem& problem, const Bounds& bounds, const BatAlgor
                 recorded[i] = f;
                 loudness[i] = alpha * loudness[i];
                 pulse_rate[i] = pulse_rate[i] * decay;
-                if (improves(f, best_value)) {
-                    std::copy(xi.begin(), xi.end(), best.begin());
-                    best_value = f;
-                }
+                best.offer(xi, f);
             }
         }
-        result.history.push_back(best_value);
+        result.history.push_back(best.value);
     }
 
     result.population = split_rows(x, d);
-    result.best_value = best_value;
-    result.best_solution = std::move(best);
+    std::move(best).store_in(result);
     return result;
 }
 

@@ -23,9 +23,7 @@ Outcome run_bee_colony(Problem& problem, const Bounds& bounds, const BeeColonyPa
 
     fill_uniform_population(x, n, bounds, span, rng);
     for (std::size_t i = 0; i < n; ++i) cost[i] = problem.evaluate({&x[i * d], d});
-    const std::size_t first = initial_best_index(cost);
-    std::vector<double> best(x.begin() + first * d, x.begin() + (first + 1) * d);
-    double best_value = cost[first];
+    BestRecord best = BestRecord::first_of(x, cost);
 
     // Moves one coordinate of source i relative to a random partner (or, with
     // a single source, by a tenth of the box width); draws: partner(s), then
@@ -98,17 +96,11 @@ Outcome run_bee_colony(Problem& problem, const Bounds& bounds, const BeeColonyPa
 
         // The best is taken only here, after the scouts: a source improved
         // and abandoned within one iteration never reaches it.
-        for (std::size_t i = 0; i < n; ++i) {
-            if (improves(cost[i], best_value)) {
-                std::copy(x.begin() + i * d, x.begin() + (i + 1) * d, best.begin());
-                best_value = cost[i];
-            }
-        }
+        for (std::size_t i = 0; i < n; ++i) best.offer({&x[i * d], d}, cost[i]);
     }
 
     RunResult result;
-    result.best_value = best_value;
-    result.best_solution = std::move(best);
+    std::move(best).store_in(result);
     return result;
 }
 

@@ -24,8 +24,7 @@ Outcome run_binary_particle_swarm(Problem& problem, const Bounds& bounds, const 
     const std::size_t cells = rows_size(n, d);
     std::vector<double> x(cells), v(cells, 0.0), p(cells);
     std::vector<double> pv(n, inf);
-    std::vector<double> g(d, 0.0);
-    double gv = inf;
+    BestRecord best{std::vector<double>(d, 0.0), inf};
     std::vector<double> history;
     history.reserve(history_capacity(params.n_iterations));
 
@@ -35,10 +34,7 @@ Outcome run_binary_particle_swarm(Problem& problem, const Bounds& bounds, const 
         const double* xi = &x[i * d];
         const double f = problem.evaluate({xi, d});
         pv[i] = f;
-        if (improves(f, gv)) {
-            std::copy(xi, xi + d, g.begin());
-            gv = f;
-        }
+        best.offer({xi, d}, f);
     }
 
     const double w = params.w, c1 = params.c1, c2 = params.c2;
@@ -52,7 +48,7 @@ Outcome run_binary_particle_swarm(Problem& problem, const Bounds& bounds, const 
             for (std::size_t j = 0; j < d; ++j) {
                 const double r1 = rng.uniform();
                 const double r2 = rng.uniform();
-                vi[j] = (w * vi[j] + (r1 * c1) * (pi[j] - xi[j])) + (r2 * c2) * (g[j] - xi[j]);
+                vi[j] = (w * vi[j] + (r1 * c1) * (pi[j] - xi[j])) + (r2 * c2) * (best.position[j] - xi[j]);
                 const double r3 = rng.uniform();
                 const double s = 1.0 / (std::exp(-vi[j]) + 1.0);
                 xi[j] = r3 < s ? 1.0 : 0.0;
@@ -63,18 +59,14 @@ Outcome run_binary_particle_swarm(Problem& problem, const Bounds& bounds, const 
             if (improves(f, pv[i])) {
                 pv[i] = f;
                 std::copy(xi, xi + d, &p[i * d]);
-                if (improves(f, gv)) {
-                    std::copy(xi, xi + d, g.begin());
-                    gv = f;
-                }
+                best.offer({xi, d}, f);
             }
         }
-        history.push_back(gv);
+        history.push_back(best.value);
     }
 
     RunResult result;
-    result.best_value = gv;
-    result.best_solution = std::move(g);
+    std::move(best).store_in(result);
     result.history = std::move(history);
     result.population = split_rows(x, d);
     return result;

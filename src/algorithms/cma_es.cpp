@@ -45,11 +45,9 @@ Outcome run_cma_es(Problem& problem, const Bounds& bounds, const CmaEsParams& pa
     result.history.reserve(history_capacity(params.n_iterations));
 
     // The centre is the first best; evaluating it draws nothing.
-    std::vector<double> best = mean;
-    double best_value = problem.evaluate(best);
+    BestRecord best{mean, problem.evaluate(mean)};
     if (params.n_iterations == 0) {
-        result.best_value = best_value;
-        result.best_solution = std::move(best);
+        std::move(best).store_in(result);
         return result;
     }
 
@@ -64,10 +62,7 @@ Outcome run_cma_es(Problem& problem, const Bounds& bounds, const CmaEsParams& pa
             bounds.clip(row);
             const double f = problem.evaluate(row);
             values[k] = f;
-            if (improves(f, best_value)) {
-                std::copy(row.begin(), row.end(), best.begin());
-                best_value = f;
-            }
+            best.offer(row, f);
         }
 
         // Equal values keep sampling order; NaN values rank after every number.
@@ -92,12 +87,11 @@ Outcome run_cma_es(Problem& problem, const Bounds& bounds, const CmaEsParams& pa
         }
         mean.swap(next_mean);
         step = max_num(step * 0.99, 1e-6);
-        result.history.push_back(best_value);
+        result.history.push_back(best.value);
     }
 
     result.population = split_rows(x, d);
-    result.best_value = best_value;
-    result.best_solution = std::move(best);
+    std::move(best).store_in(result);
     return result;
 }
 

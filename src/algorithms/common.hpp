@@ -1,13 +1,16 @@
 // Steps that several optimiser bodies share word for word.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <new>
 #include <span>
+#include <utility>
 #include <vector>
 
+#include "algorithms/result.hpp"
 #include "core/bounds.hpp"
 #include "core/memory.hpp"
 #include "core/numeric.hpp"
@@ -80,6 +83,34 @@ inline std::size_t initial_best_index(std::span<const double> values) {
         if (improves(values[k], values[best])) best = k;
     return best;
 }
+
+// The best position seen so far and its value. An offered value takes the
+// place of the recorded one only when it improves on it: never on a tie, and
+// a number always beats a NaN.
+struct BestRecord {
+    std::vector<double> position;
+    double value;
+
+    // The first of equal minima among evaluated rows of a row-major array,
+    // values[i] belonging to row i. Requires at least one value.
+    static BestRecord first_of(std::span<const double> rows, std::span<const double> values) {
+        const std::size_t d = rows.size() / values.size();
+        const std::size_t i = initial_best_index(values);
+        return {std::vector<double>(rows.begin() + i * d, rows.begin() + (i + 1) * d), values[i]};
+    }
+
+    void offer(std::span<const double> x, double f) {
+        if (!improves(f, value)) return;
+        std::copy(x.begin(), x.end(), position.begin());
+        value = f;
+    }
+
+    // Hands the record over as the run's best value and solution.
+    void store_in(RunResult& result) && {
+        result.best_value = value;
+        result.best_solution = std::move(position);
+    }
+};
 
 // One normal deviate from two uniforms (the cosine branch of Box-Muller), with
 // u1 clamped into [1e-12, 1] so the logarithm stays finite.

@@ -41,9 +41,7 @@ Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSe
 
     fill_uniform_population(x, n, bounds, span, rng);
     for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});
-    std::size_t start = initial_best_index(value);
-    std::vector<double> best(x.begin() + start * d, x.begin() + (start + 1) * d);
-    double best_value = value[start];
+    BestRecord best = BestRecord::first_of(x, value);
 
     const std::size_t k = cuckoo_abandon_count(params.pa, n);
     const double alpha = params.alpha, levy_scale = params.levy_scale;
@@ -81,16 +79,12 @@ Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSe
         // Only now does the best move: a flight improvement of a nest that was
         // just abandoned is lost.
         const std::size_t top = initial_best_index(value);
-        if (improves(value[top], best_value)) {
-            std::copy(x.begin() + top * d, x.begin() + (top + 1) * d, best.begin());
-            best_value = value[top];
-        }
-        result.history.push_back(best_value);
+        best.offer({&x[top * d], d}, value[top]);
+        result.history.push_back(best.value);
     }
 
     result.population = split_rows(x, d);
-    result.best_value = best_value;
-    result.best_solution = std::move(best);
+    std::move(best).store_in(result);
     return result;
 }
 

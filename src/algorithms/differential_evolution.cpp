@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "algorithms/common.hpp"
-#include "core/numeric.hpp"
 
 namespace hivekit {
 
@@ -25,9 +24,7 @@ Outcome run_differential_evolution(Problem& problem, const Bounds& bounds, const
 
     fill_uniform_population(x, n, bounds, span, rng);
     for (std::size_t i = 0; i < n; ++i) cost[i] = problem.evaluate({&x[i * d], d});
-    const std::size_t first = initial_best_index(cost);
-    std::vector<double> best(x.begin() + first * d, x.begin() + (first + 1) * d);
-    double best_value = cost[first];
+    BestRecord best = BestRecord::first_of(x, cost);
 
     const double f = params.f, cr = params.cr;
     for (std::uint64_t g = 0; g < params.n_iterations; ++g) {
@@ -61,18 +58,14 @@ Outcome run_differential_evolution(Problem& problem, const Bounds& bounds, const
             if (replaces_or_ties(ft, cost[i])) {
                 std::copy(trial.begin(), trial.end(), x.begin() + i * d);
                 cost[i] = ft;
-                if (improves(ft, best_value)) {
-                    std::copy(trial.begin(), trial.end(), best.begin());
-                    best_value = ft;
-                }
+                best.offer(trial, ft);
             }
         }
-        result.history.push_back(best_value);
+        result.history.push_back(best.value);
     }
 
     result.population = split_rows(x, d);
-    result.best_value = best_value;
-    result.best_solution = std::move(best);
+    std::move(best).store_in(result);
     return result;
 }
 

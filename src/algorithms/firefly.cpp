@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "algorithms/common.hpp"
-#include "core/numeric.hpp"
 
 namespace hivekit {
 
@@ -27,9 +26,7 @@ Outcome run_firefly(Problem& problem, const Bounds& bounds, const FireflyParams&
 
     fill_uniform_population(x, n, bounds, span, rng);
     for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});
-    std::size_t start = initial_best_index(value);
-    std::vector<double> best(x.begin() + start * d, x.begin() + (start + 1) * d);
-    double best_value = value[start];
+    BestRecord best = BestRecord::first_of(x, value);
 
     const double beta0 = params.beta0, gamma = params.gamma, alpha = params.alpha;
     for (std::uint64_t t = 0; t < params.n_iterations; ++t) {
@@ -57,19 +54,15 @@ Outcome run_firefly(Problem& problem, const Bounds& bounds, const FireflyParams&
                 if (f < value[i]) {
                     std::copy(y.begin(), y.end(), xi);
                     value[i] = f;
-                    if (improves(f, best_value)) {
-                        std::copy(y.begin(), y.end(), best.begin());
-                        best_value = f;
-                    }
+                    best.offer(y, f);
                 }
             }
         }
-        result.history.push_back(best_value);
+        result.history.push_back(best.value);
     }
 
     result.population = split_rows(x, d);
-    result.best_value = best_value;
-    result.best_solution = std::move(best);
+    std::move(best).store_in(result);
     return result;
 }
 

@@ -29,9 +29,7 @@ Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParam
     // The only draws of the run; everything after is deterministic.
     fill_uniform_population(x, n, bounds, span, rng);
     for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});
-    std::size_t start = initial_best_index(value);
-    std::vector<double> best(x.begin() + start * d, x.begin() + (start + 1) * d);
-    double best_value = value[start];
+    BestRecord best = BestRecord::first_of(x, value);
 
     const double keep = 1.0 - params.luciferin_decay;
     const double gain = params.luciferin_enhancement;
@@ -69,17 +67,13 @@ Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParam
                 std::copy(y.begin(), y.end(), xi);
                 value[i] = f;
             }
-            if (improves(value[i], best_value)) {
-                std::copy(xi, xi + d, best.begin());
-                best_value = value[i];
-            }
+            best.offer({xi, d}, value[i]);
         }
-        result.history.push_back(best_value);
+        result.history.push_back(best.value);
     }
 
     result.population = split_rows(x, d);
-    result.best_value = best_value;
-    result.best_solution = std::move(best);
+    std::move(best).store_in(result);
     return result;
 }
 

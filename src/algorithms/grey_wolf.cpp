@@ -7,7 +7,6 @@
 
 #include "algorithms/common.hpp"
 #include "algorithms/ranking.hpp"
-#include "core/numeric.hpp"
 
 namespace hivekit {
 
@@ -36,9 +35,7 @@ Outcome run_grey_wolf(Problem& problem, const Bounds& bounds, const GreyWolfPara
 
     fill_uniform_population(x, n, bounds, span, rng);
     for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});
-    std::size_t start = initial_best_index(value);
-    std::vector<double> best(x.begin() + start * d, x.begin() + (start + 1) * d);
-    double best_value = value[start];
+    BestRecord best = BestRecord::first_of(x, value);
 
     const auto copy_row = [&](std::size_t i, std::vector<double>& to) {
         std::copy(x.begin() + i * d, x.begin() + (i + 1) * d, to.begin());
@@ -71,17 +68,13 @@ Outcome run_grey_wolf(Problem& problem, const Bounds& bounds, const GreyWolfPara
             const double f = problem.evaluate(y);
             std::copy(y.begin(), y.end(), &x[i * d]);
             value[i] = f;
-            if (improves(f, best_value)) {
-                std::copy(y.begin(), y.end(), best.begin());
-                best_value = f;
-            }
+            best.offer(y, f);
         }
-        result.history.push_back(best_value);
+        result.history.push_back(best.value);
     }
 
     result.population = split_rows(x, d);
-    result.best_value = best_value;
-    result.best_solution = std::move(best);
+    std::move(best).store_in(result);
     return result;
 }
 

@@ -19,8 +19,7 @@ Outcome run_particle_swarm(Problem& problem, const Bounds& bounds, const Particl
     const std::size_t cells = rows_size(n, d);
     std::vector<double> x(cells), v(cells), p(cells);
     std::vector<double> pv(n, inf);
-    std::vector<double> g(d, 0.0);
-    double gv = inf;
+    BestRecord best{std::vector<double>(d, 0.0), inf};
     const auto& lower = bounds.lower();
 
     // Two draws per coordinate, taken for a whole particle before its arithmetic.
@@ -37,10 +36,7 @@ Outcome run_particle_swarm(Problem& problem, const Bounds& bounds, const Particl
         double f = problem.evaluate({xi, d});
         std::copy(xi, xi + d, &p[i * d]);
         pv[i] = f;
-        if (improves(f, gv)) {
-            std::copy(xi, xi + d, g.begin());
-            gv = f;
-        }
+        best.offer({xi, d}, f);
     }
 
     const double w = params.w, c1 = params.c1, c2 = params.c2;
@@ -53,7 +49,7 @@ Outcome run_particle_swarm(Problem& problem, const Bounds& bounds, const Particl
             for (std::size_t j = 0; j < d; ++j) {
                 const double r1 = draws[2 * j];
                 const double r2 = draws[2 * j + 1];
-                vi[j] = (w * vi[j] + (r1 * c1) * (pi[j] - xi[j])) + (r2 * c2) * (g[j] - xi[j]);
+                vi[j] = (w * vi[j] + (r1 * c1) * (pi[j] - xi[j])) + (r2 * c2) * (best.position[j] - xi[j]);
                 xi[j] = xi[j] + vi[j];
             }
             bounds.clip({xi, d});
@@ -63,17 +59,13 @@ Outcome run_particle_swarm(Problem& problem, const Bounds& bounds, const Particl
             if (improves(f, pv[i])) {
                 pv[i] = f;
                 std::copy(xi, xi + d, &p[i * d]);
-                if (improves(f, gv)) {
-                    std::copy(xi, xi + d, g.begin());
-                    gv = f;
-                }
+                best.offer({xi, d}, f);
             }
         }
     }
 
     RunResult result;
-    result.best_value = gv;
-    result.best_solution = std::move(g);
+    std::move(best).store_in(result);
     return result;
 }
 

@@ -20,8 +20,7 @@ Outcome run_simulated_annealing(Problem& problem, const Bounds& bounds, const Si
 
     fill_uniform_position(current, bounds, span, rng);
     double current_value = problem.evaluate(current);
-    std::vector<double> best = current;
-    double best_value = current_value;
+    BestRecord best{current, current_value};
 
     double temperature = params.initial_temperature;
     const double step_scale = params.step_scale;
@@ -46,18 +45,14 @@ Outcome run_simulated_annealing(Problem& problem, const Bounds& bounds, const Si
             current.swap(candidate);
             current_value = f;
         }
-        if (improves(current_value, best_value)) {
-            best = current;
-            best_value = current_value;
-        }
-        result.history.push_back(best_value);
+        best.offer(current, current_value);
+        result.history.push_back(best.value);
         // Repeated multiplication, not a power: the schedule depends on it bit for bit.
         temperature = temperature * params.cooling_rate;
     }
 
     result.population.push_back(std::move(current));
-    result.best_value = best_value;
-    result.best_solution = std::move(best);
+    std::move(best).store_in(result);
     return result;
 }
 
