@@ -27,9 +27,9 @@ def build_floor(directory):
         [cc, "-O2", "-shared", "-fPIC", "-I", sysconfig.get_paths()["include"], str(source), "-o", str(target)],
         check=True,
     )
-    spec = importlib.util.spec_from_file_location("call_floor", target)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("call_floor", target)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 

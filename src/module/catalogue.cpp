@@ -240,9 +240,9 @@ const ClassSpec kCatalogue[] = {
 
 std::span<const ClassSpec> catalogue() { return kCatalogue; }
 
-MethodDocs method_docs(const ClassSpec& spec) {
-    if (!spec.documented_methods) return {nullptr, nullptr, nullptr, nullptr};
-    if (spec.input == Tour) {
+MethodDocs method_docs(const ClassSpec& entry) {
+    if (!entry.documented_methods) return {nullptr, nullptr, nullptr, nullptr};
+    if (entry.input == Tour) {
         return {"Fit the colony to a square distance matrix and search for a short tour.",
                 "Return the best tour found as a list of city indices.", "Return the length of the best tour found.",
                 "Return the algorithm's hyperparameters."};

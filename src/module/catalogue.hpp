@@ -67,6 +67,6 @@ struct MethodDocs {
     const char* score;
     const char* get_params;
 };
-MethodDocs method_docs(const ClassSpec& spec);
+MethodDocs method_docs(const ClassSpec& entry);
 
 }  // namespace hivekit::py

@@ -34,7 +34,7 @@ struct Fitted {
 };
 
 struct State {
-    const ClassSpec* spec = nullptr;
+    const ClassSpec* entry = nullptr;
     // 0: free; -1: held by fit; n > 0: n readers.
     std::atomic<int> hold{0};
     std::array<ParamValue, kMaxParams> params{};
@@ -93,11 +93,11 @@ private:
 // Type objects in catalogue order, to find a type's row.
 std::vector<PyTypeObject*> g_types;
 
-const ClassSpec& spec_of_type(PyTypeObject* type) {
-    auto specs = catalogue();
+const ClassSpec& entry_of_type(PyTypeObject* type) {
+    auto entries = catalogue();
     for (std::size_t i = 0; i < g_types.size(); ++i)
-        if (g_types[i] == type) return specs[i];
-    return specs[0];  // unreachable: the types cannot be subclassed
+        if (g_types[i] == type) return entries[i];
+    return entries[0];  // unreachable: the types cannot be subclassed
 }
 
 bool convert_param(const ParamSpec& p, PyObject* obj, ParamValue& out) {
@@ -132,19 +132,19 @@ bool convert_param(const ParamSpec& p, PyObject* obj, ParamValue& out) {
 }
 
 PyObject* estimator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    const ClassSpec& spec = spec_of_type(type);
+    const ClassSpec& entry = entry_of_type(type);
     std::array<const char*, kMaxParams + 1> names{};
-    for (std::size_t i = 0; i < spec.params.size(); ++i) names[i] = spec.params[i].name;
-    const std::size_t n = spec.params.size() + 1;
+    for (std::size_t i = 0; i < entry.params.size(); ++i) names[i] = entry.params[i].name;
+    const std::size_t n = entry.params.size() + 1;
     names[n - 1] = "random_state";
     std::array<PyObject*, kMaxParams + 1> given{};
-    std::string callable = std::string(spec.name) + ".__new__";
+    std::string callable = std::string(entry.name) + ".__new__";
     if (!bind_tuple(callable.c_str(), {names.data(), n}, 0, args, kwargs, given.data())) return nullptr;
 
     std::array<ParamValue, kMaxParams> values{};
-    for (std::size_t i = 0; i < spec.params.size(); ++i) {
-        values[i] = spec.params[i].fallback;
-        if (given[i] && !convert_param(spec.params[i], given[i], values[i])) return nullptr;
+    for (std::size_t i = 0; i < entry.params.size(); ++i) {
+        values[i] = entry.params[i].fallback;
+        if (given[i] && !convert_param(entry.params[i], given[i], values[i])) return nullptr;
     }
     Seed seed;
     if (given[n - 1] && !to_seed(given[n - 1], seed)) {
@@ -155,7 +155,7 @@ PyObject* estimator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* self = type->tp_alloc(type, 0);
     if (!self) return nullptr;
     State* s = new (&state_of(self)) State();
-    s->spec = &spec;
+    s->entry = &entry;
     s->params = values;
     s->seed = seed;
     return self;
@@ -172,9 +172,9 @@ PyObject* estimator_repr(PyObject* self) {
     State& s = state_of(self);
     SharedHold hold(s);
     if (!hold) return nullptr;
-    std::string text = std::string(s.spec->name) + "(";
-    for (std::size_t i = 0; i < s.spec->repr_params; ++i) {
-        const ParamSpec& p = s.spec->params[i];
+    std::string text = std::string(s.entry->name) + "(";
+    for (std::size_t i = 0; i < s.entry->repr_params; ++i) {
+        const ParamSpec& p = s.entry->params[i];
         if (i) text += ", ";
         text += p.name;
         text += "=";
@@ -190,8 +190,8 @@ PyObject* estimator_get_params(PyObject* self, PyObject*) {
     if (!hold) return nullptr;
     Ref dict(PyDict_New());
     if (!dict) return nullptr;
-    for (std::size_t i = 0; i < s.spec->params.size(); ++i) {
-        const ParamSpec& p = s.spec->params[i];
+    for (std::size_t i = 0; i < s.entry->params.size(); ++i) {
+        const ParamSpec& p = s.entry->params[i];
         Ref value(PyFloat_FromDouble(s.params[i].as_float(p.kind)));
         if (!value || PyDict_SetItemString(dict.get(), p.name, value.get()) < 0) return nullptr;
     }
@@ -199,14 +199,14 @@ PyObject* estimator_get_params(PyObject* self, PyObject*) {
 }
 
 // Builds the probe argument and checks that the objective answers it.
-bool probe(const ClassSpec& spec, PyObject* objective, const Bounds& bounds) {
+bool probe(const ClassSpec& entry, PyObject* objective, const Bounds& bounds) {
     std::vector<double> point =
-        spec.probe == Probe::Zeros ? std::vector<double>(bounds.dimension(), 0.0) : bounds.centre();
+        entry.probe == Probe::Zeros ? std::vector<double>(bounds.dimension(), 0.0) : bounds.centre();
     Ref args(float_list(point));
     if (!args) return false;
     Ref result(PyObject_CallOneArg(objective, args.get()));
     if (!result) return false;
-    if (spec.probe == Probe::CentreObjectives) return to_double_vector(result.get()).has_value();
+    if (entry.probe == Probe::CentreObjectives) return to_double_vector(result.get()).has_value();
     double value;
     return number_from_result(result.get(), value);
 }
@@ -215,7 +215,7 @@ bool probe(const ClassSpec& spec, PyObject* objective, const Bounds& bounds) {
 PyObject* finish_fit(State& s, Problem& problem, const Bounds* bounds) {
     FitCall call{problem, bounds, s.params.data(), s.seed};
     std::optional<Outcome> outcome;
-    if (!run_guarded([&] { outcome = s.spec->run(call); })) return nullptr;
+    if (!run_guarded([&] { outcome = s.entry->run(call); })) return nullptr;
     if (auto* error = std::get_if<OptimizerError>(&*outcome)) {
         std::string text = error->display();
         PyErr_SetString(PyExc_ValueError, text.c_str());
@@ -224,9 +224,9 @@ PyObject* finish_fit(State& s, Problem& problem, const Bounds* bounds) {
     RunResult& result = std::get<RunResult>(*outcome);
     // A tour search in which no ant reached a finite length has nothing to
     // report: the earlier results stay (an unfitted estimator stays unfitted).
-    if (s.spec->family == Family::BestOnly && !result.best_value) Py_RETURN_NONE;
+    if (s.entry->family == Family::BestOnly && !result.best_value) Py_RETURN_NONE;
     Fitted fitted;
-    switch (s.spec->family) {
+    switch (s.entry->family) {
         case Family::BestOnly:
             if (result.best_value) fitted.history.assign(1, *result.best_value);
             if (result.best_solution) fitted.population.assign(1, *result.best_solution);
@@ -241,7 +241,7 @@ PyObject* finish_fit(State& s, Problem& problem, const Bounds* bounds) {
             fitted.archive_objectives = std::move(result.archive_objectives);
             break;
     }
-    if (s.spec->family != Family::ParetoArchive) {
+    if (s.entry->family != Family::ParetoArchive) {
         fitted.best_value = result.best_value;
         fitted.best_solution = std::move(result.best_solution);
     }
@@ -270,14 +270,14 @@ PyObject* fit_box_held(State& s, PyObject* const* given) {
         return nullptr;
     }
     const Bounds& bounds = std::get<Bounds>(made);
-    if (!probe(*s.spec, given[0], bounds)) return nullptr;
+    if (!probe(*s.entry, given[0], bounds)) return nullptr;
     CallableProblem problem(given[0], bounds.dimension());
     return finish_fit(s, problem, &bounds);
 }
 
 PyObject* fit_box(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     State& s = state_of(self);
-    std::string callable = std::string(s.spec->name) + ".fit";
+    std::string callable = std::string(s.entry->name) + ".fit";
     PyObject* given[3];
     if (!bind_fast(callable.c_str(), kBoxParams, 3, args, nargsf, kwnames, given)) return nullptr;
     ExclusiveHold hold(s);
@@ -291,7 +291,7 @@ PyObject* fit_box(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyOb
 
 PyObject* fit_tour(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     State& s = state_of(self);
-    std::string callable = std::string(s.spec->name) + ".fit";
+    std::string callable = std::string(s.entry->name) + ".fit";
     PyObject* given[1];
     if (!bind_fast(callable.c_str(), kTourParams, 1, args, nargsf, kwnames, given)) return nullptr;
     ExclusiveHold hold(s);
@@ -317,12 +317,12 @@ PyObject* estimator_predict(PyObject* self, PyObject*) {
     SharedHold hold(s);
     if (!hold) return nullptr;
     const Fitted& f = s.fitted;
-    if (s.spec->family == Family::ParetoArchive) {
+    if (s.entry->family == Family::ParetoArchive) {
         if (f.archive_positions.empty()) return unfitted("predict");
         return float_rows(f.archive_positions);
     }
     if (!f.best_solution) return unfitted("predict");
-    if (!s.spec->index_solution) return float_list(*f.best_solution);
+    if (!s.entry->index_solution) return float_list(*f.best_solution);
     const auto& tour = *f.best_solution;
     Ref list(PyList_New(static_cast<Py_ssize_t>(tour.size())));
     if (!list) return nullptr;
@@ -339,7 +339,7 @@ PyObject* estimator_score(PyObject* self, PyObject*) {
     SharedHold hold(s);
     if (!hold) return nullptr;
     const Fitted& f = s.fitted;
-    if (s.spec->family == Family::ParetoArchive) {
+    if (s.entry->family == Family::ParetoArchive) {
         if (f.archive_objectives.empty()) return unfitted("score");
         if (f.archive_objectives.front().size() <= 1) return PyFloat_FromDouble(0.0);
         double volume = 0.0;
@@ -384,14 +384,14 @@ std::string method_doc(const char* signature, const char* doc) {
     return text;
 }
 
-PyObject* make_type(const ClassSpec& spec, TypeTexts& texts) {
-    texts.doc = std::string(spec.name) + "(";
-    for (const ParamSpec& p : spec.params) texts.doc += std::string(p.name) + "=" + p.default_text + ", ";
+PyObject* make_type(const ClassSpec& entry, TypeTexts& texts) {
+    texts.doc = std::string(entry.name) + "(";
+    for (const ParamSpec& p : entry.params) texts.doc += std::string(p.name) + "=" + p.default_text + ", ";
     texts.doc += "random_state=None)\n--\n\n";
-    texts.doc += spec.docstring;
+    texts.doc += entry.docstring;
 
-    MethodDocs docs = method_docs(spec);
-    const bool tour = spec.input == FitInput::Tour;
+    MethodDocs docs = method_docs(entry);
+    const bool tour = entry.input == FitInput::Tour;
     texts.method_docs[0] = method_doc(tour ? "fit($self, distance_matrix)" : "fit($self, objective, lower, upper)",
                                       docs.fit);
     texts.method_docs[1] = method_doc("predict($self)", docs.predict);
@@ -410,19 +410,19 @@ PyObject* make_type(const ClassSpec& spec, TypeTexts& texts) {
         {Py_tp_dealloc, reinterpret_cast<void*>(estimator_dealloc)},
         {Py_tp_doc, const_cast<char*>(texts.doc.c_str())},
         {Py_tp_methods, texts.methods.data()},
-        {Py_tp_getset, spec.family == Family::ParetoArchive ? kPopulationOnly : kAllAttributes},
+        {Py_tp_getset, entry.family == Family::ParetoArchive ? kPopulationOnly : kAllAttributes},
     };
-    if (spec.repr_params) slots.push_back({Py_tp_repr, reinterpret_cast<void*>(estimator_repr)});
+    if (entry.repr_params) slots.push_back({Py_tp_repr, reinterpret_cast<void*>(estimator_repr)});
     slots.push_back({0, nullptr});
 
     // Created under its module path so that __module__ is set (pickle and the
     // default repr find the class through it), then named by its bare class name.
-    std::string dotted = std::string("hivekit._hivekit.") + spec.name;
+    std::string dotted = std::string("hivekit._hivekit.") + entry.name;
     PyType_Spec type_spec = {dotted.c_str(), static_cast<int>(sizeof(EstimatorObject)), 0,
                              Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots.data()};
     Ref type(PyType_FromSpec(&type_spec));
     if (!type) return nullptr;
-    reinterpret_cast<PyTypeObject*>(type.get())->tp_name = spec.name;
+    reinterpret_cast<PyTypeObject*>(type.get())->tp_name = entry.name;
     return type.release();
 }
 
@@ -432,9 +432,9 @@ bool add_estimator_types(PyObject* module) {
     static std::vector<std::unique_ptr<TypeTexts>> texts;
     if (g_types.empty()) {
         std::vector<PyTypeObject*> made;
-        for (const ClassSpec& spec : catalogue()) {
+        for (const ClassSpec& entry : catalogue()) {
             texts.push_back(std::make_unique<TypeTexts>());
-            PyObject* type = make_type(spec, *texts.back());
+            PyObject* type = make_type(entry, *texts.back());
             if (!type) {
                 for (PyTypeObject* t : made) Py_DECREF(t);
                 return false;
