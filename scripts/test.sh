@@ -3,14 +3,20 @@
 # first as built for use, then built with AddressSanitizer and UndefinedBehaviorSanitizer.
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 
-if [ ! -f /usr/include/gtest/gtest.h ]; then
-    echo "Installing GoogleTest (libgtest-dev)..."
+# System packages: GoogleTest and a C++ compiler.
+missing=()
+[ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+command -v g++ >/dev/null 2>&1 || missing+=(g++)
+if [ "${#missing[@]}" -gt 0 ]; then
+    echo "Installing ${missing[*]}..."
     if [ "$(id -u)" = 0 ]; then SUDO=""; else SUDO="sudo"; fi
     $SUDO apt-get update -qq
-    $SUDO apt-get install -y -qq libgtest-dev >/dev/null
+    $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
+# The test extra brings CMake (and CTest) into the environment.
 make_venv "test"
+export PATH="$ROOT/.venv/bin:$PATH"
 cd "$ROOT"
 
 echo "== C++ engine tests"
