@@ -18,44 +18,16 @@
 #include <vector>
 
 #include "algorithms/tour.hpp"
+#include "plain_two_opt.hpp"
 
 namespace {
 
 using hivekit::DistanceMatrix;
-using Tour = std::vector<std::size_t>;
+using hivekit::test_support::plain_two_opt;
+using hivekit::test_support::Tour;
 using Clock = std::chrono::steady_clock;
 
 constexpr double kTargetRatio = 50.0;
-
-double plain_length(const Tour& t, const DistanceMatrix& d) {
-    double total = 0.0;
-    for (std::size_t k = 0; k < t.size(); ++k) total += d(t[k], t[(k + 1) % t.size()]);
-    return total;
-}
-
-std::pair<Tour, double> plain_two_opt(Tour cur, const DistanceMatrix& d) {
-    const std::size_t m = cur.size();
-    double length = plain_length(cur, d);
-    if (m < 4) return {cur, length};
-    for (bool restart = true; restart;) {
-        restart = false;
-        for (std::size_t i = 1; i + 3 <= m && !restart; ++i) {
-            for (std::size_t j = i + 2; j <= m; ++j) {
-                Tour candidate = cur;
-                std::reverse(candidate.begin() + static_cast<std::ptrdiff_t>(i),
-                             candidate.begin() + static_cast<std::ptrdiff_t>(j));
-                double lc = plain_length(candidate, d);
-                if (lc + 1e-12 < length) {
-                    cur = std::move(candidate);
-                    length = lc;
-                    restart = true;
-                    break;
-                }
-            }
-        }
-    }
-    return {cur, length};
-}
 
 DistanceMatrix random_euclidean(std::size_t n, std::mt19937_64& gen) {
     std::uniform_real_distribution<double> unit(0.0, 1.0);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "algorithms/tour.hpp"
+#include "plain_two_opt.hpp"
 #include "core/error.hpp"
 
 namespace {
@@ -22,7 +23,8 @@ namespace {
 using hivekit::closed_tour_length;
 using hivekit::DistanceMatrix;
 using hivekit::TwoOptSearch;
-using Tour = std::vector<std::size_t>;
+using hivekit::test_support::plain_two_opt;
+using hivekit::test_support::Tour;
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 const double kInf = std::numeric_limits<double>::infinity();
@@ -46,39 +48,6 @@ std::pair<Tour, double> run_two_opt(Tour tour, const DistanceMatrix& d) {
     TwoOptSearch search(d);
     double length = search.improve(tour);
     return {tour, length};
-}
-
-// The procedure in its plainest form: every candidate is a full copy with the
-// segment reversed, measured from scratch; every accepted move restarts the scan.
-double plain_length(const Tour& t, const DistanceMatrix& d) {
-    double total = 0.0;
-    for (std::size_t k = 0; k < t.size(); ++k) total += d(t[k], t[(k + 1) % t.size()]);
-    return total;
-}
-
-std::pair<Tour, double> plain_two_opt(Tour cur, const DistanceMatrix& d) {
-    const std::size_t m = cur.size();
-    if (m == 0) return {cur, 0.0};
-    double length = plain_length(cur, d);
-    if (m < 4) return {cur, length};
-    for (bool restart = true; restart;) {
-        restart = false;
-        for (std::size_t i = 1; i + 3 <= m && !restart; ++i) {
-            for (std::size_t j = i + 2; j <= m; ++j) {
-                Tour candidate = cur;
-                std::reverse(candidate.begin() + static_cast<std::ptrdiff_t>(i),
-                             candidate.begin() + static_cast<std::ptrdiff_t>(j));
-                double lc = plain_length(candidate, d);
-                if (lc + 1e-12 < length) {
-                    cur = std::move(candidate);
-                    length = lc;
-                    restart = true;
-                    break;
-                }
-            }
-        }
-    }
-    return {cur, length};
 }
 
 // Random instances of the kinds the search must get exactly right.

@@ -1,0 +1,48 @@
+// The 2-opt search in its plainest form, the reference the fast search must
+// match bit for bit: every candidate is a full copy with the segment reversed,
+// measured from scratch in position order; every accepted move restarts the scan.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+#include "core/distance_matrix.hpp"
+
+namespace hivekit::test_support {
+
+using Tour = std::vector<std::size_t>;
+
+inline double plain_length(const Tour& t, const DistanceMatrix& d) {
+    double total = 0.0;
+    for (std::size_t k = 0; k < t.size(); ++k) total += d(t[k], t[(k + 1) % t.size()]);
+    return total;
+}
+
+inline std::pair<Tour, double> plain_two_opt(Tour cur, const DistanceMatrix& d) {
+    const std::size_t m = cur.size();
+    if (m == 0) return {cur, 0.0};
+    double length = plain_length(cur, d);
+    if (m < 4) return {cur, length};
+    for (bool restart = true; restart;) {
+        restart = false;
+        for (std::size_t i = 1; i + 3 <= m && !restart; ++i) {
+            for (std::size_t j = i + 2; j <= m; ++j) {
+                Tour candidate = cur;
+                std::reverse(candidate.begin() + static_cast<std::ptrdiff_t>(i),
+                             candidate.begin() + static_cast<std::ptrdiff_t>(j));
+                double lc = plain_length(candidate, d);
+                if (lc + 1e-12 < length) {
+                    cur = std::move(candidate);
+                    length = lc;
+                    restart = true;
+                    break;
+                }
+            }
+        }
+    }
+    return {cur, length};
+}
+
+}  // namespace hivekit::test_support
