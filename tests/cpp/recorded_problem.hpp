@@ -3,6 +3,10 @@
 // and failure helpers those tests have in common.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -15,6 +19,7 @@
 #include <variant>
 #include <vector>
 
+#include "algorithms/result.hpp"
 #include "core/bounds.hpp"
 #include "core/error.hpp"
 #include "core/problem.hpp"
@@ -132,6 +137,47 @@ bool allocation_fails(Run&& run) {
         return true;
     }
     return false;
+}
+
+// The sphere, except that its first evaluation gives NaN.
+inline auto sphere_after_one_nan() {
+    return [calls = std::size_t{0}](std::span<const double> x) mutable { return calls++ == 0 ? kNaN : sphere(x); };
+}
+
+// Checks shared by the optimiser tests on a run's result.
+
+// One history entry per iteration, never rising, ending at the best value,
+// which is the sphere value of the best position.
+inline void expect_history_ends_at_sphere_best(const RunResult& r, std::size_t iterations) {
+    ASSERT_EQ(r.history.size(), iterations);
+    for (std::size_t t = 1; t < r.history.size(); ++t) EXPECT_LE(r.history[t], r.history[t - 1]);
+    EXPECT_EQ(r.history.back(), *r.best_value);
+    EXPECT_EQ(sphere(*r.best_solution), *r.best_value);
+}
+
+// Every evaluated position lies in the box, and at least one on its boundary
+// (so positions that left the box really were clipped back).
+inline void expect_clipped_into(const Bounds& b, const Rows& seen) {
+    bool on_face = false;
+    for (const auto& x : seen) {
+        for (std::size_t j = 0; j < x.size(); ++j) {
+            EXPECT_GE(x[j], b.lower()[j]);
+            EXPECT_LE(x[j], b.upper()[j]);
+            on_face = on_face || x[j] == b.lower()[j] || x[j] == b.upper()[j];
+        }
+    }
+    EXPECT_TRUE(on_face);
+}
+
+// Every row of the final population is a position that was evaluated.
+inline void expect_population_was_evaluated(const RunResult& r, const Rows& seen) {
+    for (const auto& x : r.population) EXPECT_NE(std::find(seen.begin(), seen.end(), x), seen.end());
+}
+
+// Neither the best value nor any history entry is NaN.
+inline void expect_no_nan_best(const RunResult& r) {
+    EXPECT_FALSE(std::isnan(*r.best_value));
+    for (double h : r.history) EXPECT_FALSE(std::isnan(h));
 }
 
 }  // namespace hivekit::test_support

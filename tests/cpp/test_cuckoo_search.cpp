@@ -79,34 +79,21 @@ TEST(CuckooSearch, AbandonsTheWorstNestsWithTiesInIndexOrder) {
 TEST(CuckooSearch, HistoryIsNonIncreasingAndEndsAtTheBest) {
     Recorded p(3, sphere);
     RunResult r = run(p, box({-2, -2, -2}, {2, 2, 2}), {.n_nests = 10, .n_iterations = 15, .alpha = 0.1});
-    ASSERT_EQ(r.history.size(), 15u);
-    for (std::size_t t = 1; t < r.history.size(); ++t) EXPECT_LE(r.history[t], r.history[t - 1]);
-    EXPECT_EQ(r.history.back(), *r.best_value);
-    EXPECT_EQ(sphere(*r.best_solution), *r.best_value);
+    expect_history_ends_at_sphere_best(r, 15);
 }
 
 TEST(CuckooSearch, LongFlightsAreClippedIntoTheBox) {
     Recorded p(2, sphere);
     const Bounds b = box({-1, 0}, {1, 0.5});
     RunResult r = run(p, b, {.n_nests = 6, .n_iterations = 10, .alpha = 1.0, .levy_scale = 10.0});
-    bool on_face = false;
-    for (const auto& x : p.seen) {
-        for (std::size_t j = 0; j < 2; ++j) {
-            EXPECT_GE(x[j], b.lower()[j]);
-            EXPECT_LE(x[j], b.upper()[j]);
-            on_face = on_face || x[j] == b.lower()[j] || x[j] == b.upper()[j];
-        }
-    }
-    EXPECT_TRUE(on_face);
-    for (const auto& x : r.population) EXPECT_NE(std::find(p.seen.begin(), p.seen.end(), x), p.seen.end());
+    expect_clipped_into(b, p.seen);
+    expect_population_was_evaluated(r, p.seen);
 }
 
 TEST(CuckooSearch, NaNNeverBecomesTheBestOverANumber) {
-    std::size_t calls = 0;
-    Recorded p(2, [&calls](std::span<const double> x) { return calls++ == 0 ? kNaN : sphere(x); });
+    Recorded p(2, sphere_after_one_nan());
     RunResult r = run(p, box({-1, -1}, {1, 1}), {.n_nests = 5, .n_iterations = 4});
-    EXPECT_FALSE(std::isnan(*r.best_value));
-    for (double h : r.history) EXPECT_FALSE(std::isnan(h));
+    expect_no_nan_best(r);
 }
 
 TEST(CuckooSearch, FlightsReplaceNestsThatStartedAtNaN) {
