@@ -28,7 +28,7 @@ using hivekit::RandomSource;
 using hivekit::detail::ChachaPath;
 
 const json::Value& vectors() {
-    static const json::Value doc = json::parse_file(HIVEKIT_SHARED_DIR "/vectors/random_source.json");
+    static const json::Value doc = json::parse_file(HIVEKIT_TEST_DATA_DIR "/random_source.json");
     return doc;
 }
 

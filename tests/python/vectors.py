@@ -1,4 +1,4 @@
-"""Reading the expected-result files kept beside the repository in ../shared/vectors."""
+"""Reading the expected-result files kept in tests/data."""
 
 import functools
 import json
@@ -6,16 +6,11 @@ import math
 import operator
 import pathlib
 
-import pytest
-
-VECTORS = pathlib.Path(__file__).resolve().parents[3] / "shared" / "vectors"
+VECTORS = pathlib.Path(__file__).resolve().parents[1] / "data"
 
 
 def load(name):
-    path = VECTORS / name
-    if not path.exists():
-        pytest.skip(f"{path} is not present")
-    return json.loads(path.read_text())
+    return json.loads((VECTORS / name).read_text())
 
 
 def decode(value):
