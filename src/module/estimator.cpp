@@ -1,4 +1,4 @@
-// One generic estimator type, instantiated for every row of the catalogue.
+// One generic estimator type, instantiated for every class of the registry.
 #include <array>
 #include <atomic>
 #include <limits>
@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "algorithms/pareto.hpp"
+#include "algorithms/registry.hpp"
 #include "core/bounds.hpp"
 #include "core/format.hpp"
 #include "core/tour_problem.hpp"
 #include "module/binding.hpp"
 #include "module/callable_problem.hpp"
-#include "module/catalogue.hpp"
 #include "module/convert.hpp"
 #include "module/module.hpp"
 
@@ -21,17 +21,6 @@ namespace hivekit::py {
 
 namespace {
 
-constexpr std::size_t kMaxParams = 12;
-
-// What the last successful fit left.
-struct Fitted {
-    std::optional<double> best_value;
-    std::optional<std::vector<double>> best_solution;
-    std::vector<double> history;
-    std::vector<std::vector<double>> population;
-    std::vector<std::vector<double>> archive_positions;
-    std::vector<std::vector<double>> archive_objectives;
-};
 
 struct State {
     const ClassSpec* entry = nullptr;
@@ -39,7 +28,7 @@ struct State {
     std::atomic<int> hold{0};
     std::array<ParamValue, kMaxParams> params{};
     Seed seed;
-    Fitted fitted;
+    RunResult fitted;  // what the last successful fit left, as its family keeps it
 };
 
 struct EstimatorObject {
@@ -90,11 +79,11 @@ private:
     bool taken_ = false;
 };
 
-// Type objects in catalogue order, to find a type's row.
+// Type objects in registry order, to find a type's entry.
 std::vector<PyTypeObject*> g_types;
 
 const ClassSpec& entry_of_type(PyTypeObject* type) {
-    auto entries = catalogue();
+    auto entries = registry();
     for (std::size_t i = 0; i < g_types.size(); ++i)
         if (g_types[i] == type) return entries[i];
     return entries[0];  // unreachable: the types cannot be subclassed
@@ -120,10 +109,10 @@ bool convert_param(const ParamSpec& p, PyObject* obj, ParamValue& out) {
                 PyErr_Format(PyExc_TypeError, "'%.200s' object cannot be converted to 'str'", Py_TYPE(obj)->tp_name);
                 break;
             }
+            // Compared exactly; any other text means code 0.
             out.size = 0;
-            if (PyUnicode_CompareWithASCIIString(obj, "acs") == 0) out.size = 1;
-            if (PyUnicode_CompareWithASCIIString(obj, "elitist") == 0) out.size = 2;
-            if (PyUnicode_CompareWithASCIIString(obj, "mmas") == 0) out.size = 3;
+            for (std::size_t code = 1; code < std::size(kVariantNames); ++code)
+                if (PyUnicode_CompareWithASCIIString(obj, kVariantNames[code]) == 0) out.size = code;
             ok = true;
             break;
     }
@@ -138,7 +127,7 @@ PyObject* estimator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     const std::size_t n = entry.params.size() + 1;
     names[n - 1] = "random_state";
     std::array<PyObject*, kMaxParams + 1> given{};
-    std::string callable = std::string(entry.name) + ".__new__";
+    std::string callable = std::string(entry.surface.name) + ".__new__";
     if (!bind_tuple(callable.c_str(), {names.data(), n}, 0, args, kwargs, given.data())) return nullptr;
 
     std::array<ParamValue, kMaxParams> values{};
@@ -172,8 +161,8 @@ PyObject* estimator_repr(PyObject* self) {
     State& s = state_of(self);
     SharedHold hold(s);
     if (!hold) return nullptr;
-    std::string text = std::string(s.entry->name) + "(";
-    for (std::size_t i = 0; i < s.entry->repr_params; ++i) {
+    std::string text = std::string(s.entry->surface.name) + "(";
+    for (std::size_t i = 0; i < s.entry->surface.repr_params; ++i) {
         const ParamSpec& p = s.entry->params[i];
         if (i) text += ", ";
         text += p.name;
@@ -201,19 +190,19 @@ PyObject* estimator_get_params(PyObject* self, PyObject*) {
 // Builds the probe argument and checks that the objective answers it.
 bool probe(const ClassSpec& entry, PyObject* objective, const Bounds& bounds) {
     std::vector<double> point =
-        entry.probe == Probe::Zeros ? std::vector<double>(bounds.dimension(), 0.0) : bounds.centre();
+        entry.surface.probe == Probe::Zeros ? std::vector<double>(bounds.dimension(), 0.0) : bounds.centre();
     Ref args(float_list(point));
     if (!args) return false;
     Ref result(PyObject_CallOneArg(objective, args.get()));
     if (!result) return false;
-    if (entry.probe == Probe::CentreObjectives) return to_double_vector(result.get()).has_value();
+    if (entry.surface.probe == Probe::CentreObjectives) return to_double_vector(result.get()).has_value();
     double value;
     return number_from_result(result.get(), value);
 }
 
 // Runs the engine and, on success, replaces the stored results.
 PyObject* finish_fit(State& s, Problem& problem, const Bounds* bounds) {
-    FitCall call{problem, bounds, s.params.data(), s.seed};
+    FitCall call{problem, bounds, {s.params.data(), s.entry->params.size()}, s.seed};
     std::optional<Outcome> outcome;
     if (!run_guarded([&] { outcome = s.entry->run(call); })) return nullptr;
     if (auto* error = std::get_if<OptimizerError>(&*outcome)) {
@@ -222,30 +211,25 @@ PyObject* finish_fit(State& s, Problem& problem, const Bounds* bounds) {
         return nullptr;
     }
     RunResult& result = std::get<RunResult>(*outcome);
-    // A tour search in which no ant reached a finite length has nothing to
-    // report: the earlier results stay (an unfitted estimator stays unfitted).
-    if (s.entry->family == Family::BestOnly && !result.best_value) Py_RETURN_NONE;
-    Fitted fitted;
-    switch (s.entry->family) {
+    switch (s.entry->surface.family) {
         case Family::BestOnly:
-            if (result.best_value) fitted.history.assign(1, *result.best_value);
-            if (result.best_solution) fitted.population.assign(1, *result.best_solution);
+            // A tour search in which no ant reached a finite length has nothing
+            // to report: the earlier results stay (an unfitted estimator stays
+            // unfitted).
+            if (!result.best_value) Py_RETURN_NONE;
+            result.history.assign(1, *result.best_value);
+            result.population.clear();
+            if (result.best_solution) result.population.push_back(*result.best_solution);
             break;
         case Family::Recorded:
-            fitted.history = std::move(result.history);
-            fitted.population = std::move(result.population);
             break;
         case Family::ParetoArchive:
-            fitted.population = std::move(result.population);
-            fitted.archive_positions = std::move(result.archive_positions);
-            fitted.archive_objectives = std::move(result.archive_objectives);
+            result.best_value.reset();
+            result.best_solution.reset();
+            result.history.clear();
             break;
     }
-    if (s.entry->family != Family::ParetoArchive) {
-        fitted.best_value = result.best_value;
-        fitted.best_solution = std::move(result.best_solution);
-    }
-    s.fitted = std::move(fitted);
+    s.fitted = std::move(result);
     Py_RETURN_NONE;
 }
 
@@ -277,7 +261,7 @@ PyObject* fit_box_held(State& s, PyObject* const* given) {
 
 PyObject* fit_box(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     State& s = state_of(self);
-    std::string callable = std::string(s.entry->name) + ".fit";
+    std::string callable = std::string(s.entry->surface.name) + ".fit";
     PyObject* given[3];
     if (!bind_fast(callable.c_str(), kBoxParams, 3, args, nargsf, kwnames, given)) return nullptr;
     ExclusiveHold hold(s);
@@ -291,7 +275,7 @@ PyObject* fit_box(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyOb
 
 PyObject* fit_tour(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     State& s = state_of(self);
-    std::string callable = std::string(s.entry->name) + ".fit";
+    std::string callable = std::string(s.entry->surface.name) + ".fit";
     PyObject* given[1];
     if (!bind_fast(callable.c_str(), kTourParams, 1, args, nargsf, kwnames, given)) return nullptr;
     ExclusiveHold hold(s);
@@ -316,13 +300,13 @@ PyObject* estimator_predict(PyObject* self, PyObject*) {
     State& s = state_of(self);
     SharedHold hold(s);
     if (!hold) return nullptr;
-    const Fitted& f = s.fitted;
-    if (s.entry->family == Family::ParetoArchive) {
+    const RunResult& f = s.fitted;
+    if (s.entry->surface.family == Family::ParetoArchive) {
         if (f.archive_positions.empty()) return unfitted("predict");
         return float_rows(f.archive_positions);
     }
     if (!f.best_solution) return unfitted("predict");
-    if (!s.entry->index_solution) return float_list(*f.best_solution);
+    if (!s.entry->surface.index_solution) return float_list(*f.best_solution);
     const auto& tour = *f.best_solution;
     Ref list(PyList_New(static_cast<Py_ssize_t>(tour.size())));
     if (!list) return nullptr;
@@ -338,8 +322,8 @@ PyObject* estimator_score(PyObject* self, PyObject*) {
     State& s = state_of(self);
     SharedHold hold(s);
     if (!hold) return nullptr;
-    const Fitted& f = s.fitted;
-    if (s.entry->family == Family::ParetoArchive) {
+    const RunResult& f = s.fitted;
+    if (s.entry->surface.family == Family::ParetoArchive) {
         if (f.archive_objectives.empty()) return unfitted("score");
         if (f.archive_objectives.front().size() <= 1) return PyFloat_FromDouble(0.0);
         double volume = 0.0;
@@ -378,6 +362,25 @@ struct TypeTexts {
     std::array<PyMethodDef, 5> methods{};
 };
 
+// Docstrings of the documented classes' methods (tour and box wording).
+struct MethodDocs {
+    const char* fit;
+    const char* predict;
+    const char* score;
+    const char* get_params;
+};
+
+MethodDocs method_docs(const ClassSpec& entry) {
+    if (!entry.surface.documented_methods) return {nullptr, nullptr, nullptr, nullptr};
+    if (entry.surface.input == FitInput::Tour) {
+        return {"Fit the colony to a square distance matrix and search for a short tour.",
+                "Return the best tour found as a list of city indices.", "Return the length of the best tour found.",
+                "Return the algorithm's hyperparameters."};
+    }
+    return {"Minimize `objective(list[float]) -> float` over the box `[lower, upper]`.",
+            "Return the best position found.", "Return the objective value at the best position.", nullptr};
+}
+
 std::string method_doc(const char* signature, const char* doc) {
     std::string text = std::string(signature) + "\n--\n\n";
     if (doc) text += doc;
@@ -385,13 +388,13 @@ std::string method_doc(const char* signature, const char* doc) {
 }
 
 PyObject* make_type(const ClassSpec& entry, TypeTexts& texts) {
-    texts.doc = std::string(entry.name) + "(";
-    for (const ParamSpec& p : entry.params) texts.doc += std::string(p.name) + "=" + p.default_text + ", ";
+    texts.doc = std::string(entry.surface.name) + "(";
+    for (const ParamSpec& p : entry.params) texts.doc += std::string(p.name) + "=" + signature_default(p) + ", ";
     texts.doc += "random_state=None)\n--\n\n";
-    texts.doc += entry.docstring;
+    texts.doc += entry.surface.docstring;
 
     MethodDocs docs = method_docs(entry);
-    const bool tour = entry.input == FitInput::Tour;
+    const bool tour = entry.surface.input == FitInput::Tour;
     texts.method_docs[0] = method_doc(tour ? "fit($self, distance_matrix)" : "fit($self, objective, lower, upper)",
                                       docs.fit);
     texts.method_docs[1] = method_doc("predict($self)", docs.predict);
@@ -410,20 +413,77 @@ PyObject* make_type(const ClassSpec& entry, TypeTexts& texts) {
         {Py_tp_dealloc, reinterpret_cast<void*>(estimator_dealloc)},
         {Py_tp_doc, const_cast<char*>(texts.doc.c_str())},
         {Py_tp_methods, texts.methods.data()},
-        {Py_tp_getset, entry.family == Family::ParetoArchive ? kPopulationOnly : kAllAttributes},
+        {Py_tp_getset, entry.surface.family == Family::ParetoArchive ? kPopulationOnly : kAllAttributes},
     };
-    if (entry.repr_params) slots.push_back({Py_tp_repr, reinterpret_cast<void*>(estimator_repr)});
+    if (entry.surface.repr_params) slots.push_back({Py_tp_repr, reinterpret_cast<void*>(estimator_repr)});
     slots.push_back({0, nullptr});
 
     // Created under its module path so that __module__ is set (pickle and the
     // default repr find the class through it), then named by its bare class name.
-    std::string dotted = std::string("hivekit._hivekit.") + entry.name;
+    std::string dotted = std::string("hivekit._hivekit.") + entry.surface.name;
     PyType_Spec type_spec = {dotted.c_str(), static_cast<int>(sizeof(EstimatorObject)), 0,
                              Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots.data()};
     Ref type(PyType_FromSpec(&type_spec));
     if (!type) return nullptr;
-    reinterpret_cast<PyTypeObject*>(type.get())->tp_name = entry.name;
+    reinterpret_cast<PyTypeObject*>(type.get())->tp_name = entry.surface.name;
     return type.release();
+}
+
+const char* family_name(Family family) {
+    switch (family) {
+        case Family::BestOnly: return "best";
+        case Family::Recorded: return "recorded";
+        case Family::ParetoArchive: return "pareto";
+    }
+    return "";
+}
+
+const char* probe_name(Probe probe) {
+    switch (probe) {
+        case Probe::Centre: return "centre";
+        case Probe::Zeros: return "zeros";
+        case Probe::CentreObjectives: return "centre_objectives";
+        case Probe::None: return "none";
+    }
+    return "";
+}
+
+// A parameter as (name, kind, default), the default as the constructor takes it.
+PyObject* describe_param(const ParamSpec& p) {
+    static constexpr const char* kKinds[] = {"size", "real", "flag", "variant"};
+    Ref value;
+    switch (p.kind) {
+        case ParamKind::Size: value = Ref(PyLong_FromUnsignedLongLong(p.fallback.size)); break;
+        case ParamKind::Real: value = Ref(PyFloat_FromDouble(p.fallback.real)); break;
+        case ParamKind::Flag: value = Ref(PyBool_FromLong(p.fallback.size != 0)); break;
+        case ParamKind::Variant: value = Ref(PyUnicode_FromString(kVariantNames[p.fallback.size])); break;
+    }
+    if (!value) return nullptr;
+    return Py_BuildValue("(ssO)", p.name, kKinds[static_cast<int>(p.kind)], value.get());
+}
+
+// The registry as Python data, for the package's class lists and the tests:
+// one (name, docstring, input, family, probe, params) tuple per class, in order.
+PyObject* describe_registry() {
+    auto entries = registry();
+    Ref out(PyTuple_New(static_cast<Py_ssize_t>(entries.size())));
+    if (!out) return nullptr;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const ClassSpec& entry = entries[i];
+        Ref params(PyTuple_New(static_cast<Py_ssize_t>(entry.params.size())));
+        if (!params) return nullptr;
+        for (std::size_t k = 0; k < entry.params.size(); ++k) {
+            PyObject* param = describe_param(entry.params[k]);
+            if (!param) return nullptr;
+            PyTuple_SET_ITEM(params.get(), static_cast<Py_ssize_t>(k), param);
+        }
+        PyObject* row = Py_BuildValue("(sssssO)", entry.surface.name, entry.surface.docstring,
+                                      entry.surface.input == FitInput::Tour ? "tour" : "box",
+                                      family_name(entry.surface.family), probe_name(entry.surface.probe), params.get());
+        if (!row) return nullptr;
+        PyTuple_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), row);
+    }
+    return out.release();
 }
 
 }  // namespace
@@ -432,7 +492,7 @@ bool add_estimator_types(PyObject* module) {
     static std::vector<std::unique_ptr<TypeTexts>> texts;
     if (g_types.empty()) {
         std::vector<PyTypeObject*> made;
-        for (const ClassSpec& entry : catalogue()) {
+        for (const ClassSpec& entry : registry()) {
             texts.push_back(std::make_unique<TypeTexts>());
             PyObject* type = make_type(entry, *texts.back());
             if (!type) {
@@ -445,9 +505,10 @@ bool add_estimator_types(PyObject* module) {
     }
     for (std::size_t i = 0; i < g_types.size(); ++i) {
         Py_INCREF(g_types[i]);
-        if (!add_public(module, catalogue()[i].name, reinterpret_cast<PyObject*>(g_types[i]))) return false;
+        if (!add_public(module, registry()[i].surface.name, reinterpret_cast<PyObject*>(g_types[i]))) return false;
     }
-    return true;
+    Ref described(describe_registry());
+    return described && PyModule_AddObjectRef(module, "_registry", described.get()) == 0;
 }
 
 }  // namespace hivekit::py
