@@ -13,10 +13,10 @@ from pathlib import Path
 from typing import Any
 
 import hivekit
-from hivekit import problems, tsplib
+from hivekit import _registry, problems, tsplib
 
-TOUR_CLASSES = ("AntColony", "PermutationGeneticOptimizer")
-MULTI_OBJECTIVE_CLASSES = ("MopsoOptimizer", "Nsga2Optimizer")
+TOUR_CLASSES = tuple(cls.__name__ for cls in _registry.TOUR_CLASSES)
+MULTI_OBJECTIVE_CLASSES = tuple(cls.__name__ for cls in _registry.MULTI_OBJECTIVE_CLASSES)
 BOX_PROBLEMS = ("sphere", "rastrigin", "rosenbrock", "ackley")
 VARIANTS = ("basic", "acs", "elitist", "mmas")
 

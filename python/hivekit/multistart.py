@@ -23,12 +23,9 @@ from concurrent.futures import Executor, Future
 from dataclasses import dataclass
 from typing import Any
 
-from hivekit import _hivekit
+from hivekit._registry import MULTI_OBJECTIVE_CLASSES, TOUR_CLASSES
 
 __all__ = ["StartResult", "multistart", "multistart_tour"]
-
-_MULTI_OBJECTIVE = (_hivekit.MopsoOptimizer, _hivekit.Nsga2Optimizer)
-_TOUR = (_hivekit.AntColony, _hivekit.PermutationGeneticOptimizer)
 
 
 @dataclass(frozen=True)
@@ -44,7 +41,7 @@ class StartResult:
 def _fit_one(cls: type, params: dict[str, Any], seed: int, fit_args: tuple[Any, ...]) -> StartResult:
     est = cls(**params, random_state=seed)
     est.fit(*fit_args)
-    history = [] if isinstance(est, _MULTI_OBJECTIVE) else est.history_
+    history = [] if isinstance(est, MULTI_OBJECTIVE_CLASSES) else est.history_
     return StartResult(seed, est.score(), est.predict(), history)
 
 
@@ -64,7 +61,7 @@ def multistart(
     and ``Nsga2Optimizer`` whose score (a hypervolume) is better when larger; NaN scores come last and equal
     scores keep the order of ``seeds``. The first fit that raises makes the call raise that exception.
     """
-    if cls in _TOUR:
+    if cls in TOUR_CLASSES:
         raise TypeError(f"{cls.__name__} fits a distance matrix; use multistart_tour")
     return _run(cls, (objective, list(lower), list(upper)), seeds, params, executor)
 
@@ -79,7 +76,7 @@ def multistart_tour(
 ) -> list[StartResult]:
     """Fits ``cls(**params, random_state=seed).fit(distance_matrix)`` for every seed (``AntColony`` or
     ``PermutationGeneticOptimizer``); results ordered as in :func:`multistart`, shortest tour first."""
-    if cls not in _TOUR:
+    if cls not in TOUR_CLASSES:
         raise TypeError(f"{getattr(cls, '__name__', cls)!s} does not fit a distance matrix; use multistart")
     return _run(cls, ([list(row) for row in distance_matrix],), seeds, params, executor)
 
@@ -110,7 +107,7 @@ def _run(
         workers = min(len(seed_list), os.process_cpu_count() or 1)
         with ProcessPoolExecutor(max_workers=workers) as pool:
             results = _collect(pool, cls, settings, seed_list, fit_args)
-    larger_is_better = cls in _MULTI_OBJECTIVE
+    larger_is_better = cls in MULTI_OBJECTIVE_CLASSES
     order = sorted(range(len(results)), key=lambda i: _rank(results[i].score, larger_is_better) + (i,))
     return [results[i] for i in order]
 
