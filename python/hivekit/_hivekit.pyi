@@ -35,6 +35,9 @@ _Matrix: TypeAlias = Sequence[Sequence[_Real]]
 _Objective: TypeAlias = Callable[[list[float]], SupportsFloat | SupportsIndex]
 _MultiObjective: TypeAlias = Callable[[list[float]], Sequence[_Real]]
 
+# The registry of the classes: (name, docstring, input, family, probe, ((parameter, kind, default), ...)).
+_registry: tuple[tuple[str, str, str, str, str, tuple[tuple[str, str, int | float | bool | str], ...]], ...]
+
 class EngineFault(BaseException):
     """An internal fault of the engine (a broken invariant); derives from BaseException, not Exception."""
 
