@@ -28,16 +28,13 @@ ctest --test-dir "$BUILD" --output-on-failure -j "$(nproc)"
 echo "== Python tests"
 "$PY" -m pytest -q "$@"
 
-echo "== C++ engine tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-SANITIZED="$ROOT/build/engine-tests-sanitize"
-cmake -S "$ROOT" -B "$SANITIZED" -DHIVEKIT_BUILD_MODULE=OFF -DHIVEKIT_BUILD_TESTS=ON -DHIVEKIT_SANITIZE=ON \
-    -DCMAKE_BUILD_TYPE=Release >/dev/null
+echo "== C++ engine tests and Python tests against one build with AddressSanitizer and UndefinedBehaviorSanitizer"
+SANITIZED="$ROOT/build/sanitize"
+SANITIZED_PKG="$(PYTHON="$PY" bash "$ROOT/scripts/dev_build.sh" "$SANITIZED" -DHIVEKIT_SANITIZE=ON \
+    -DHIVEKIT_BUILD_TESTS=ON | tail -n 1)"
 cmake --build "$SANITIZED" -j "$(nproc)" --target engine_tests
 "$SANITIZED/engine_tests" --gtest_brief=1
-
-echo "== Python tests against the extension built with the sanitizers"
-SANITIZED_PKG="$(PYTHON="$PY" bash "$ROOT/scripts/dev_build.sh" "$ROOT/build/sanitize" -DHIVEKIT_SANITIZE=ON | tail -n 1)"
-CXX_USED="$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$ROOT/build/sanitize/CMakeCache.txt")"
+CXX_USED="$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$SANITIZED/CMakeCache.txt")"
 # The interpreter is not built with the sanitizers, so their runtime must be
 # loaded first, together with the C++ library whose throw it intercepts.
 # CPython keeps objects alive at exit by design, so leak reports are off here
