@@ -271,14 +271,17 @@ def _plot_curves(rows: Sequence[Row], path: str) -> None:
     fig = Figure(figsize=(10, 6), layout="constrained")
     axes = fig.subplots()
     lowest = 0.0
-    drawn = [r for r in rows if r.curve and r.evaluations is not None]
-    for i, r in enumerate(drawn):
+    drawn = 0
+    for r in rows:
+        if not r.curve or r.evaluations is None:
+            continue
         calls = [call for call, _ in r.curve] + [r.evaluations]
         gaps = [gap for _, gap in r.curve]
         lowest = min(lowest, gaps[-1])
         # The colour cycle has ten colours; later curves are dashed to stay apart.
-        axes.step(calls, gaps + gaps[-1:], where="post", linestyle="-" if i < 10 else "--",
+        axes.step(calls, gaps + gaps[-1:], where="post", linestyle="-" if drawn < 10 else "--",
                   label=f"{r.class_name} ({r.problem})")
+        drawn += 1
     axes.set_xscale("log")
     # Gaps reach exactly 0 and can dip a rounding error below it; a linear band around 0 keeps both drawable.
     axes.set_yscale("symlog", linthresh=1e-6)

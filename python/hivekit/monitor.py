@@ -14,6 +14,7 @@ from __future__ import annotations
 
 import inspect
 import math
+import numbers
 import sys
 import time
 from array import array
@@ -303,12 +304,9 @@ def _count(value: int | None, name: str) -> int | None:
 
 
 def _number(value: float, name: str) -> float:
-    if isinstance(value, bool):
-        raise TypeError(f"{name} must be a number, got bool")
-    try:
-        number = float(value)
-    except (TypeError, ValueError):
-        raise TypeError(f"{name} must be a number, got {type(value).__name__}") from None
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{name} must be a number, got {type(value).__name__}")
+    number = float(value)
     if math.isnan(number):
         raise ValueError(f"{name} must not be NaN")
     return number
@@ -402,11 +400,11 @@ def _open_display(total: int | None) -> _Display | None:
     if not (terminal or notebook):
         return None
     try:
-        from tqdm.auto import tqdm
+        from tqdm.auto import tqdm  # type: ignore[import-untyped, import-not-found, unused-ignore]
     except ImportError:
         return _LineDisplay(stream, total) if terminal else None
     # The monitor decides when to redraw, so the bar redraws on every update it is given.
-    return _TqdmDisplay(tqdm(total=total, unit="call", mininterval=0.0, miniters=1, dynamic_ncols=True))
+    return _TqdmDisplay(tqdm(total=total, unit="call", mininterval=0.0, miniters=1))
 
 
 # -- evaluation counts -------------------------------------------------------------------------------------------
