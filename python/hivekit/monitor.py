@@ -244,8 +244,8 @@ class Monitor:
         return f"run stopped: value {self._best!r} at or below target={self._target!r} after {self._n} calls"
 
     def _record(self, x: list[float], value: float) -> None:
-        if value != value and self._x is not None and self._best == self._best:
-            return  # a NaN never replaces a number
+        if value != value and self._x is not None:
+            return  # a NaN is recorded only as the very first value, and a number replaces it
         self._best = value
         self._x = list(x)
         calls, values = self._trace_calls, self._trace_values
