@@ -1,7 +1,6 @@
 """hivekit.Monitor, minimize and expected_evaluations: counts, budgets, the best so far, progress output."""
 
 import fcntl
-import importlib.util
 import math
 import os
 import pty
@@ -227,8 +226,8 @@ def run_progress(mode, terminal):
 
 @pytest.mark.parametrize("mode", ["line", "tqdm"])
 def test_progress_shows_on_a_terminal_and_not_in_a_pipe(mode):
-    if mode == "tqdm" and importlib.util.find_spec("tqdm") is None:
-        pytest.skip("tqdm is not installed")
+    if mode == "tqdm":
+        pytest.importorskip("tqdm")
     assert run_progress(mode, terminal=False) == b""
     shown = run_progress(mode, terminal=True)
     assert b"8041/8041" in shown and b"best" in shown  # 40 * 201 calls and the probe
