@@ -2,13 +2,21 @@
 
 Besides the sixteen estimator classes and ``two_opt`` of the engine, the package offers built-in test problems
 (:mod:`hivekit.problems`), a TSPLIB reader (:mod:`hivekit.tsplib`) and parallel multi-start
-(:func:`multistart`, :func:`multistart_tour`).
+(:func:`multistart`, :func:`multistart_tour`), and watching and stopping a run (:class:`Monitor`,
+:func:`minimize`, :func:`expected_evaluations`).
 """
 
 from hivekit import _hivekit
 from hivekit._hivekit import *  # noqa: F403
 from hivekit._hivekit import EngineFault as EngineFault, __all__ as _engine_all
 from hivekit import problems as problems, tsplib as tsplib
+from hivekit.monitor import (
+    MinimizeResult as MinimizeResult,
+    Monitor as Monitor,
+    StopRun as StopRun,
+    expected_evaluations as expected_evaluations,
+    minimize as minimize,
+)
 from hivekit.multistart import StartResult as StartResult, multistart as multistart, multistart_tour as multistart_tour
 from hivekit.tsplib import (
     TsplibError as TsplibError,
@@ -18,6 +26,11 @@ from hivekit.tsplib import (
 )
 
 __all__ = list(_engine_all) + [
+    "MinimizeResult",
+    "Monitor",
+    "StopRun",
+    "expected_evaluations",
+    "minimize",
     "StartResult",
     "TsplibError",
     "TsplibInstance",

@@ -62,16 +62,24 @@ class Row:
     evaluations: int | None = None
     seconds: float | None = None
     error: str | None = None
+    # (objective call, gap of the best value after it), one pair per improvement; empty for two objectives.
+    curve: list[tuple[int, float]] = field(default_factory=list)
 
 
-def _counted(objective: Callable[[list[float]], Any]) -> tuple[Callable[[list[float]], Any], list[int]]:
-    calls = [0]
+def _after_probe(objective: Callable[[list[float]], Any], monitor: hivekit.Monitor) -> Callable[[list[float]], Any]:
+    """Passes the fit's first call, its probe at the box centre, straight to ``objective`` and every later one
+    through ``monitor``: the probe is no part of the search, and on the built-in problems the centre is often
+    the optimum itself, which would flatten every curve."""
+    probed = False
 
-    def wrapper(x: list[float]) -> Any:
-        calls[0] += 1
+    def watched(x: list[float]) -> Any:
+        nonlocal probed
+        if probed:
+            return monitor(x)
+        probed = True
         return objective(x)
 
-    return wrapper, calls
+    return watched
 
 
 def _with_fewer_iterations(cls: type, params: dict[str, Any]) -> dict[str, Any]:
@@ -86,15 +94,15 @@ def run_demo(run: DemoRun, seed: int, quick: bool = False, box_problem: str | No
     name = box_problem if box_problem is not None and run.problem in BOX_PROBLEMS else run.problem
     tour = name.startswith("tsp:")
     row = Row(run.class_name, name[4:] if tour else problems.problem(name).name)
-    calls: list[int] | None = None
+    monitor: hivekit.Monitor | None = None
     try:
         if tour:
             instance = tsplib.load_tsplib(row.problem)
             fit_args: tuple[Any, ...] = (instance.distance_matrix,)
         else:
             problem = problems.problem(name)
-            objective, calls = _counted(problem.objective)
-            fit_args = (objective, problem.lower, problem.upper)
+            monitor = hivekit.Monitor(problem.objective)
+            fit_args = (_after_probe(problem.objective, monitor), problem.lower, problem.upper)
         est = cls(**params, random_state=seed)
         start = time.perf_counter()
         est.fit(*fit_args)
@@ -107,7 +115,9 @@ def run_demo(run: DemoRun, seed: int, quick: bool = False, box_problem: str | No
         row.gap = None if instance.optimum is None else row.value - instance.optimum
     else:
         row.gap = problem.gap(row.value)
-        row.evaluations = calls[0] if calls is not None else None
+        if monitor is not None:
+            row.evaluations = monitor.n_evaluations + 1
+            row.curve = [(call + 1, problem.gap(best)) for call, best in monitor.trace]
     return row
 
 
@@ -149,6 +159,8 @@ def format_table(rows: Sequence[Row]) -> str:
 
 
 def table_command(args: argparse.Namespace) -> int:
+    if args.table_plot is not None and not _have_matplotlib():
+        return _fail("--plot needs matplotlib: pip install 'hivekit[plot]'")
     runs = [r for r in DEMO if args.only is None or r.class_name in args.only]
     progress = sys.stderr.isatty()
     rows = []
@@ -161,6 +173,11 @@ def table_command(args: argparse.Namespace) -> int:
         sys.stderr.write("\r\x1b[K")
         sys.stderr.flush()
     print(format_table(rows))
+    if args.table_plot is not None:
+        try:
+            _plot_curves(rows, args.table_plot)
+        except (OSError, ValueError) as exc:
+            return _fail(f"cannot write {args.table_plot}: {exc}")
     failed = [r for r in rows if r.error is not None]
     if failed:
         print(f"{len(failed)} of {len(rows)} classes failed", file=sys.stderr)
@@ -240,6 +257,42 @@ def _plot(instance: tsplib.TsplibInstance, tour: list[int], history: list[float]
     fig.savefig(path)
 
 
+def _have_matplotlib() -> bool:
+    try:
+        import matplotlib  # noqa: F401
+    except ImportError:
+        return False
+    return True
+
+
+def _plot_curves(rows: Sequence[Row], path: str) -> None:
+    from matplotlib.figure import Figure
+
+    fig = Figure(figsize=(10, 6), layout="constrained")
+    axes = fig.subplots()
+    lowest = 0.0
+    drawn = 0
+    for r in rows:
+        if not r.curve or r.evaluations is None:
+            continue
+        calls = [call for call, _ in r.curve] + [r.evaluations]
+        gaps = [gap for _, gap in r.curve]
+        lowest = min(lowest, gaps[-1])
+        # The colour cycle has ten colours; later curves are dashed to stay apart.
+        axes.step(calls, gaps + gaps[-1:], where="post", linestyle="-" if drawn < 10 else "--",
+                  label=f"{r.class_name} ({r.problem})")
+        drawn += 1
+    axes.set_xscale("log")
+    # Gaps reach exactly 0 and can dip a rounding error below it; a linear band around 0 keeps both drawable.
+    axes.set_yscale("symlog", linthresh=1e-6)
+    axes.set_ylim(bottom=lowest)
+    axes.set_xlabel("objective calls")
+    axes.set_ylabel("best value - optimum")
+    axes.set_title("convergence of the single-objective runs")
+    axes.legend(fontsize="small")
+    fig.savefig(path)
+
+
 def _program() -> str:
     return "hivekit" if sys.argv and Path(sys.argv[0]).name == "hivekit" else "python -m hivekit"
 
@@ -282,6 +335,8 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--only", nargs="+", metavar="CLASS", choices=[r.class_name for r in DEMO],
                         help="run only these classes")
     parser.add_argument("--quick", action="store_true", help="a tenth of the iterations (a smoke test)")
+    parser.add_argument("--plot", dest="table_plot", metavar="OUT.png",
+                        help="draw the convergence curve of every single-objective run (needs matplotlib)")
     commands = parser.add_subparsers(dest="command", title="commands")
     tsp = commands.add_parser(
         "tsp",
