@@ -12,7 +12,6 @@ raising :class:`StopRun` when a budget is spent. ``StopRun`` derives from ``Base
 
 from __future__ import annotations
 
-import inspect
 import math
 import numbers
 import sys
@@ -21,6 +20,8 @@ from array import array
 from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
 from typing import Any, TextIO
+
+from hivekit import _registry
 
 __all__ = ["MinimizeResult", "Monitor", "StopRun", "expected_evaluations", "minimize"]
 
@@ -471,10 +472,8 @@ _RUN_EVALUATIONS: dict[str, Callable[[Mapping[str, float]], int | None]] = {
 
 
 def _takes_objective(estimator: Any) -> bool:
-    try:
-        return "objective" in inspect.signature(type(estimator).fit).parameters
-    except (AttributeError, TypeError, ValueError):
-        return False
+    info = _registry.BY_NAME.get(type(estimator).__name__)
+    return info is not None and type(estimator) is info.cls and info.input == "box"
 
 
 def expected_evaluations(estimator: Any, dimension: int) -> int | None:
