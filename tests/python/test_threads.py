@@ -10,21 +10,17 @@ import time
 
 import pytest
 
-from small_runs import (
-    ALL_CLASSES,
-    BOX_CLASSES,
-    PARETO_CLASSES,
-    SQUARE,
-    TOUR_CLASSES,
-    fit_args,
-    make,
-    objective_for,
-    reading,
-    readers,
-    snapshot,
-)
+from small_runs import (ALL_CLASSES, BOX_CLASSES, PARETO_CLASSES, SQUARE, TOUR_CLASSES, fit_args, make, objective_for,
+                        reading, readers, snapshot)
 
 WAIT = 10  # seconds a thread waits for the other before giving up
+
+
+def run_all(*threads):
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
 
 
 def fit_seeded(name, seed, objective=None):
@@ -54,11 +50,7 @@ def test_two_threads_fitting_two_estimators_get_the_results_of_sequential_runs(f
 
         results[slot] = fit_seeded(name, seed, objective)
 
-    threads = [threading.Thread(target=work, args=(0, first, 11)), threading.Thread(target=work, args=(1, second, 12))]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
+    run_all(threading.Thread(target=work, args=(0, first, 11)), threading.Thread(target=work, args=(1, second, 12)))
     assert not barrier.broken
     assert results == expected
 
@@ -72,11 +64,7 @@ def test_tour_fits_on_threads_match_sequential_runs():
             results[(name, seed)] = fit_seeded(name, seed)
             time.sleep(0)
 
-    threads = [threading.Thread(target=work, args=key) for key in expected]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
+    run_all(*(threading.Thread(target=work, args=key) for key in expected))
     assert results == expected
 
 
@@ -154,3 +142,28 @@ def test_a_thread_reading_an_estimator_being_fitted_is_turned_away_and_never_see
     if name not in TOUR_CLASSES:
         assert {a for a, _ in refused} == {"fit", *readers(est)}
     assert snapshot(est) == new
+
+
+@pytest.mark.parametrize("name", BOX_CLASSES)
+def test_an_objective_may_fit_other_estimators_but_not_touch_its_own(name):
+    est, base, seen = make(name), objective_for(name), []
+    touch = {**readers(est), "fit": lambda: est.fit(*fit_args(name))}
+    if type(est).__repr__ is not object.__repr__:  # the interpreter's own repr reads nothing
+        touch["repr"] = lambda: repr(est)
+
+    def objective(x):
+        other = make(name)
+        other.fit(*fit_args(name))
+        for attribute, call in touch.items():
+            try:
+                call()
+            except RuntimeError as e:
+                seen.append((attribute, str(e)))
+        return base(x)
+
+    calls = []
+    est.fit(lambda x: calls.append(1) or objective(x), *fit_args(name)[1:])
+    expected = [(a, "Already borrowed" if a == "fit" else "Already mutably borrowed") for a in touch]
+    assert seen == expected * len(calls)
+    with pytest.raises(RuntimeError, match="^Already borrowed$"):  # in the probe the refusal reaches the caller
+        est.fit(lambda x: est.fit(*fit_args(name)), *fit_args(name)[1:])
