@@ -1,52 +1,19 @@
-"""Tiny, fast configurations of every estimator class, shared by the reliability tests."""
+"""Tiny, fast fits of every class of the registry and readers of an estimator's whole state, shared by test files."""
 
 import hivekit
+from hivekit._registry import CLASSES
 from vectors import bits
 
-TOUR_CLASSES = ("AntColony", "PermutationGeneticOptimizer")
-PARETO_CLASSES = ("MopsoOptimizer", "Nsga2Optimizer")
-ALL_CLASSES = tuple(name for name in hivekit._hivekit.__all__ if name != "two_opt")
-BOX_CLASSES = tuple(name for name in ALL_CLASSES if name not in TOUR_CLASSES)
-
-# Keywords that keep a fit to a few dozen evaluations.
-SMALL = {
-    "AntColony": dict(n_ants=3, n_iterations=2),
-    "ParticleSwarm": dict(n_particles=4, n_iterations=2),
-    "BeeColony": dict(n_bees=4, n_iterations=2),
-    "GreyWolfOptimizer": dict(n_wolves=4, n_iterations=2),
-    "FireflyOptimizer": dict(n_fireflies=3, n_iterations=2),
-    "SimulatedAnnealing": dict(n_iterations=4),
-    "CuckooSearch": dict(n_nests=3, n_iterations=2),
-    "BatAlgorithm": dict(n_bats=3, n_iterations=2),
-    "GlowwormOptimizer": dict(n_worms=3, n_iterations=2),
-    "BacterialForagingOptimizer": dict(n_bacteria=3, n_iterations=2, n_chemotactic_steps=2),
-    "DifferentialEvolution": dict(n_individuals=4, n_iterations=2),
-    "CmaEsOptimizer": dict(n_individuals=4, n_iterations=2),
-    "PermutationGeneticOptimizer": dict(n_individuals=3, n_iterations=2),
-    "BinaryParticleSwarm": dict(n_particles=3, n_iterations=2),
-    "Nsga2Optimizer": dict(n_individuals=4, n_iterations=2),
-    "MopsoOptimizer": dict(n_particles=3, n_iterations=2),
-}
-
-# The keyword that sets how many rows the working arrays of a fit have.
-POPULATION = {
-    "AntColony": "n_ants",
-    "ParticleSwarm": "n_particles",
-    "BeeColony": "n_bees",
-    "GreyWolfOptimizer": "n_wolves",
-    "FireflyOptimizer": "n_fireflies",
-    "SimulatedAnnealing": None,
-    "CuckooSearch": "n_nests",
-    "BatAlgorithm": "n_bats",
-    "GlowwormOptimizer": "n_worms",
-    "BacterialForagingOptimizer": "n_bacteria",
-    "DifferentialEvolution": "n_individuals",
-    "CmaEsOptimizer": "n_individuals",
-    "PermutationGeneticOptimizer": "n_individuals",
-    "BinaryParticleSwarm": "n_particles",
-    "Nsga2Optimizer": "n_individuals",
-    "MopsoOptimizer": "n_particles",
-}
+ALL_CLASSES = tuple(info.name for info in CLASSES)
+TOUR_CLASSES = tuple(info.name for info in CLASSES if info.input == "tour")
+BOX_CLASSES = tuple(info.name for info in CLASSES if info.input == "box")
+PARETO_CLASSES = tuple(info.name for info in CLASSES if info.multi_objective)
+# The keyword that sets how many rows a fit's working arrays have: the leading size (simulated annealing has none).
+POPULATION = {info.name: next((p.name for p in info.params[:1] if p.kind == "size" and p.name != "n_iterations"), None)
+              for info in CLASSES}
+# A few dozen evaluations per fit (the bacteria's inner loops would otherwise take hundreds).
+SMALL = {name: {**({size: 4} if size else {}), "n_iterations": 2} for name, size in POPULATION.items()}
+SMALL["BacterialForagingOptimizer"]["n_chemotactic_steps"] = 2
 
 SQUARE = [[0.0, 1.0, 1.5, 1.0], [1.0, 0.0, 1.0, 1.5], [1.5, 1.0, 0.0, 1.0], [1.0, 1.5, 1.0, 0.0]]
 
@@ -92,12 +59,8 @@ def reading(read):
 
 def readers(est):
     """Every way of reading an estimator's state."""
-    found = {
-        "predict": est.predict,
-        "score": est.score,
-        "population_": lambda: est.population_,
-        "get_params": lambda: sorted(est.get_params().items()),
-    }
+    found = {"predict": est.predict, "score": est.score, "population_": lambda: est.population_,
+             "get_params": lambda: sorted(est.get_params().items())}
     if hasattr(type(est), "history_"):
         found["history_"] = lambda: est.history_
     return found

@@ -11,7 +11,7 @@ import sys
 import pytest
 
 import hivekit
-from hivekit import _hivekit
+from hivekit._registry import CLASSES
 
 PACKAGE = pathlib.Path(hivekit.__file__).resolve().parent
 STUB = PACKAGE / "_hivekit.pyi"
@@ -50,23 +50,16 @@ def test_examples_and_package_type_check_strictly(tmp_path):
     assert result.returncode == 0, result.stdout + result.stderr
 
 
-@pytest.mark.parametrize("name", [n for n in _hivekit.__all__ if n != "two_opt"])
-def test_stub_constructor_matches_the_published_signature(name):
+@pytest.mark.parametrize("info", CLASSES, ids=[info.name for info in CLASSES])
+def test_stub_declares_the_published_constructor_and_history_exactly_where_the_class_has_it(info):
     # stubtest cannot see constructor defaults: the runtime __new__ takes *args, **kwargs.
-    new = next(f for f in stub_classes()[name].body if isinstance(f, ast.FunctionDef) and f.name == "__new__")
-    args = new.args.args[1:]
-    defaults = [ast.literal_eval(d) for d in new.args.defaults]
-    stub = [(a.arg, d) for a, d in zip(args, defaults, strict=True)]
-    runtime = [(p.name, p.default) for p in inspect.signature(getattr(_hivekit, name)).parameters.values()]
-    assert stub == runtime
-    assert all(type(s) is type(r) for (_, s), (_, r) in zip(stub, runtime))
-
-
-@pytest.mark.parametrize("name", [n for n in _hivekit.__all__ if n != "two_opt"])
-def test_stub_declares_history_exactly_where_the_class_has_it(name):
-    members = {f.name for f in stub_classes()[name].body if isinstance(f, ast.FunctionDef)}
-    assert ("history_" in members) == hasattr(getattr(_hivekit, name), "history_")
-    assert {"fit", "predict", "score", "get_params", "population_"} <= members
+    members = {f.name: f for f in stub_classes()[info.name].body if isinstance(f, ast.FunctionDef)}
+    new = members["__new__"].args
+    stub = [(a.arg, ast.literal_eval(d)) for a, d in zip(new.args[1:], new.defaults, strict=True)]
+    runtime = [(p.name, p.default) for p in inspect.signature(info.cls).parameters.values()]
+    assert stub == runtime and [type(v) for _, v in stub] == [type(v) for _, v in runtime]
+    assert ("history_" in members) == (info.family != "pareto") == hasattr(info.cls, "history_")
+    assert {"fit", "predict", "score", "get_params", "population_"} <= set(members)
 
 
 def test_package_is_marked_typed():
