@@ -254,6 +254,10 @@ PyObject* fit_box_held(State& s, PyObject* const* given) {
         return nullptr;
     }
     const Bounds& bounds = std::get<Bounds>(made);
+    if (auto refusal = bounds.unsearchable()) {
+        PyErr_SetString(PyExc_ValueError, refusal->c_str());
+        return nullptr;
+    }
     if (!probe(*s.entry, given[0], bounds)) return nullptr;
     CallableProblem problem(given[0], bounds.dimension());
     return finish_fit(s, problem, &bounds);
