@@ -1,11 +1,13 @@
 """Boxes that cannot be searched, copies and pickles of estimators, and limits given as buffers."""
 
+import copy
 import math
+import pickle
 import sys
 
 import pytest
 
-from hivekit._registry import BOX_CLASSES
+from hivekit._registry import BOX_CLASSES, BY_NAME, CLASSES
 
 INF, NAN = math.inf, math.nan
 
@@ -43,3 +45,133 @@ def test_the_older_box_messages_come_first_and_the_widest_finite_box_is_searched
     half = sys.float_info.max / 2
     est.fit(sum, [-half], [half])
     assert math.isfinite(est.score())
+
+
+# Copies and pickles.
+
+MATRIX = [[0.0, 1.0, 1.5, 1.0], [1.0, 0.0, 1.0, 1.5], [1.5, 1.0, 0.0, 1.0], [1.0, 1.5, 1.0, 0.0]]
+COPIERS = [copy.copy, copy.deepcopy] + [
+    lambda est, protocol=p: pickle.loads(pickle.dumps(est, protocol)) for p in range(pickle.HIGHEST_PROTOCOL + 1)
+]
+
+
+def fit(est, shift=0.0):
+    info = BY_NAME[type(est).__name__]
+    if info.input == "tour":
+        est.fit([[v + shift for v in row] for row in MATRIX])
+    elif info.multi_objective:
+        est.fit(lambda x: [sum(x) + shift, sum((v - 1) ** 2 for v in x)], [0.0, 0.0], [1.0, 1.0])
+    else:
+        est.fit(lambda x: sum((v - shift) ** 2 for v in x), [-1.0, -1.0], [1.0, 1.0])
+    return est
+
+
+def results(est):
+    """Everything a fit left, printed exactly (repr of a float round-trips, -0.0 included)."""
+    out = [est.population_] + ([est.history_] if hasattr(est, "history_") else [])
+    for method in (est.predict, est.score):
+        try:
+            out.append(method())
+        except ValueError as unfitted:
+            out.append(str(unfitted))
+    return repr(out)
+
+
+def unusual(info):
+    """Hyperparameters away from the defaults: small sizes, reals one step off, flags flipped."""
+    changed = {}
+    for p in info.params:
+        if p.kind == "size":
+            changed[p.name] = 2 if p.name == "n_iterations" else 4
+        elif p.kind == "real":
+            changed[p.name] = math.nextafter(p.default, math.inf)
+        elif p.kind == "flag":
+            changed[p.name] = not p.default
+        else:
+            changed[p.name] = "elitist"
+    return changed
+
+
+@pytest.mark.parametrize("info", CLASSES, ids=lambda i: i.name)
+def test_copies_and_pickles_keep_hyperparameters_seed_and_results(info):
+    for random_state in (None, 2**64 - 1):
+        est = info.cls(**unusual(info), random_state=random_state)
+        for stage in ("unfitted", "fitted"):
+            for copier in COPIERS:
+                twin = copier(est)
+                assert type(twin) is info.cls and twin is not est
+                # The constructor's arguments, the seed last: None stays None, a seed stays exact.
+                assert twin.__reduce__()[1] == est.__reduce__()[1]
+                assert twin.__reduce__()[1][-1] == random_state
+                assert twin.get_params() == est.get_params()
+                assert results(twin) == results(est)
+            fit(est)
+    # A seeded copy refits as the original does, and refitting it leaves the original alone.
+    est = fit(info.cls(**unusual(info), random_state=11))
+    before = results(est)
+    for copier in COPIERS:
+        twin = copier(est)
+        assert results(fit(twin, shift=0.25)) == results(fit(copier(est), shift=0.25))
+        assert results(est) == before
+    assert results(fit(est, shift=0.25)) == results(twin)
+
+
+def replace(index, value):
+    return lambda state: state[:index] + (value,) + state[index + 1 :]
+
+
+HOSTILE_STATES = [
+    ("ParticleSwarm", lambda s: None, TypeError),
+    ("ParticleSwarm", lambda s: s[:5], TypeError),
+    ("ParticleSwarm", list, TypeError),
+    ("ParticleSwarm", replace(0, 1), TypeError),
+    ("ParticleSwarm", replace(1, (0.0, 0.0)), TypeError),
+    ("ParticleSwarm", replace(3, [[0.0, "0"]]), TypeError),
+    ("ParticleSwarm", replace(0, None), ValueError),
+    ("ParticleSwarm", replace(2, []), ValueError),
+    ("ParticleSwarm", replace(3, [[0.0]]), ValueError),
+    ("ParticleSwarm", replace(4, [[0.0, 0.0]]), ValueError),
+    ("GreyWolfOptimizer", replace(3, [[0.0, 0.0], [0.0]]), ValueError),
+    ("GreyWolfOptimizer", lambda s: (None, None, [1.0], [], [], []), ValueError),
+    ("AntColony", replace(1, [0.0, 1.0, 2.0, 4.0]), ValueError),
+    ("AntColony", replace(1, [0.0, 1.0, 2.0, -1.0]), ValueError),
+    ("AntColony", replace(1, [0.0, 1.0, 2.0, 2.5]), ValueError),
+    ("AntColony", replace(1, [0.0, 1.0, 2.0, NAN]), ValueError),
+    ("Nsga2Optimizer", replace(0, 0.5), ValueError),
+    ("Nsga2Optimizer", lambda s: s[:4] + (s[4][1:], s[5]), ValueError),
+    ("Nsga2Optimizer", lambda s: s[:5] + ([[0.0, 0.0], [0.0]] + s[5][2:],), ValueError),
+    ("Nsga2Optimizer", lambda s: s[:4] + ([[0.0]] + s[4][1:], s[5]), ValueError),
+]
+
+
+@pytest.mark.parametrize("name, forge, error", HOSTILE_STATES)
+def test_a_forged_state_is_refused_and_changes_nothing(name, forge, error):
+    est = fit(BY_NAME[name].cls(**unusual(BY_NAME[name]), random_state=3))
+    before = results(est)
+    bad = forge(est.__reduce__()[2])
+    with pytest.raises(error, match="^invalid state: "):
+        est.__setstate__(bad)
+    assert results(est) == before
+    if bad is None:
+        return  # unpickling calls __setstate__ only with a state
+
+    class Forged:
+        def __reduce__(self):
+            return est.__reduce__()[:2] + (bad,)
+
+    with pytest.raises(error, match="^invalid state: "):
+        pickle.loads(pickle.dumps(Forged()))
+
+
+def test_truncated_pickles_raise_and_state_changes_respect_a_running_fit():
+    data = pickle.dumps(fit(BY_NAME["AntColony"].cls(n_ants=3, n_iterations=2, random_state=1)))
+    for end in range(len(data)):
+        with pytest.raises(Exception):
+            pickle.loads(data[:end])
+    est = fit(BY_NAME["ParticleSwarm"].cls(n_particles=3, n_iterations=2, random_state=1))
+    state = est.__reduce__()[2]
+    for during, message in ((lambda: est.__setstate__(state), "Already borrowed"),
+                            (lambda: copy.copy(est), "Already mutably borrowed")):
+        with pytest.raises(RuntimeError, match=message):
+            est.fit(lambda x: during(), [0.0], [1.0])
+    assert est.__reduce__()[2] == state
