@@ -239,7 +239,7 @@ constexpr const char* kBoxParams[] = {"objective", "lower", "upper"};
 constexpr const char* kTourParams[] = {"distance_matrix"};
 
 std::optional<std::vector<double>> limits_argument(PyObject* obj, const char* name) {
-    auto values = to_double_vector(obj);
+    auto values = to_limit_vector(obj);
     if (!values) prefix_type_error(name);
     return values;
 }

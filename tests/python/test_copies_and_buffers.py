@@ -1,5 +1,6 @@
 """Boxes that cannot be searched, copies and pickles of estimators, and limits given as buffers."""
 
+import array
 import copy
 import math
 import pickle
@@ -175,3 +176,57 @@ def test_truncated_pickles_raise_and_state_changes_respect_a_running_fit():
         with pytest.raises(RuntimeError, match=message):
             est.fit(lambda x: during(), [0.0], [1.0])
     assert est.__reduce__()[2] == state
+
+
+# Limits given as buffers.
+
+
+def limit_forms(values):
+    """The same limits as a list and as every kind of array a caller may hand over."""
+    np = pytest.importorskip("numpy")
+
+    class Unindexable(np.ndarray):
+        """Read only as a buffer: reading it element by element fails."""
+
+        def __getitem__(self, index):
+            raise AssertionError("read element by element")
+
+    spaced = np.zeros(2 * len(values))
+    spaced[::2] = values
+    misaligned = np.zeros(8 * len(values) + 1, dtype=np.uint8)[1:].view(np.float64)
+    misaligned[:] = values
+    return {
+        "list": list(values),
+        "float64": np.array(values),
+        "float64 buffer only": np.array(values).view(Unindexable),
+        "big-endian": np.array(values, dtype=">f8"),
+        "strided": spaced[::2],
+        "misaligned": misaligned,
+        "objects": np.array(values, dtype=object),
+        "array('d')": array.array("d", values),
+        "memoryview": memoryview(array.array("d", values)),
+    }
+
+
+@pytest.mark.parametrize("cls", BOX_CLASSES, ids=lambda c: c.__name__)
+def test_limits_read_from_buffers_give_the_results_of_lists(cls):
+    # Values with all 53 bits in use, so that any rounding on the way would show.
+    lower, upper = limit_forms([-1 / 3, -0.0, -2 / 7]), limit_forms([1 / 3, 0.1 + 0.2, 2 / 7])
+    runs = {}
+    for form in lower:
+        est = cls(**unusual(BY_NAME[cls.__name__]), random_state=5)
+        objective = (lambda x: [sum(x), sum(v * v for v in x)]) if BY_NAME[cls.__name__].multi_objective else sum
+        est.fit(objective, lower[form], upper[form])
+        runs[form] = results(est)
+    assert set(runs.values()) == {runs["list"]}, runs
+
+
+def test_a_buffer_with_a_bad_limit_gets_the_box_messages():
+    np = pytest.importorskip("numpy")
+    est = BOX_CLASSES[0](random_state=0)
+    with pytest.raises(ValueError, match=r"^Bounds must be finite: upper\[1\] is NaN$"):
+        est.fit(sum, np.zeros(2), np.array([1.0, NAN]))
+    with pytest.raises(ValueError, match="^Lower bound 2 > upper bound 1 at index 0$"):
+        est.fit(sum, np.array([2.0]), np.ones(1))
+    with pytest.raises(ValueError, match="same length"):
+        est.fit(sum, np.zeros(3), np.ones(2))
