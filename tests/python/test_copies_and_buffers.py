@@ -38,12 +38,9 @@ def test_a_box_that_cannot_be_searched_is_refused_before_the_objective_runs(cls,
 
 def test_the_older_box_messages_come_first_and_the_widest_finite_box_is_searched():
     est = BOX_CLASSES[0](random_state=0)
-    with pytest.raises(ValueError, match="same length"):
-        est.fit(sum, [NAN], [1.0, 2.0])
-    with pytest.raises(ValueError, match=r"Lower bound inf > upper bound 1 at index 0"):
+    with pytest.raises(ValueError, match=r"^Lower bound inf > upper bound 1 at index 0$"):
         est.fit(sum, [INF], [1.0])
-    # A width of exactly the largest double does not overflow.
-    half = sys.float_info.max / 2
+    half = sys.float_info.max / 2  # the width is exactly the largest double
     est.fit(sum, [-half], [half])
     assert math.isfinite(est.score())
 
@@ -56,14 +53,14 @@ COPIERS = [copy.copy, copy.deepcopy] + [
 ]
 
 
-def fit(est, shift=0.0):
+def fit(est, shift=0.0, lower=(-1.0, -1.0), upper=(1.0, 1.0)):
     info = BY_NAME[type(est).__name__]
     if info.input == "tour":
         est.fit([[v + shift for v in row] for row in MATRIX])
     elif info.multi_objective:
-        est.fit(lambda x: [sum(x) + shift, sum((v - 1) ** 2 for v in x)], [0.0, 0.0], [1.0, 1.0])
+        est.fit(lambda x: [sum(x) + shift, sum((v - 1) ** 2 for v in x)], lower, upper)
     else:
-        est.fit(lambda x: sum((v - shift) ** 2 for v in x), [-1.0, -1.0], [1.0, 1.0])
+        est.fit(lambda x: sum((v - shift) ** 2 for v in x), lower, upper)
     return est
 
 
@@ -124,24 +121,18 @@ def replace(index, value):
 HOSTILE_STATES = [
     ("ParticleSwarm", lambda s: None, TypeError),
     ("ParticleSwarm", lambda s: s[:5], TypeError),
-    ("ParticleSwarm", list, TypeError),
     ("ParticleSwarm", replace(0, 1), TypeError),
     ("ParticleSwarm", replace(1, (0.0, 0.0)), TypeError),
     ("ParticleSwarm", replace(3, [[0.0, "0"]]), TypeError),
     ("ParticleSwarm", replace(0, None), ValueError),
     ("ParticleSwarm", replace(2, []), ValueError),
-    ("ParticleSwarm", replace(3, [[0.0]]), ValueError),
     ("ParticleSwarm", replace(4, [[0.0, 0.0]]), ValueError),
     ("GreyWolfOptimizer", replace(3, [[0.0, 0.0], [0.0]]), ValueError),
     ("GreyWolfOptimizer", lambda s: (None, None, [1.0], [], [], []), ValueError),
-    ("AntColony", replace(1, [0.0, 1.0, 2.0, 4.0]), ValueError),
-    ("AntColony", replace(1, [0.0, 1.0, 2.0, -1.0]), ValueError),
-    ("AntColony", replace(1, [0.0, 1.0, 2.0, 2.5]), ValueError),
-    ("AntColony", replace(1, [0.0, 1.0, 2.0, NAN]), ValueError),
+    *(("AntColony", replace(1, [0.0, 1.0, 2.0, city]), ValueError) for city in (4.0, -1.0, 2.5, NAN)),
     ("Nsga2Optimizer", replace(0, 0.5), ValueError),
     ("Nsga2Optimizer", lambda s: s[:4] + (s[4][1:], s[5]), ValueError),
-    ("Nsga2Optimizer", lambda s: s[:5] + ([[0.0, 0.0], [0.0]] + s[5][2:],), ValueError),
-    ("Nsga2Optimizer", lambda s: s[:4] + ([[0.0]] + s[4][1:], s[5]), ValueError),
+    ("Nsga2Optimizer", lambda s: s[:5] + ([[0.0, 0.0], [0.0]],), ValueError),
 ]
 
 
@@ -171,8 +162,8 @@ def test_truncated_pickles_raise_and_state_changes_respect_a_running_fit():
             pickle.loads(data[:end])
     est = fit(BY_NAME["ParticleSwarm"].cls(n_particles=3, n_iterations=2, random_state=1))
     state = est.__reduce__()[2]
-    for during, message in ((lambda: est.__setstate__(state), "Already borrowed"),
-                            (lambda: copy.copy(est), "Already mutably borrowed")):
+    holds = ((lambda: est.__setstate__(state), "Already borrowed"), (lambda: copy.copy(est), "Already mutably borrowed"))
+    for during, message in holds:
         with pytest.raises(RuntimeError, match=message):
             est.fit(lambda x: during(), [0.0], [1.0])
     assert est.__reduce__()[2] == state
@@ -181,52 +172,34 @@ def test_truncated_pickles_raise_and_state_changes_respect_a_running_fit():
 # Limits given as buffers.
 
 
-def limit_forms(values):
-    """The same limits as a list and as every kind of array a caller may hand over."""
-    np = pytest.importorskip("numpy")
+def array_forms(np):
+    """Ways to hand over limits as arrays: buffers read in one step and buffers read element by element."""
 
-    class Unindexable(np.ndarray):
-        """Read only as a buffer: reading it element by element fails."""
-
+    class BufferOnly(np.ndarray):
         def __getitem__(self, index):
             raise AssertionError("read element by element")
 
-    spaced = np.zeros(2 * len(values))
-    spaced[::2] = values
-    misaligned = np.zeros(8 * len(values) + 1, dtype=np.uint8)[1:].view(np.float64)
-    misaligned[:] = values
-    return {
-        "list": list(values),
-        "float64": np.array(values),
-        "float64 buffer only": np.array(values).view(Unindexable),
-        "big-endian": np.array(values, dtype=">f8"),
-        "strided": spaced[::2],
-        "misaligned": misaligned,
-        "objects": np.array(values, dtype=object),
-        "array('d')": array.array("d", values),
-        "memoryview": memoryview(array.array("d", values)),
-    }
+    def spaced(values):
+        out = np.zeros(2 * len(values))
+        out[::2] = values
+        return out[::2]
+
+    def misaligned(values):
+        out = np.zeros(8 * len(values) + 1, dtype=np.uint8)[1:].view(np.float64)
+        out[:] = values
+        return out
+
+    return [np.array, lambda v: np.array(v).view(BufferOnly), lambda v: np.array(v, ">f8"), spaced, misaligned,
+            lambda v: np.array(v, object), lambda v: memoryview(array.array("d", v))]
 
 
 @pytest.mark.parametrize("cls", BOX_CLASSES, ids=lambda c: c.__name__)
-def test_limits_read_from_buffers_give_the_results_of_lists(cls):
-    # Values with all 53 bits in use, so that any rounding on the way would show.
-    lower, upper = limit_forms([-1 / 3, -0.0, -2 / 7]), limit_forms([1 / 3, 0.1 + 0.2, 2 / 7])
-    runs = {}
-    for form in lower:
-        est = cls(**unusual(BY_NAME[cls.__name__]), random_state=5)
-        objective = (lambda x: [sum(x), sum(v * v for v in x)]) if BY_NAME[cls.__name__].multi_objective else sum
-        est.fit(objective, lower[form], upper[form])
-        runs[form] = results(est)
-    assert set(runs.values()) == {runs["list"]}, runs
-
-
-def test_a_buffer_with_a_bad_limit_gets_the_box_messages():
+def test_limits_given_as_arrays_give_the_results_of_lists(cls):
     np = pytest.importorskip("numpy")
-    est = BOX_CLASSES[0](random_state=0)
+    info = BY_NAME[cls.__name__]
+    lower, upper = [-1 / 3, -0.0], [0.1 + 0.2, 2 / 7]  # all 53 bits in use: any rounding would show
+    expected = results(fit(cls(**unusual(info), random_state=5), lower=lower, upper=upper))
+    for form in array_forms(np):
+        assert results(fit(cls(**unusual(info), random_state=5), lower=form(lower), upper=form(upper))) == expected
     with pytest.raises(ValueError, match=r"^Bounds must be finite: upper\[1\] is NaN$"):
-        est.fit(sum, np.zeros(2), np.array([1.0, NAN]))
-    with pytest.raises(ValueError, match="^Lower bound 2 > upper bound 1 at index 0$"):
-        est.fit(sum, np.array([2.0]), np.ones(1))
-    with pytest.raises(ValueError, match="same length"):
-        est.fit(sum, np.zeros(3), np.ones(2))
+        fit(cls(), lower=np.zeros(2), upper=np.array([1.0, NAN]))
