@@ -1,6 +1,6 @@
 """Metaheuristic optimisers with a C++ engine."""
 
-from collections.abc import Callable, Sequence
+from collections.abc import Buffer, Callable, Sequence
 from typing import Self, SupportsFloat, SupportsIndex, TypeAlias, final
 
 __all__ = [
@@ -28,7 +28,9 @@ __all__ = [
 _Size: TypeAlias = SupportsIndex
 _Real: TypeAlias = SupportsFloat | SupportsIndex
 _Seed: TypeAlias = int | None
-_Bound: TypeAlias = Sequence[_Real]
+# A limit is a sequence of numbers or a buffer (such as a numpy array); a one-dimensional C-contiguous buffer of
+# float64 is read in one step, any other buffer element by element.
+_Bound: TypeAlias = Sequence[_Real] | Buffer
 _Matrix: TypeAlias = Sequence[Sequence[_Real]]
 # The objective receives a list of floats and returns a float; anything that raises or returns a
 # non-number during the run counts as +infinity.

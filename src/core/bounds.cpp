@@ -1,5 +1,7 @@
 #include "core/bounds.hpp"
 
+#include <cmath>
+
 #include "core/error.hpp"
 #include "core/format.hpp"
 #include "core/numeric.hpp"
@@ -15,6 +17,23 @@ std::variant<Bounds, std::string> Bounds::make(std::vector<double> lower, std::v
         }
     }
     return Bounds(std::move(lower), std::move(upper));
+}
+
+std::optional<std::string> Bounds::unsearchable() const {
+    const auto limit = [](const char* side, std::size_t i, double v) {
+        return "Bounds must be finite: " + std::string(side) + "[" + std::to_string(i) + "] is " + format_number(v);
+    };
+    for (std::size_t i = 0; i < lower_.size(); ++i) {
+        if (!std::isfinite(lower_[i])) return limit("lower", i, lower_[i]);
+        if (!std::isfinite(upper_[i])) return limit("upper", i, upper_[i]);
+    }
+    for (std::size_t i = 0; i < lower_.size(); ++i) {
+        if (!std::isfinite(upper_[i] - lower_[i])) {
+            const std::string k = std::to_string(i);
+            return "Bounds are too wide: upper[" + k + "] - lower[" + k + "] overflows";
+        }
+    }
+    return std::nullopt;
 }
 
 std::vector<double> Bounds::centre() const {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <variant>
@@ -18,6 +19,12 @@ public:
     std::size_t dimension() const { return lower_.size(); }
     const std::vector<double>& lower() const { return lower_; }
     const std::vector<double>& upper() const { return upper_; }
+
+    // Why the box cannot be searched, or nothing: the first non-finite limit
+    // (lower before upper at each index), then the first side whose width
+    // upper[i] - lower[i] overflows. Every body draws lower + u * width, so
+    // either would turn each candidate into inf or NaN.
+    std::optional<std::string> unsearchable() const;
 
     std::vector<double> centre() const;
 

@@ -30,6 +30,9 @@ bool to_seed(PyObject* obj, Seed& out);
 // A sequence (not a str) of numbers. Errors are raised unprefixed; callers
 // naming an argument add the prefix.
 std::optional<std::vector<double>> to_double_vector(PyObject* obj);
+// As to_double_vector, reading a one-dimensional C-contiguous buffer of
+// native doubles (a numpy float64 array) in one step.
+std::optional<std::vector<double>> to_limit_vector(PyObject* obj);
 // A sequence of non-negative integers.
 std::optional<std::vector<std::uint64_t>> to_index_vector(PyObject* obj);
 // A sequence of sequences of numbers; validated as a square matrix with at

@@ -1,6 +1,8 @@
 // One generic estimator type, instantiated for every class of the registry.
 #include <array>
 #include <atomic>
+#include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -237,7 +239,7 @@ constexpr const char* kBoxParams[] = {"objective", "lower", "upper"};
 constexpr const char* kTourParams[] = {"distance_matrix"};
 
 std::optional<std::vector<double>> limits_argument(PyObject* obj, const char* name) {
-    auto values = to_double_vector(obj);
+    auto values = to_limit_vector(obj);
     if (!values) prefix_type_error(name);
     return values;
 }
@@ -254,6 +256,10 @@ PyObject* fit_box_held(State& s, PyObject* const* given) {
         return nullptr;
     }
     const Bounds& bounds = std::get<Bounds>(made);
+    if (auto refusal = bounds.unsearchable()) {
+        PyErr_SetString(PyExc_ValueError, refusal->c_str());
+        return nullptr;
+    }
     if (!probe(*s.entry, given[0], bounds)) return nullptr;
     CallableProblem problem(given[0], bounds.dimension());
     return finish_fit(s, problem, &bounds);
@@ -348,6 +354,164 @@ PyObject* estimator_population(PyObject* self, void*) {
     return float_rows(s.fitted.population);
 }
 
+// Copies and pickles rebuild an estimator by calling its class with the
+// stored hyperparameters (the variant by its text, the seed as given), then
+// hand it the fitted results as plain lists through __setstate__.
+
+// A hyperparameter as the constructor takes it.
+PyObject* param_object(ParamKind kind, const ParamValue& value) {
+    switch (kind) {
+        case ParamKind::Size: return PyLong_FromUnsignedLongLong(value.size);
+        case ParamKind::Real: return PyFloat_FromDouble(value.real);
+        case ParamKind::Flag: return PyBool_FromLong(value.size != 0);
+        case ParamKind::Variant: return PyUnicode_FromString(kVariantNames[value.size]);
+    }
+    return nullptr;
+}
+
+PyObject* estimator_reduce(PyObject* self, PyObject*) {
+    State& s = state_of(self);
+    SharedHold hold(s);
+    if (!hold) return nullptr;
+    const std::size_t n = s.entry->params.size();
+    Ref args(PyTuple_New(static_cast<Py_ssize_t>(n + 1)));
+    if (!args) return nullptr;
+    for (std::size_t i = 0; i <= n; ++i) {
+        PyObject* value = i < n    ? param_object(s.entry->params[i].kind, s.params[i])
+                          : s.seed ? PyLong_FromUnsignedLongLong(*s.seed)
+                                   : Py_NewRef(Py_None);
+        if (!value) return nullptr;
+        PyTuple_SET_ITEM(args.get(), static_cast<Py_ssize_t>(i), value);
+    }
+    // The fields of RunResult in order; absent optionals as None.
+    const RunResult& f = s.fitted;
+    std::array<Ref, 6> fields = {
+        Ref(f.best_value ? PyFloat_FromDouble(*f.best_value) : Py_NewRef(Py_None)),
+        Ref(f.best_solution ? float_list(*f.best_solution) : Py_NewRef(Py_None)),
+        Ref(float_list(f.history)),
+        Ref(float_rows(f.population)),
+        Ref(float_rows(f.archive_positions)),
+        Ref(float_rows(f.archive_objectives)),
+    };
+    for (const Ref& field : fields)
+        if (!field) return nullptr;
+    Ref state(PyTuple_Pack(6, fields[0].get(), fields[1].get(), fields[2].get(), fields[3].get(), fields[4].get(),
+                           fields[5].get()));
+    if (!state) return nullptr;
+    return PyTuple_Pack(3, reinterpret_cast<PyObject*>(Py_TYPE(self)), args.get(), state.get());
+}
+
+// Readers of a restored state. They take exact lists and floats (or their
+// subclasses) and read them without calling into Python, so nothing can
+// change the state while it is read.
+bool read_float(PyObject* obj, double& out) {
+    if (!PyFloat_Check(obj)) {
+        PyErr_Format(PyExc_TypeError, "invalid state: expected a float, not '%.200s'", Py_TYPE(obj)->tp_name);
+        return false;
+    }
+    out = PyFloat_AS_DOUBLE(obj);
+    return true;
+}
+
+bool check_list(PyObject* obj) {
+    if (PyList_Check(obj)) return true;
+    PyErr_Format(PyExc_TypeError, "invalid state: expected a list, not '%.200s'", Py_TYPE(obj)->tp_name);
+    return false;
+}
+
+bool read_row(PyObject* obj, std::vector<double>& out) {
+    if (!check_list(obj)) return false;
+    out.resize(static_cast<std::size_t>(PyList_GET_SIZE(obj)));
+    for (std::size_t i = 0; i < out.size(); ++i)
+        if (!read_float(PyList_GET_ITEM(obj, static_cast<Py_ssize_t>(i)), out[i])) return false;
+    return true;
+}
+
+bool read_rows(PyObject* obj, std::vector<std::vector<double>>& out) {
+    if (!check_list(obj)) return false;
+    out.resize(static_cast<std::size_t>(PyList_GET_SIZE(obj)));
+    for (std::size_t i = 0; i < out.size(); ++i)
+        if (!read_row(PyList_GET_ITEM(obj, static_cast<Py_ssize_t>(i)), out[i])) return false;
+    return true;
+}
+
+bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+}
+
+bool all_of_width(const std::vector<std::vector<double>>& rows, std::size_t width) {
+    for (const auto& row : rows)
+        if (row.size() != width) return false;
+    return true;
+}
+
+// The first rule of the class's family that a restored result breaks, or
+// null: only what some fit of this class could have left is accepted.
+const char* inconsistency(const ClassSpec& entry, const RunResult& r) {
+    if (entry.surface.family == Family::ParetoArchive) {
+        if (r.best_value || r.best_solution || !r.history.empty())
+            return "a Pareto archive keeps no best value, best solution or history";
+        if (r.archive_positions.size() != r.archive_objectives.size())
+            return "the archive needs one objective row per position";
+        const auto& first = r.archive_positions.empty() ? r.population : r.archive_positions;
+        const std::size_t width = first.empty() ? 0 : first[0].size();
+        if (!all_of_width(r.archive_positions, width) || !all_of_width(r.population, width))
+            return "positions must all have one length";
+        if (!r.archive_objectives.empty() && !all_of_width(r.archive_objectives, r.archive_objectives[0].size()))
+            return "objective rows must all have one length";
+        return nullptr;
+    }
+    if (!r.archive_positions.empty() || !r.archive_objectives.empty()) return "only a Pareto class keeps an archive";
+    if (r.best_value.has_value() != r.best_solution.has_value())
+        return "a best value and a best solution come together";
+    if (!r.best_solution)
+        return r.history.empty() && r.population.empty() ? nullptr : "an unfitted state keeps no history or population";
+    const std::vector<double>& best = *r.best_solution;
+    if (!all_of_width(r.population, best.size())) return "population rows must be as long as the best solution";
+    if (entry.surface.family == Family::BestOnly &&
+        !(same_bits(r.history, {*r.best_value}) && r.population.size() == 1 && same_bits(r.population[0], best)))
+        return "history and population must hold just the best value and the best solution";
+    if (entry.surface.index_solution)
+        for (double city : best)
+            if (!(city >= 0.0 && city < static_cast<double>(best.size()) && std::trunc(city) == city))
+                return "a tour holds whole city indices below its length";
+    return nullptr;
+}
+
+// The state as estimator_reduce builds it; TypeError for a wrong type,
+// ValueError for contents no fit of the class could have left.
+std::optional<RunResult> read_state(const ClassSpec& entry, PyObject* state) {
+    if (!PyTuple_Check(state) || PyTuple_GET_SIZE(state) != 6) {
+        PyErr_SetString(PyExc_TypeError, "invalid state: expected a tuple of 6 items");
+        return std::nullopt;
+    }
+    RunResult r;
+    PyObject* best_value = PyTuple_GET_ITEM(state, 0);
+    PyObject* best_solution = PyTuple_GET_ITEM(state, 1);
+    if (best_value != Py_None && !read_float(best_value, r.best_value.emplace())) return std::nullopt;
+    if (best_solution != Py_None && !read_row(best_solution, r.best_solution.emplace())) return std::nullopt;
+    if (!read_row(PyTuple_GET_ITEM(state, 2), r.history) || !read_rows(PyTuple_GET_ITEM(state, 3), r.population) ||
+        !read_rows(PyTuple_GET_ITEM(state, 4), r.archive_positions) ||
+        !read_rows(PyTuple_GET_ITEM(state, 5), r.archive_objectives))
+        return std::nullopt;
+    if (const char* broken = inconsistency(entry, r)) {
+        PyErr_Format(PyExc_ValueError, "invalid state: %s", broken);
+        return std::nullopt;
+    }
+    return r;
+}
+
+// Replaces the fitted results, as a successful fit would.
+PyObject* estimator_setstate(PyObject* self, PyObject* state) {
+    State& s = state_of(self);
+    ExclusiveHold hold(s);
+    if (!hold) return nullptr;
+    std::optional<RunResult> restored;
+    if (!run_guarded([&] { restored = read_state(*s.entry, state); }) || !restored) return nullptr;
+    s.fitted = std::move(*restored);
+    Py_RETURN_NONE;
+}
+
 PyGetSetDef kAllAttributes[] = {
     {"history_", estimator_history, nullptr, "Best value after each iteration of the last fit.", nullptr},
     {"population_", estimator_population, nullptr, "Final population of the last fit.", nullptr},
@@ -359,7 +523,7 @@ PyGetSetDef* kPopulationOnly = &kAllAttributes[1];
 struct TypeTexts {
     std::string doc;
     std::array<std::string, 4> method_docs;
-    std::array<PyMethodDef, 5> methods{};
+    std::array<PyMethodDef, 7> methods{};
 };
 
 // Docstrings of the documented classes' methods (tour and box wording).
@@ -406,7 +570,9 @@ PyObject* make_type(const ClassSpec& entry, TypeTexts& texts) {
     texts.methods[1] = {"predict", estimator_predict, METH_NOARGS, texts.method_docs[1].c_str()};
     texts.methods[2] = {"score", estimator_score, METH_NOARGS, texts.method_docs[2].c_str()};
     texts.methods[3] = {"get_params", estimator_get_params, METH_NOARGS, texts.method_docs[3].c_str()};
-    texts.methods[4] = {nullptr, nullptr, 0, nullptr};
+    texts.methods[4] = {"__reduce__", estimator_reduce, METH_NOARGS, "__reduce__($self, /)\n--\n\n"};
+    texts.methods[5] = {"__setstate__", estimator_setstate, METH_O, "__setstate__($self, state, /)\n--\n\n"};
+    texts.methods[6] = {nullptr, nullptr, 0, nullptr};
 
     std::vector<PyType_Slot> slots = {
         {Py_tp_new, reinterpret_cast<void*>(estimator_new)},
@@ -451,13 +617,7 @@ const char* probe_name(Probe probe) {
 // A parameter as (name, kind, default), the default as the constructor takes it.
 PyObject* describe_param(const ParamSpec& p) {
     static constexpr const char* kKinds[] = {"size", "real", "flag", "variant"};
-    Ref value;
-    switch (p.kind) {
-        case ParamKind::Size: value = Ref(PyLong_FromUnsignedLongLong(p.fallback.size)); break;
-        case ParamKind::Real: value = Ref(PyFloat_FromDouble(p.fallback.real)); break;
-        case ParamKind::Flag: value = Ref(PyBool_FromLong(p.fallback.size != 0)); break;
-        case ParamKind::Variant: value = Ref(PyUnicode_FromString(kVariantNames[p.fallback.size])); break;
-    }
+    Ref value(param_object(p.kind, p.fallback));
     if (!value) return nullptr;
     return Py_BuildValue("(ssO)", p.name, kKinds[static_cast<int>(p.kind)], value.get());
 }

@@ -328,7 +328,7 @@ def number_text(value):
 
 @properties
 @given(st.integers(1, 3).flatmap(lambda n: st.tuples(*[st.lists(st.floats(), min_size=n, max_size=n)] * 2)))
-def test_limits_reach_the_probe_exactly_or_name_the_first_crossing(box):
+def test_limits_reach_the_probe_exactly_or_name_the_first_refusal(box):
     lower, upper = box
     seen = []
 
@@ -336,12 +336,25 @@ def test_limits_reach_the_probe_exactly_or_name_the_first_crossing(box):
         seen.append(x)
         raise Halt
 
-    crossing = next((i for i, (lo, hi) in enumerate(zip(lower, upper)) if lo > hi), None)
-    with pytest.raises(ValueError if crossing is not None else Halt) as caught:
-        hivekit.ParticleSwarm().fit(stop_at_probe, lower, upper)
+    pairs = list(enumerate(zip(lower, upper)))
+    crossing = next((i for i, (lo, hi) in pairs if lo > hi), None)
+    unbounded = next(((i, side, v) for i, pair in pairs for side, v in zip(("lower", "upper"), pair)
+                      if not math.isfinite(v)), None)
+    too_wide = next((i for i, (lo, hi) in pairs if math.isinf(hi - lo)), None)
     if crossing is not None:
         lo, hi = lower[crossing], upper[crossing]
-        assert str(caught.value) == f"Lower bound {number_text(lo)} > upper bound {number_text(hi)} at index {crossing}"
+        message = f"Lower bound {number_text(lo)} > upper bound {number_text(hi)} at index {crossing}"
+    elif unbounded is not None:
+        i, side, v = unbounded
+        message = f"Bounds must be finite: {side}[{i}] is {'NaN' if math.isnan(v) else number_text(v)}"
+    elif too_wide is not None:
+        message = f"Bounds are too wide: upper[{too_wide}] - lower[{too_wide}] overflows"
+    else:
+        message = None
+    with pytest.raises(ValueError if message else Halt) as caught:
+        hivekit.ParticleSwarm().fit(stop_at_probe, lower, upper)
+    if message:
+        assert str(caught.value) == message
     else:
         assert bits(seen[0]) == bits([(lo + hi) * 0.5 for lo, hi in zip(lower, upper)])
 

@@ -50,6 +50,24 @@ def test_examples_and_package_type_check_strictly(tmp_path):
     assert result.returncode == 0, result.stdout + result.stderr
 
 
+def test_limits_may_be_numpy_arrays_and_other_buffers(tmp_path):
+    pytest.importorskip("numpy")
+    script = tmp_path / "limits.py"
+    script.write_text(
+        "import array\n"
+        "import numpy as np\n"
+        "import hivekit\n"
+        "est = hivekit.ParticleSwarm(random_state=0)\n"
+        "est.fit(sum, np.zeros(3), np.ones(3))\n"
+        "est.fit(sum, array.array('d', [0.0]), memoryview(array.array('d', [1.0])))\n"
+        "est.fit(sum, [0, 0.5], (1, 2.0))\n"
+        "est.fit(sum, {0: 0.0}, [1.0])\n"
+    )
+    result = mypy(["mypy", "--strict", str(script)], tmp_path)
+    # Only the mapping, which is neither a sequence nor a buffer, is refused.
+    assert result.stdout.count("error:") == 1 and "limits.py:8: error: Argument 2" in result.stdout, result.stdout
+
+
 @pytest.mark.parametrize("info", CLASSES, ids=[info.name for info in CLASSES])
 def test_stub_declares_the_published_constructor_and_history_exactly_where_the_class_has_it(info):
     # stubtest cannot see constructor defaults: the runtime __new__ takes *args, **kwargs.
