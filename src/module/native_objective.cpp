@@ -463,15 +463,20 @@ void NativeProblem::poll() {
     if (elapsed < kPollAtLeast) {
         if (stride_ < kMaxStride) stride_ *= 2;
     } else if (elapsed > kPollAtMost) {
-        const auto scaled = static_cast<std::size_t>(static_cast<double>(stride_) * (kPollAtMost / elapsed));
+        const double shrink = std::chrono::duration<double>(kPollAtMost) / std::chrono::duration<double>(elapsed);
+        const auto scaled = static_cast<std::size_t>(static_cast<double>(stride_) * shrink);
         stride_ = scaled > 0 ? scaled : 1;
     }
     countdown_ = stride_;
-    if (now - last_check_ >= kCheckEvery) check_interrupt();
+    check_interrupt();
 }
 
+// Bodies may call this more often than needed; taking the lock back costs far
+// more than reading the clock, so it happens at most once a millisecond.
 void NativeProblem::check_interrupt() {
-    last_check_ = Clock::now();
+    const auto now = Clock::now();
+    if (now - last_check_ < kCheckEvery) return;
+    last_check_ = now;
     if (!signals_reach_) return;
     if (!released_) {
         if (PyErr_CheckSignals() < 0) throw EvaluationAborted();
