@@ -1,6 +1,7 @@
 """Metaheuristic optimisers with a C++ engine; a given ``random_state`` reproduces a run bit for bit.
 
-Besides the sixteen estimator classes and ``two_opt`` of the engine, the package offers built-in test problems
+Besides the sixteen estimator classes and ``two_opt`` of the engine, the package offers objectives written in C
+(:class:`NativeObjective`, evaluated without the interpreter), built-in test problems
 (:mod:`hivekit.problems`), a TSPLIB reader (:mod:`hivekit.tsplib`) and parallel multi-start
 (:func:`multistart`, :func:`multistart_tour`), and watching and stopping a run (:class:`Monitor`,
 :func:`minimize`, :func:`expected_evaluations`).
@@ -8,7 +9,7 @@ Besides the sixteen estimator classes and ``two_opt`` of the engine, the package
 
 from hivekit import _hivekit
 from hivekit._hivekit import *  # noqa: F403
-from hivekit._hivekit import EngineFault as EngineFault, __all__ as _engine_all
+from hivekit._hivekit import EngineFault as EngineFault, NativeObjective as NativeObjective, __all__ as _engine_all
 from hivekit import problems as problems, tsplib as tsplib
 from hivekit.monitor import (
     MinimizeResult as MinimizeResult,
@@ -28,6 +29,7 @@ from hivekit.tsplib import (
 __all__ = list(_engine_all) + [
     "MinimizeResult",
     "Monitor",
+    "NativeObjective",
     "StopRun",
     "expected_evaluations",
     "minimize",

@@ -1,7 +1,9 @@
 """Metaheuristic optimisers with a C++ engine."""
 
 from collections.abc import Buffer, Callable, Sequence
-from typing import Self, SupportsFloat, SupportsIndex, TypeAlias, final
+from typing import Any, Self, SupportsFloat, SupportsIndex, TypeAlias, final
+
+from typing_extensions import disjoint_base
 
 __all__ = [
     "two_opt",
@@ -39,6 +41,28 @@ _MultiObjective: TypeAlias = Callable[[list[float]], Sequence[_Real]]
 
 # The registry of the classes: (name, docstring, input, family, probe, ((parameter, kind, default), ...)).
 _registry: tuple[tuple[str, str, str, str, str, tuple[tuple[str, str, int | float | bool | str], ...]], ...]
+
+@disjoint_base
+class NativeObjective:
+    """An objective written in C, which fit calls without the interpreter (and with the interpreter lock
+    released). With ``n_objectives`` None the function is ``double f(const double* x, size_t n, void* data)``;
+    otherwise ``int f(const double* x, size_t n, double* out, size_t m, void* data)`` writing m values and
+    returning 0."""
+
+    def __new__(
+        cls,
+        function: object,
+        data: object = None,
+        n_objectives: SupportsIndex | None = None,
+        dimension: SupportsIndex | None = None,
+    ) -> Self: ...
+    def __call__(self, x: Sequence[_Real]) -> Any: ...
+    @property
+    def address(self) -> int: ...
+    @property
+    def n_objectives(self) -> int | None: ...
+    @property
+    def dimension(self) -> int | None: ...
 
 class EngineFault(BaseException):
     """An internal fault of the engine (a broken invariant); derives from BaseException, not Exception."""

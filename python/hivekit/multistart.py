@@ -8,8 +8,9 @@ through any :class:`concurrent.futures.Executor`:
   Every task is pickled: the estimator classes pickle by reference (their ``__module__`` is
   ``hivekit._hivekit``), and the objective must be picklable too, that is a function defined at module level
   (not a lambda or a nested function) or an instance of a module-level class, importable in the workers;
-- a :class:`~concurrent.futures.ThreadPoolExecutor` needs no pickling, but the engine holds the interpreter
-  lock while it runs, so threads give no speed-up;
+- a :class:`~concurrent.futures.ThreadPoolExecutor` needs no pickling; fits with a
+  :class:`~hivekit.NativeObjective` (such as everything in :mod:`hivekit.problems`) release the interpreter lock
+  and run in parallel, while fits with a Python objective hold it and take turns;
 - an executor of a distributed engine runs the same call across machines, for example Dask's
   ``distributed.Client(...).get_executor()``. An executor that is passed in is not shut down.
 """

@@ -1,9 +1,15 @@
-"""Standard test problems for the optimisers, written in plain Python.
+"""Standard test problems for the optimisers.
 
-Every objective here is a module-level function or an instance of a module-level class, so it pickles by
-reference and can be sent to worker processes (see :func:`hivekit.multistart`). Sums are added left to right
-in explicit loops rather than with the built-in ``sum()``, whose compensated float addition (CPython 3.12+)
-would make the values depend on the Python version.
+Every objective here is a :class:`~hivekit.NativeObjective`: a C function that ``fit`` calls without the
+interpreter (and with the interpreter lock released), so that a run measures the optimiser rather than Python.
+Called from Python with a list of floats, each gives exactly the value of its plain Python definition kept
+below (``_PYTHON_DEFINITIONS``, which the tests compare against): the same operations in the same order, with
+the C library's math functions that Python's ``math`` module calls, and +infinity where the Python definition
+raises (the value a fit gives an objective that raises). Sums are added left to right, as the Python
+definitions do in explicit loops rather than with the built-in ``sum()``, whose compensated float addition
+(CPython 3.12+) would make the values depend on the Python version.
+
+Every objective pickles by name, so it can be sent to worker processes (see :func:`hivekit.multistart`).
 
 Single-objective problems (minimise): :func:`sphere`, :func:`rastrigin`, :func:`rosenbrock`, :func:`ackley`.
 Two-objective problems (minimise both; for ``MopsoOptimizer`` and ``Nsga2Optimizer``): :func:`zdt1`,
@@ -16,9 +22,12 @@ Two-objective problems (minimise both; for ``MopsoOptimizer`` and ``Nsga2Optimiz
 from __future__ import annotations
 
 import math
+import struct
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass, field
 from typing import Any
+
+from hivekit._hivekit import NativeObjective
 
 __all__ = [
     "Knapsack",
@@ -75,22 +84,22 @@ def _sum(values: Any) -> float:
     return total
 
 
-def sphere(x: Sequence[float]) -> float:
+def _python_sphere(x: Sequence[float]) -> float:
     """Sum of squares; minimum 0 at the origin."""
     return _sum(v * v for v in x)
 
 
-def rastrigin(x: Sequence[float]) -> float:
+def _python_rastrigin(x: Sequence[float]) -> float:
     """Rastrigin's highly multimodal function; minimum 0 at the origin."""
     return 10.0 * len(x) + _sum(v * v - 10.0 * math.cos(2.0 * math.pi * v) for v in x)
 
 
-def rosenbrock(x: Sequence[float]) -> float:
+def _python_rosenbrock(x: Sequence[float]) -> float:
     """Rosenbrock's banana valley; minimum 0 at (1, ..., 1)."""
     return _sum(100.0 * (x[i + 1] - x[i] * x[i]) ** 2 + (1.0 - x[i]) ** 2 for i in range(len(x) - 1))
 
 
-def ackley(x: Sequence[float]) -> float:
+def _python_ackley(x: Sequence[float]) -> float:
     """Ackley's function; minimum 0 at the origin (up to rounding)."""
     n = len(x)
     if n == 0:
@@ -106,21 +115,21 @@ def _zdt_g(x: Sequence[float]) -> float:
     return 1.0 + 9.0 * _sum(x[1:]) / (len(x) - 1)
 
 
-def zdt1(x: Sequence[float]) -> list[float]:
+def _python_zdt1(x: Sequence[float]) -> list[float]:
     """ZDT1: convex Pareto front f2 = 1 - sqrt(f1), reached where x[1:] are all 0."""
     f1 = x[0]
     g = _zdt_g(x)
     return [f1, g * (1.0 - math.sqrt(f1 / g))]
 
 
-def zdt2(x: Sequence[float]) -> list[float]:
+def _python_zdt2(x: Sequence[float]) -> list[float]:
     """ZDT2: concave Pareto front f2 = 1 - f1**2, reached where x[1:] are all 0."""
     f1 = x[0]
     g = _zdt_g(x)
     return [f1, g * (1.0 - (f1 / g) ** 2)]
 
 
-def zdt3(x: Sequence[float]) -> list[float]:
+def _python_zdt3(x: Sequence[float]) -> list[float]:
     """ZDT3: Pareto front in five disconnected pieces, reached where x[1:] are all 0."""
     f1 = x[0]
     g = _zdt_g(x)
@@ -128,38 +137,93 @@ def zdt3(x: Sequence[float]) -> list[float]:
     return [f1, g * (1.0 - math.sqrt(ratio) - ratio * math.sin(10.0 * math.pi * f1))]
 
 
-def one_max(bits: Sequence[float]) -> float:
+def _python_one_max(bits: Sequence[float]) -> float:
     """Number of bits that are not set (the objective sees bits as 0.0/1.0); minimum 0 with every bit set."""
     return _sum(1.0 for b in bits if b < 0.5)
 
 
-class Knapsack:
+def _python_knapsack(bits: Sequence[float], weights: Sequence[int], values: Sequence[float], capacity: int) -> float:
+    weight = 0
+    value = 0.0
+    for b, w, v in zip(bits, weights, values, strict=True):
+        if b >= 0.5:
+            weight += w
+            value += v
+    if weight > capacity:
+        return float(weight - capacity)
+    return -value
+
+
+_PYTHON_DEFINITIONS: dict[str, Callable[[Sequence[float]], Any]] = {
+    "sphere": _python_sphere,
+    "rastrigin": _python_rastrigin,
+    "rosenbrock": _python_rosenbrock,
+    "ackley": _python_ackley,
+    "zdt1": _python_zdt1,
+    "zdt2": _python_zdt2,
+    "zdt3": _python_zdt3,
+    "one_max": _python_one_max,
+}
+
+sphere = NativeObjective("sphere")
+"""Sum of squares; minimum 0 at the origin."""
+rastrigin = NativeObjective("rastrigin")
+"""Rastrigin's highly multimodal function; minimum 0 at the origin."""
+rosenbrock = NativeObjective("rosenbrock")
+"""Rosenbrock's banana valley; minimum 0 at (1, ..., 1)."""
+ackley = NativeObjective("ackley")
+"""Ackley's function; minimum 0 at the origin (up to rounding)."""
+zdt1 = NativeObjective("zdt1")
+"""ZDT1: convex Pareto front f2 = 1 - sqrt(f1), reached where x[1:] are all 0."""
+zdt2 = NativeObjective("zdt2")
+"""ZDT2: concave Pareto front f2 = 1 - f1**2, reached where x[1:] are all 0."""
+zdt3 = NativeObjective("zdt3")
+"""ZDT3: Pareto front in five disconnected pieces, reached where x[1:] are all 0."""
+one_max = NativeObjective("one_max")
+"""Number of bits that are not set (the objective sees bits as 0.0/1.0); minimum 0 with every bit set."""
+
+# The native knapsack adds the weights in 64-bit integers; below this bound on their total (and on the
+# capacity) the sum and the excess are exact, as Python's integers are.
+_WEIGHT_LIMIT = 2**62
+
+
+class Knapsack(NativeObjective):
     """0/1 knapsack as a minimisation objective over bit vectors.
 
     A bit vector that fits within ``capacity`` scores minus its total value; one that does not scores its
     excess weight, which is positive, so every feasible choice beats every infeasible one. Weights and the
-    capacity are whole numbers, which lets :meth:`best_value` solve the instance exactly.
+    capacity are whole numbers, which lets :meth:`best_value` solve the instance exactly. It is a native
+    objective: the instance is packed into the data its C function reads, and it takes exactly
+    ``len(weights)`` bits.
     """
 
-    def __init__(self, weights: Sequence[int], values: Sequence[float], capacity: int) -> None:
+    weights: list[int]
+    values: list[float]
+    capacity: int
+
+    def __new__(cls, weights: Sequence[int], values: Sequence[float], capacity: int) -> Knapsack:
         if len(weights) != len(values):
             raise ValueError("weights and values must have the same length")
         if any(int(w) != w or w < 0 for w in weights) or int(capacity) != capacity or capacity < 0:
             raise ValueError("weights and capacity must be non-negative whole numbers")
-        self.weights = [int(w) for w in weights]
-        self.values = [float(v) for v in values]
+        int_weights = [int(w) for w in weights]
+        if sum(int_weights) >= _WEIGHT_LIMIT or int(capacity) >= _WEIGHT_LIMIT:
+            raise ValueError("the total weight and the capacity must be below 2**62")
+        float_values = [float(v) for v in values]
+        n = len(int_weights)
+        packed = struct.pack(f"=qq{n}q{n}d", n, int(capacity), *int_weights, *float_values)
+        self = super().__new__(cls, "knapsack", packed)
+        self.weights = int_weights
+        self.values = float_values
         self.capacity = int(capacity)
+        return self
 
-    def __call__(self, bits: Sequence[float]) -> float:
-        weight = 0
-        value = 0.0
-        for b, w, v in zip(bits, self.weights, self.values, strict=True):
-            if b >= 0.5:
-                weight += w
-                value += v
-        if weight > self.capacity:
-            return float(weight - self.capacity)
-        return -value
+    def __reduce__(self) -> tuple[Any, ...]:
+        return (Knapsack, (self.weights, self.values, self.capacity))
+
+    def _python_call(self, bits: Sequence[float]) -> float:
+        """The value by the plain Python definition (what the native function reproduces)."""
+        return _python_knapsack(bits, self.weights, self.values, self.capacity)
 
     def __repr__(self) -> str:
         return f"Knapsack(weights={self.weights}, values={self.values}, capacity={self.capacity})"

@@ -18,6 +18,7 @@
 #include "module/callable_problem.hpp"
 #include "module/convert.hpp"
 #include "module/module.hpp"
+#include "module/native_objective.hpp"
 
 namespace hivekit::py {
 
@@ -193,6 +194,8 @@ PyObject* estimator_get_params(PyObject* self, PyObject*) {
 bool probe(const ClassSpec& entry, PyObject* objective, const Bounds& bounds) {
     std::vector<double> point =
         entry.surface.probe == Probe::Zeros ? std::vector<double>(bounds.dimension(), 0.0) : bounds.centre();
+    if (const NativeFunction* native = native_function(objective))
+        return probe_native(*native, point, entry.surface.probe == Probe::CentreObjectives);
     Ref args(float_list(point));
     if (!args) return false;
     Ref result(PyObject_CallOneArg(objective, args.get()));
@@ -202,11 +205,18 @@ bool probe(const ClassSpec& entry, PyObject* objective, const Bounds& bounds) {
     return number_from_result(result.get(), value);
 }
 
-// Runs the engine and, on success, replaces the stored results.
-PyObject* finish_fit(State& s, Problem& problem, const Bounds* bounds) {
+// Runs the engine and, on success, replaces the stored results. With a native
+// problem the body runs with the interpreter lock released: nothing it touches
+// then is a Python object, and the hold keeps other threads off the estimator.
+PyObject* finish_fit(State& s, Problem& problem, const Bounds* bounds, NativeProblem* unlocked = nullptr) {
     FitCall call{problem, bounds, {s.params.data(), s.entry->params.size()}, s.seed};
     std::optional<Outcome> outcome;
-    if (!run_guarded([&] { outcome = s.entry->run(call); })) return nullptr;
+    if (!run_guarded([&] {
+            std::optional<NativeProblem::Unlocked> released;
+            if (unlocked) released.emplace(*unlocked);
+            outcome = s.entry->run(call);
+        }))
+        return nullptr;
     if (auto* error = std::get_if<OptimizerError>(&*outcome)) {
         std::string text = error->display();
         PyErr_SetString(PyExc_ValueError, text.c_str());
@@ -261,6 +271,10 @@ PyObject* fit_box_held(State& s, PyObject* const* given) {
         return nullptr;
     }
     if (!probe(*s.entry, given[0], bounds)) return nullptr;
+    if (const NativeFunction* native = native_function(given[0])) {
+        NativeProblem problem(*native, bounds.dimension());
+        return finish_fit(s, problem, &bounds, &problem);
+    }
     CallableProblem problem(given[0], bounds.dimension());
     return finish_fit(s, problem, &bounds);
 }
@@ -284,6 +298,10 @@ PyObject* fit_tour(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyO
     std::string callable = std::string(s.entry->surface.name) + ".fit";
     PyObject* given[1];
     if (!bind_fast(callable.c_str(), kTourParams, 1, args, nargsf, kwnames, given)) return nullptr;
+    if (native_function(given[0])) {
+        PyErr_Format(PyExc_TypeError, "%s.fit takes a distance matrix, not a native objective", s.entry->surface.name);
+        return nullptr;
+    }
     ExclusiveHold hold(s);
     if (!hold) return nullptr;
     std::optional<TourProblem> problem;

@@ -6,6 +6,7 @@
 
 #include "core/error.hpp"
 #include "core/memory.hpp"
+#include "module/native_objective.hpp"
 
 namespace hivekit::py {
 
@@ -74,6 +75,7 @@ int exec_module(PyObject* module) {
     if (PyModule_AddObjectRef(module, "EngineFault", EngineFault) < 0) return -1;
     if (!add_public(module, "two_opt", PyCFunction_NewEx(&kFunctions[0], nullptr, module))) return -1;
     if (!add_estimator_types(module)) return -1;
+    if (!add_native_objective(module)) return -1;
     return 0;
 }
 

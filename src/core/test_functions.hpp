@@ -1,0 +1,40 @@
+// The standard test problems as plain functions with the calling convention of
+// native objectives: f(x, n, data) for one value, and f(x, n, out, m, data)
+// writing m values and returning 0 (non-zero: the evaluation failed).
+//
+// Each computes exactly what the package's Python definition of the same
+// problem computes: the same operations in the same order, sums from left to
+// right, and the C library's cos, sin, exp, sqrt and pow, which are the
+// functions the interpreter's math module and float power call. Where the
+// interpreter raises (a math domain or range error, a division by zero), the
+// single-value functions return +infinity and the vector ones fail: those are
+// the values a fit gives an objective that raises.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace hivekit::test_functions {
+
+using Scalar = double (*)(const double* x, std::size_t n, void* data);
+using Vector = int (*)(const double* x, std::size_t n, double* out, std::size_t m, void* data);
+
+double sphere(const double* x, std::size_t n, void* data);
+double rastrigin(const double* x, std::size_t n, void* data);
+double rosenbrock(const double* x, std::size_t n, void* data);
+double ackley(const double* x, std::size_t n, void* data);
+double one_max(const double* x, std::size_t n, void* data);
+
+// `data` points to a KnapsackData header followed by `items` int64 weights and
+// `items` double values (packed, no padding; read with memcpy).
+struct KnapsackData {
+    std::int64_t items;
+    std::int64_t capacity;
+};
+double knapsack(const double* x, std::size_t n, void* data);
+
+int zdt1(const double* x, std::size_t n, double* out, std::size_t m, void* data);
+int zdt2(const double* x, std::size_t n, double* out, std::size_t m, void* data);
+int zdt3(const double* x, std::size_t n, double* out, std::size_t m, void* data);
+
+}  // namespace hivekit::test_functions

@@ -1,0 +1,527 @@
+#include "module/native_objective.hpp"
+
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "core/error.hpp"
+#include "module/convert.hpp"
+#include "module/module.hpp"
+
+namespace hivekit::py {
+
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+struct Builtin {
+    const char* name;
+    test_functions::Scalar scalar;
+    test_functions::Vector vector;
+    std::size_t n_objectives;
+};
+
+constexpr Builtin kBuiltins[] = {
+    {"sphere", test_functions::sphere, nullptr, 0},
+    {"rastrigin", test_functions::rastrigin, nullptr, 0},
+    {"rosenbrock", test_functions::rosenbrock, nullptr, 0},
+    {"ackley", test_functions::ackley, nullptr, 0},
+    {"one_max", test_functions::one_max, nullptr, 0},
+    {"knapsack", test_functions::knapsack, nullptr, 0},
+    {"zdt1", nullptr, test_functions::zdt1, 2},
+    {"zdt2", nullptr, test_functions::zdt2, 2},
+    {"zdt3", nullptr, test_functions::zdt3, 2},
+};
+
+struct NativeObject {
+    PyObject_HEAD
+    NativeFunction fn;
+    const Builtin* builtin;    // the built-in function it calls, if any
+    PyObject* function_owner;  // what the address came from: a ctypes callback must outlive its use
+    PyObject* data_owner;      // the object the data pointer points into
+    Py_buffer view;            // held while data_owner's buffer is in use
+    bool has_view;
+};
+
+PyTypeObject* g_native_type = nullptr;
+
+NativeObject* as_native(PyObject* obj) { return reinterpret_cast<NativeObject*>(obj); }
+
+// Modules already imported, or null: an object of ctypes or cffi implies that
+// its module is loaded, so neither is ever imported here.
+Ref imported(const char* name) {
+    Ref text(PyUnicode_FromString(name));
+    if (!text) return Ref();
+    return Ref(PyImport_GetModule(text.get()));
+}
+
+bool integer_address(PyObject* value, void*& out) {
+    unsigned long long address = PyLong_AsUnsignedLongLong(value);
+    if (address == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+    out = reinterpret_cast<void*>(static_cast<std::uintptr_t>(address));
+    return true;
+}
+
+// 1: `obj` is an instance of module.attr; 0: it is not (or the module is not
+// loaded); -1: error.
+int instance_of(PyObject* obj, PyObject* module, const char* attr) {
+    if (!module) return 0;
+    Ref cls(PyObject_GetAttrString(module, attr));
+    if (!cls) {
+        PyErr_Clear();
+        return 0;
+    }
+    return PyObject_IsInstance(obj, cls.get());
+}
+
+// The address held by a ctypes pointer or function pointer.
+bool ctypes_pointer_value(PyObject* ctypes, PyObject* obj, void*& out) {
+    Ref void_p(PyObject_GetAttrString(ctypes, "c_void_p"));
+    if (!void_p) return false;
+    Ref cast(PyObject_CallMethod(ctypes, "cast", "OO", obj, void_p.get()));
+    if (!cast) return false;
+    Ref value(PyObject_GetAttrString(cast.get(), "value"));
+    if (!value) return false;
+    if (value.get() == Py_None) {
+        out = nullptr;
+        return true;
+    }
+    return integer_address(value.get(), out);
+}
+
+// The address a cffi pointer, function or array holds.
+bool cffi_pointer_value(PyObject* backend, PyObject* obj, void*& out) {
+    Ref kind_type(PyObject_CallMethod(backend, "new_primitive_type", "s", "uintptr_t"));
+    if (!kind_type) return false;
+    Ref cast(PyObject_CallMethod(backend, "cast", "OO", kind_type.get(), obj));
+    if (!cast) return false;
+    Ref value(PyNumber_Long(cast.get()));
+    return value && integer_address(value.get(), out);
+}
+
+// A function's address from an int, a ctypes or cffi function pointer, or an
+// object with an integer `address` (such as a compiled callback of numba).
+bool function_address(PyObject* obj, void*& out) {
+    if (PyLong_Check(obj)) return integer_address(obj, out);
+    Ref ctypes = imported("ctypes");
+    int is = instance_of(obj, ctypes.get(), "_CFuncPtr");
+    if (is < 0) return false;
+    if (is) return ctypes_pointer_value(ctypes.get(), obj, out);
+    Ref backend = imported("_cffi_backend");
+    is = instance_of(obj, backend.get(), "_CDataBase");
+    if (is < 0) return false;
+    if (is) {
+        Ref ctype(PyObject_CallMethod(backend.get(), "typeof", "O", obj));
+        if (!ctype) return false;
+        Ref kind(PyObject_GetAttrString(ctype.get(), "kind"));
+        if (!kind) return false;
+        if (PyUnicode_CompareWithASCIIString(kind.get(), "function") != 0 &&
+            PyUnicode_CompareWithASCIIString(kind.get(), "pointer") != 0) {
+            PyErr_SetString(PyExc_TypeError, "a cffi object given as function must be a function or a pointer");
+            return false;
+        }
+        return cffi_pointer_value(backend.get(), obj, out);
+    }
+    Ref address(PyObject_GetAttrString(obj, "address"));
+    if (address && PyLong_Check(address.get())) return integer_address(address.get(), out);
+    if (!address && !PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+    PyErr_Clear();
+    PyErr_Format(PyExc_TypeError,
+                 "function must be an int address, a ctypes or cffi function pointer, an object with an integer "
+                 ".address or the name of a built-in objective, not '%.200s'",
+                 Py_TYPE(obj)->tp_name);
+    return false;
+}
+
+// The data pointer from an int, a ctypes or cffi pointer, or an object with a
+// contiguous buffer (bytes, array.array, a numpy array, a ctypes array...).
+bool data_address(NativeObject* self, PyObject* obj) {
+    void*& out = self->fn.data;
+    if (obj == Py_None) return true;
+    if (PyLong_Check(obj)) return integer_address(obj, out);
+    Ref ctypes = imported("ctypes");
+    for (const char* pointer_type : {"_Pointer", "c_void_p", "c_char_p"}) {
+        int is = instance_of(obj, ctypes.get(), pointer_type);
+        if (is < 0) return false;
+        if (is) return ctypes_pointer_value(ctypes.get(), obj, out);
+    }
+    Ref backend = imported("_cffi_backend");
+    int is = instance_of(obj, backend.get(), "_CDataBase");
+    if (is < 0) return false;
+    if (is) return cffi_pointer_value(backend.get(), obj, out);
+    if (!PyObject_CheckBuffer(obj)) {
+        PyErr_Format(PyExc_TypeError,
+                     "data must be None, an int address, a ctypes or cffi pointer or an object with a buffer, "
+                     "not '%.200s'",
+                     Py_TYPE(obj)->tp_name);
+        return false;
+    }
+    if (PyObject_GetBuffer(obj, &self->view, PyBUF_SIMPLE) < 0) return false;
+    self->has_view = true;
+    out = self->view.buf;
+    return true;
+}
+
+const Builtin* find_builtin(PyObject* name) {
+    for (const Builtin& b : kBuiltins)
+        if (PyUnicode_CompareWithASCIIString(name, b.name) == 0) return &b;
+    return nullptr;
+}
+
+// The knapsack reads a header and two arrays from its data: refuse anything
+// that is not exactly that, since the function trusts it.
+bool check_knapsack_data(NativeObject* self) {
+    using test_functions::KnapsackData;
+    if (!self->has_view || static_cast<std::size_t>(self->view.len) < sizeof(KnapsackData)) {
+        PyErr_SetString(PyExc_ValueError, "the knapsack objective needs its packed instance as data");
+        return false;
+    }
+    KnapsackData header;
+    std::memcpy(&header, self->view.buf, sizeof header);
+    const auto items = static_cast<std::uint64_t>(header.items);
+    if (header.items < 0 || (static_cast<std::size_t>(self->view.len) - sizeof header) / 16 != items ||
+        (static_cast<std::size_t>(self->view.len) - sizeof header) % 16 != 0) {
+        PyErr_SetString(PyExc_ValueError, "the knapsack data does not hold as many weights and values as it says");
+        return false;
+    }
+    if (self->fn.dimension && *self->fn.dimension != items) {
+        PyErr_SetString(PyExc_ValueError, "the knapsack's dimension is its number of items");
+        return false;
+    }
+    self->fn.dimension = items;
+    return true;
+}
+
+bool optional_size(PyObject* obj, const char* name, std::optional<std::size_t>& out) {
+    if (!obj || obj == Py_None) return true;
+    std::uint64_t value;
+    if (!to_size(obj, value)) {
+        prefix_type_error(name);
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+int native_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(as_native(self)->function_owner);
+    Py_VISIT(as_native(self)->data_owner);
+    return 0;
+}
+
+int native_clear(PyObject* self) {
+    NativeObject* n = as_native(self);
+    if (n->has_view) {
+        n->has_view = false;
+        PyBuffer_Release(&n->view);
+    }
+    Py_CLEAR(n->function_owner);
+    Py_CLEAR(n->data_owner);
+    return 0;
+}
+
+void native_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    native_clear(self);
+    as_native(self)->fn.~NativeFunction();
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyObject* native_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    static const char* names[] = {"function", "data", "n_objectives", "dimension", nullptr};
+    PyObject *function, *data = Py_None, *n_objectives = nullptr, *dimension = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OOO:NativeObjective", const_cast<char**>(names), &function,
+                                     &data, &n_objectives, &dimension))
+        return nullptr;
+    Ref self(type->tp_alloc(type, 0));
+    if (!self) return nullptr;
+    NativeObject* n = as_native(self.get());
+    new (&n->fn) NativeFunction();
+    n->function_owner = Py_NewRef(function);
+    if (data != Py_None) n->data_owner = Py_NewRef(data);
+
+    std::optional<std::size_t> objectives;
+    if (!optional_size(n_objectives, "n_objectives", objectives) ||
+        !optional_size(dimension, "dimension", n->fn.dimension) || !data_address(n, data))
+        return nullptr;
+    if (objectives && *objectives == 0) {
+        PyErr_SetString(PyExc_ValueError, "n_objectives must be at least 1 (None for an objective of one value)");
+        return nullptr;
+    }
+    if (PyUnicode_Check(function)) {
+        n->builtin = find_builtin(function);
+        if (!n->builtin) {
+            PyErr_Format(PyExc_ValueError, "no built-in objective is called %R", function);
+            return nullptr;
+        }
+        if (objectives && *objectives != n->builtin->n_objectives) {
+            PyErr_Format(PyExc_ValueError, "the built-in objective %s has n_objectives %zu", n->builtin->name,
+                         n->builtin->n_objectives);
+            return nullptr;
+        }
+        n->fn.scalar = n->builtin->scalar;
+        n->fn.vector = n->builtin->vector;
+        n->fn.n_objectives = n->builtin->n_objectives;
+        if (n->fn.scalar == test_functions::knapsack && !check_knapsack_data(n)) return nullptr;
+        return self.release();
+    }
+    void* address = nullptr;
+    if (!function_address(function, address)) return nullptr;
+    if (!address) {
+        PyErr_SetString(PyExc_ValueError, "the function address must not be null");
+        return nullptr;
+    }
+    n->fn.n_objectives = objectives.value_or(0);
+    // Calling through the converted pointer is how every C function pointer
+    // handed over by an address is used.
+    if (objectives)
+        n->fn.vector = reinterpret_cast<test_functions::Vector>(address);
+    else
+        n->fn.scalar = reinterpret_cast<test_functions::Scalar>(address);
+    return self.release();
+}
+
+void* address_of(const NativeFunction& fn) {
+    return fn.scalar ? reinterpret_cast<void*>(fn.scalar) : reinterpret_cast<void*>(fn.vector);
+}
+
+bool check_dimension(const NativeFunction& fn, std::size_t n) {
+    if (!fn.dimension || *fn.dimension == n) return true;
+    PyErr_Format(PyExc_ValueError, "this native objective takes %zu coordinates, got %zu", *fn.dimension, n);
+    return false;
+}
+
+void raise_failed() { PyErr_SetString(PyExc_ValueError, "the native objective failed at this point"); }
+
+PyObject* native_call(PyObject* self, PyObject* args, PyObject* kwargs) {
+    static const char* names[] = {"x", nullptr};
+    PyObject* x;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:NativeObjective.__call__", const_cast<char**>(names), &x))
+        return nullptr;
+    const NativeFunction& fn = as_native(self)->fn;
+    PyObject* done = nullptr;
+    run_guarded([&] {
+        auto values = to_double_vector(x);
+        if (!values || !check_dimension(fn, values->size())) return;
+        if (!fn.n_objectives) {
+            done = PyFloat_FromDouble(fn.scalar(values->data(), values->size(), fn.data));
+            return;
+        }
+        std::vector<double> out(fn.n_objectives);
+        if (fn.vector(values->data(), values->size(), out.data(), out.size(), fn.data) != 0)
+            raise_failed();
+        else
+            done = float_list(out);
+    });
+    return done;
+}
+
+PyObject* native_repr(PyObject* self) {
+    NativeObject* n = as_native(self);
+    const char* type_name = Py_TYPE(self)->tp_name;
+    if (n->builtin) return PyUnicode_FromFormat("%s('%s')", type_name, n->builtin->name);
+    if (n->fn.n_objectives)
+        return PyUnicode_FromFormat("%s(%p, n_objectives=%zu)", type_name, address_of(n->fn), n->fn.n_objectives);
+    return PyUnicode_FromFormat("%s(%p)", type_name, address_of(n->fn));
+}
+
+// A built-in objective pickles by its name (and data); an address means
+// nothing in another process, so any other objective refuses.
+PyObject* native_reduce(PyObject* self, PyObject*) {
+    NativeObject* n = as_native(self);
+    if (!n->builtin) {
+        PyErr_SetString(PyExc_TypeError,
+                        "a native objective made from an address cannot be pickled: the address means nothing in "
+                        "another process");
+        return nullptr;
+    }
+    PyObject* data = n->data_owner ? n->data_owner : Py_None;
+    if (n->fn.dimension)
+        return Py_BuildValue("(O(sOOn))", Py_TYPE(self), n->builtin->name, data, Py_None,
+                             static_cast<Py_ssize_t>(*n->fn.dimension));
+    return Py_BuildValue("(O(sO))", Py_TYPE(self), n->builtin->name, data);
+}
+
+PyObject* optional_size_object(const std::optional<std::size_t>& value) {
+    if (!value) Py_RETURN_NONE;
+    return PyLong_FromSize_t(*value);
+}
+
+PyObject* get_address(PyObject* self, void*) {
+    return PyLong_FromVoidPtr(address_of(as_native(self)->fn));
+}
+PyObject* get_n_objectives(PyObject* self, void*) {
+    const NativeFunction& fn = as_native(self)->fn;
+    return optional_size_object(fn.n_objectives ? std::optional<std::size_t>(fn.n_objectives) : std::nullopt);
+}
+PyObject* get_dimension(PyObject* self, void*) { return optional_size_object(as_native(self)->fn.dimension); }
+
+PyGetSetDef kGetSet[] = {
+    {"address", get_address, nullptr, "Address of the C function.", nullptr},
+    {"n_objectives", get_n_objectives, nullptr,
+     "Number of values the function writes, or None for a function that returns one.", nullptr},
+    {"dimension", get_dimension, nullptr, "The only number of coordinates the function takes, or None.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMethodDef kMethods[] = {
+    {"__reduce__", native_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+constexpr const char* kDoc =
+    "NativeObjective(function, data=None, n_objectives=None, dimension=None)\n--\n\n"
+    "An objective written in C, which fit calls without the interpreter.\n\n"
+    "With n_objectives None, function is `double f(const double* x, size_t n, void* data)`; otherwise it is\n"
+    "`int f(const double* x, size_t n, double* out, size_t m, void* data)`, which writes m = n_objectives\n"
+    "values to out and returns 0 (anything else marks a failed evaluation). function is an int address, a\n"
+    "ctypes or cffi function pointer, an object with an integer .address (a numba cfunc), or the name of a\n"
+    "built-in objective. data (None, an int address, a ctypes or cffi pointer, or an object with a buffer) is\n"
+    "passed to every call and kept alive by this object. dimension, when given, is the only number of\n"
+    "coordinates the function accepts. A fit with a native objective releases the interpreter lock: the\n"
+    "function must not call into Python without taking the lock, nor keep the pointers it is given.";
+
+}  // namespace
+
+const NativeFunction* native_function(PyObject* obj) {
+    if (!g_native_type || !PyObject_TypeCheck(obj, g_native_type)) return nullptr;
+    return &as_native(obj)->fn;
+}
+
+bool probe_native(const NativeFunction& fn, std::span<const double> point, bool objectives) {
+    if (objectives && !fn.n_objectives) {
+        PyErr_SetString(PyExc_TypeError,
+                        "this optimiser minimises several objectives: give the native objective n_objectives");
+        return false;
+    }
+    if (!objectives && fn.n_objectives) {
+        PyErr_SetString(PyExc_TypeError,
+                        "this optimiser minimises one objective, but the native objective writes n_objectives values");
+        return false;
+    }
+    if (!check_dimension(fn, point.size())) return false;
+    if (!objectives) {
+        fn.scalar(point.data(), point.size(), fn.data);
+        return true;
+    }
+    std::vector<double> out(fn.n_objectives);
+    if (fn.vector(point.data(), point.size(), out.data(), out.size(), fn.data) == 0) return true;
+    raise_failed();
+    return false;
+}
+
+namespace {
+
+// Whether the calling thread is the main thread, the only one that runs
+// signal handlers; true when it cannot be told.
+bool on_main_thread() {
+    Ref threading(PyImport_ImportModule("threading"));
+    Ref main = threading ? Ref(PyObject_CallMethod(threading.get(), "main_thread", nullptr)) : Ref();
+    Ref ident = main ? Ref(PyObject_GetAttrString(main.get(), "ident")) : Ref();
+    if (!ident || !PyLong_Check(ident.get())) {
+        PyErr_Clear();
+        return true;
+    }
+    unsigned long value = PyLong_AsUnsignedLong(ident.get());
+    if (PyErr_Occurred()) {
+        PyErr_Clear();
+        return true;
+    }
+    return value == PyThread_get_thread_ident();
+}
+
+constexpr auto kCheckEvery = std::chrono::milliseconds(1);
+constexpr auto kPollAtLeast = std::chrono::microseconds(250);
+constexpr auto kPollAtMost = std::chrono::microseconds(500);
+constexpr std::size_t kMaxStride = std::size_t{1} << 16;
+
+}  // namespace
+
+NativeProblem::NativeProblem(const NativeFunction& fn, std::size_t dimension)
+    : fn_(fn), dimension_(dimension), signals_reach_(on_main_thread()) {
+    last_poll_ = last_check_ = Clock::now();
+}
+
+void NativeProblem::evaluate_objectives(std::span<const double> position, std::vector<double>& out) {
+    tick();
+    out.resize(fn_.n_objectives);
+    if (fn_.vector(position.data(), position.size(), out.data(), out.size(), fn_.data) != 0) out.assign(1, kInfinity);
+}
+
+// The clock is read every `stride_` evaluations; the stride doubles while the
+// readings come closer than kPollAtLeast and shrinks in proportion when they
+// are further apart than kPollAtMost, so an objective that suddenly costs more
+// is still looked at well within a millisecond or two.
+void NativeProblem::poll() {
+    const auto now = Clock::now();
+    const auto elapsed = now - last_poll_;
+    last_poll_ = now;
+    if (elapsed < kPollAtLeast) {
+        if (stride_ < kMaxStride) stride_ *= 2;
+    } else if (elapsed > kPollAtMost) {
+        const double shrink = std::chrono::duration<double>(kPollAtMost) / std::chrono::duration<double>(elapsed);
+        const auto scaled = static_cast<std::size_t>(static_cast<double>(stride_) * shrink);
+        stride_ = scaled > 0 ? scaled : 1;
+    }
+    countdown_ = stride_;
+    check_interrupt();
+}
+
+// Bodies may call this more often than needed; taking the lock back costs far
+// more than reading the clock, so it happens at most once a millisecond.
+void NativeProblem::check_interrupt() {
+    const auto now = Clock::now();
+    if (now - last_check_ < kCheckEvery) return;
+    last_check_ = now;
+    if (!signals_reach_) return;
+    if (!released_) {
+        if (PyErr_CheckSignals() < 0) throw EvaluationAborted();
+        return;
+    }
+    PyEval_RestoreThread(released_);
+    const int status = PyErr_CheckSignals();
+    released_ = PyEval_SaveThread();
+    // The raised exception stays with the thread state until the run has
+    // unwound and the lock is taken back for good.
+    if (status < 0) throw EvaluationAborted();
+}
+
+NativeProblem::Unlocked::Unlocked(NativeProblem& problem) : problem_(problem) {
+    problem_.last_poll_ = problem_.last_check_ = Clock::now();
+    problem_.released_ = PyEval_SaveThread();
+}
+
+NativeProblem::Unlocked::~Unlocked() {
+    PyEval_RestoreThread(problem_.released_);
+    problem_.released_ = nullptr;
+}
+
+bool add_native_objective(PyObject* module) {
+    if (!g_native_type) {
+        PyType_Slot slots[] = {
+            {Py_tp_new, reinterpret_cast<void*>(native_new)},
+            {Py_tp_dealloc, reinterpret_cast<void*>(native_dealloc)},
+            {Py_tp_traverse, reinterpret_cast<void*>(native_traverse)},
+            {Py_tp_clear, reinterpret_cast<void*>(native_clear)},
+            {Py_tp_call, reinterpret_cast<void*>(native_call)},
+            {Py_tp_repr, reinterpret_cast<void*>(native_repr)},
+            {Py_tp_getset, kGetSet},
+            {Py_tp_methods, kMethods},
+            {Py_tp_doc, const_cast<char*>(kDoc)},
+            {0, nullptr},
+        };
+        PyType_Spec spec = {"hivekit._hivekit.NativeObjective", static_cast<int>(sizeof(NativeObject)), 0,
+                            Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, slots};
+        g_native_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+        if (!g_native_type) return false;
+        // Named by its bare name as the estimator classes are; __module__ keeps the path.
+        g_native_type->tp_name = "NativeObjective";
+    }
+    return PyModule_AddObjectRef(module, "NativeObjective", reinterpret_cast<PyObject*>(g_native_type)) == 0;
+}
+
+}  // namespace hivekit::py
