@@ -3,9 +3,9 @@
 Every class runs with each of its settings on its problems (the four box problems at d = 10 and 30 for the
 continuous classes), under seeds 0, 1 and 2; the table gives the median best value (for the two
 multi-objective classes the median hypervolume, larger is better) and the objective calls of one run. The
-figures in docs/tuning.rst come from this script:
+figures in docs/tuning.rst are read from docs/tuning_results.txt, which this script writes:
 
-    python benchmarks/tuning.py                       # everything, a few minutes on one core
+    python benchmarks/tuning.py > docs/tuning_results.txt   # everything, about two minutes on one core
     python benchmarks/tuning.py --only SimulatedAnnealing GlowwormOptimizer
 """
 
@@ -33,67 +33,37 @@ SETTINGS: dict[str, list[tuple[str, dict[str, Any]]]] = {
         ("defaults", {}),
         ("w=0.7298 c1=c2=1.49618", {"w": 0.7298, "c1": 1.49618, "c2": 1.49618}),
     ],
-    "BeeColony": [
-        ("defaults", {}),
-        ("limit=100", {"limit": 100}),
-    ],
-    "GreyWolfOptimizer": [
-        ("defaults", {}),
-        ("n_wolves=15 n_iterations=200", {"n_wolves": 15, "n_iterations": 200}),
-    ],
-    "FireflyOptimizer": [
-        ("defaults", {}),
-        ("alpha=0.01 gamma=0.01", {"alpha": 0.01, "gamma": 0.01}),
-    ],
+    "BeeColony": [("defaults", {}), ("limit=100", {"limit": 100})],
+    "GreyWolfOptimizer": [("defaults", {}), ("n_wolves=10 n_iterations=300", {"n_wolves": 10, "n_iterations": 300})],
+    "FireflyOptimizer": [("defaults", {}), ("alpha=0.01 gamma = 1 / width**2", {"alpha": 0.01, "gamma": "1/width^2"})],
     "SimulatedAnnealing": [
         ("defaults", {}),
         ("n_iterations=3000", {"n_iterations": 3000}),
-        ("n_iterations=3000 cooling_rate=0.997 step_scale=0.02",
-         {"n_iterations": 3000, "cooling_rate": 0.997, "step_scale": 0.02}),
+        ("n_iterations=3000 cooling_rate=0.997 step_scale=0.03",
+         {"n_iterations": 3000, "cooling_rate": 0.997, "step_scale": 0.03}),
     ],
-    "CuckooSearch": [
-        ("defaults", {}),
-        ("alpha=0.002", {"alpha": 0.002}),
-    ],
-    "BatAlgorithm": [
-        ("defaults", {}),
-        ("fmax=0.5", {"fmax": 0.5}),
-    ],
+    "CuckooSearch": [("defaults", {}), ("alpha=0.02", {"alpha": 0.02})],
+    "BatAlgorithm": [("defaults", {}), ("fmax=0.1", {"fmax": 0.1})],
     "GlowwormOptimizer": [
         ("defaults", {}),
-        ("neighborhood_radius=typical distance", {"neighborhood_radius": "typical"}),
+        ("radius = width * sqrt(d / 6)", {"neighborhood_radius": "typical"}),
     ],
     "BacterialForagingOptimizer": [
         ("defaults", {}),
         ("step_scale=0.02 elimination_probability=0.05", {"step_scale": 0.02, "elimination_probability": 0.05}),
     ],
-    "DifferentialEvolution": [
-        ("defaults", {}),
-        ("f=0.5", {"f": 0.5}),
-    ],
-    "CmaEsOptimizer": [
-        ("defaults", {}),
-        ("sigma=0.3 x box width", {"sigma": "box"}),
-    ],
-    "BinaryParticleSwarm": [
-        ("defaults", {}),
-        ("w=1.0 c1=c2=2.0", {"w": 1.0, "c1": 2.0, "c2": 2.0}),
-    ],
+    "DifferentialEvolution": [("defaults", {}), ("f=0.5", {"f": 0.5})],
+    "CmaEsOptimizer": [("defaults", {}), ("sigma=1.0", {"sigma": 1.0})],
+    "BinaryParticleSwarm": [("defaults", {}), ("w=0.9", {"w": 0.9})],
     "MopsoOptimizer": [
         ("defaults", {}),
-        ("w=0.4", {"w": 0.4}),
+        ("n_particles=60 n_iterations=50 c1=c2=2.0", {"n_particles": 60, "n_iterations": 50, "c1": 2.0, "c2": 2.0}),
     ],
-    "Nsga2Optimizer": [
-        ("defaults", {}),
-        ("mutation_rate=1/d", {"mutation_rate": "1/d"}),
-    ],
-    "AntColony": [
-        ("defaults", {}),
-        ('variant="acs" n_ants=20', {"variant": "acs", "n_ants": 20}),
-    ],
+    "Nsga2Optimizer": [("defaults", {}), ("mutation_scale=0.3", {"mutation_scale": 0.3})],
+    "AntColony": [("defaults", {}), ('variant="mmas" n_ants=20', {"variant": "mmas", "n_ants": 20})],
     "PermutationGeneticOptimizer": [
         ("defaults", {}),
-        ("mutation_rate=0.3", {"mutation_rate": 0.3}),
+        ("n_individuals=80 n_iterations=50", {"n_individuals": 80, "n_iterations": 50}),
     ],
 }
 
@@ -117,10 +87,9 @@ def resolve(params: dict[str, Any], problem: problems.Problem) -> dict[str, Any]
     if out.get("neighborhood_radius") == "typical":
         # The mean distance between two random points of a cube of width s is close to s * sqrt(d / 6).
         out["neighborhood_radius"] = round(width * (d / 6) ** 0.5, 1)
-    if out.get("sigma") == "box":
-        out["sigma"] = round(0.3 * width, 2)
-    if out.get("mutation_rate") == "1/d":
-        out["mutation_rate"] = 1.0 / d
+    if out.get("gamma") == "1/width^2":
+        # Attraction exp(-gamma r^2) then stays noticeable across the box whatever its units.
+        out["gamma"] = round(1.0 / (width * width), 6)
     return out
 
 
@@ -134,26 +103,28 @@ class Counted:
         return self.objective(x)
 
 
-def run(name: str, params: dict[str, Any], problem_name: str, d: int | None) -> tuple[float, int, dict[str, Any]]:
+def run(name: str, params: dict[str, Any], problem_name: str, d: int | None) -> tuple[float, int, float, dict[str, Any]]:
+    """Median best value, objective calls of the last run (0 for tours) and median seconds per run."""
     cls = getattr(hivekit, name)
+    scores, seconds, calls = [], [], 0
     if d is None and problem_name in TOURS:
-        instance = tsplib.load_tsplib(problem_name)
-        scores = []
-        for seed in SEEDS:
-            est = cls(**params, random_state=seed)
-            est.fit(instance.distance_matrix)
-            scores.append(est.score())
-        return statistics.median(scores), 0, params
-    problem = problems.problem(problem_name, d)
-    settings = resolve(params, problem)
-    scores, calls = [], 0
+        settings = dict(params)
+        fit_args: tuple[Any, ...] = (tsplib.load_tsplib(problem_name).distance_matrix,)
+    else:
+        problem = problems.problem(problem_name, d)
+        settings = resolve(params, problem)
     for seed in SEEDS:
-        objective = Counted(problem.objective)
         est = cls(**settings, random_state=seed)
-        est.fit(objective, problem.lower, problem.upper)
+        if d is not None or problem_name not in TOURS:
+            objective = Counted(problem.objective)
+            fit_args = (objective, problem.lower, problem.upper)
+        start = time.perf_counter()
+        est.fit(*fit_args)
+        seconds.append(time.perf_counter() - start)
         scores.append(est.score())
-        calls = objective.calls - 1  # the probe call is not part of the run
-    return statistics.median(scores), calls, settings
+        if d is not None or problem_name not in TOURS:
+            calls = objective.calls - 1  # the probe call is not part of the run
+    return statistics.median(scores), calls, statistics.median(seconds), settings
 
 
 def main(argv: list[str] | None = None) -> int:
@@ -161,19 +132,20 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--only", nargs="+", metavar="CLASS", choices=sorted(SETTINGS), help="these classes only")
     args = parser.parse_args(argv)
     start = time.perf_counter()
-    print(f"{'class':<27} {'problem':<12} {'setting':<55} {'median best':>12} {'calls':>7}")
+    print(f"{'class':<27}  {'problem':<13}  {'setting':<62}  {'median best':>11}  {'calls':>6}  {'s/run':>5}")
     for name, settings in SETTINGS.items():
         if args.only and name not in args.only:
             continue
         for problem_name, d in problems_of(name):
             label_problem = problem_name if d is None else f"{problem_name}-{d}"
             for label, params in settings:
-                value, calls, used = run(name, params, problem_name, d)
+                value, calls, seconds, used = run(name, params, problem_name, d)
                 shown = label
                 if used != params:
                     changed = {k: v for k, v in used.items() if params.get(k) != v}
                     shown += " (" + " ".join(f"{k}={v:.4g}" for k, v in changed.items()) + ")"
-                print(f"{name:<27} {label_problem:<12} {shown:<55} {value:>12.4g} {calls or '-':>7}", flush=True)
+                print(f"{name:<27}  {label_problem:<13}  {shown:<62}  {value:>11.4g}  {calls or '-':>6}  "
+                      f"{seconds:>5.2f}", flush=True)
     print(f"# {time.perf_counter() - start:.0f} s, seeds {', '.join(map(str, SEEDS))}", file=sys.stderr)
     return 0
 

@@ -17,6 +17,8 @@ from hivekit.tsplib import (
     load_tsplib as load_tsplib,
 )
 
+__version__ = "0.1.0"
+
 __all__ = list(_engine_all) + [
     "StartResult",
     "TsplibError",
