@@ -34,8 +34,14 @@ SETTINGS: dict[str, list[tuple[str, dict[str, Any]]]] = {
         ("w=0.7298 c1=c2=1.49618", {"w": 0.7298, "c1": 1.49618, "c2": 1.49618}),
     ],
     "BeeColony": [("defaults", {}), ("limit=100", {"limit": 100})],
-    "GreyWolfOptimizer": [("defaults", {}), ("n_wolves=10 n_iterations=300", {"n_wolves": 10, "n_iterations": 300})],
-    "FireflyOptimizer": [("defaults", {}), ("alpha=0.01 gamma = 1 / width**2", {"alpha": 0.01, "gamma": "1/width^2"})],
+    "GreyWolfOptimizer": [
+        ("defaults", {}),
+        ("n_wolves=10 n_iterations=300", {"n_wolves": 10, "n_iterations": 300}),
+    ],
+    "FireflyOptimizer": [
+        ("defaults", {}),
+        ("alpha=0.01 gamma = 1 / width**2", {"alpha": 0.01, "gamma": "1/width^2"}),
+    ],
     "SimulatedAnnealing": [
         ("defaults", {}),
         ("n_iterations=3000", {"n_iterations": 3000}),
@@ -103,7 +109,9 @@ class Counted:
         return self.objective(x)
 
 
-def run(name: str, params: dict[str, Any], problem_name: str, d: int | None) -> tuple[float, int, float, dict[str, Any]]:
+def run(
+    name: str, params: dict[str, Any], problem_name: str, d: int | None
+) -> tuple[float, int, float, dict[str, Any]]:
     """Median best value, objective calls of the last run (0 for tours) and median seconds per run."""
     cls = getattr(hivekit, name)
     scores, seconds, calls = [], [], 0

@@ -134,7 +134,8 @@ def _check_picklable(objective: Any) -> None:
         name = getattr(objective, "__qualname__", type(objective).__qualname__)
         raise TypeError(
             f"the objective {name!r} cannot be sent to a process pool ({type(exc).__name__}: {exc}); use a "
-            "function defined at module level (not a lambda or a nested function) or a thread pool (ThreadPoolExecutor)"
+            "function defined at module level (not a lambda or a nested function) or a thread pool "
+            "(ThreadPoolExecutor)"
         ) from exc
 
 

@@ -8,7 +8,8 @@ import pytest
 from hivekit import __main__ as cli
 
 
-@pytest.mark.parametrize("args", [["--only", "ParticleSwarm", "--quick"], ["tsp", "berlin52", "--iterations", "2"]])
+@pytest.mark.parametrize("args", [["--only", "ParticleSwarm", "--quick"],
+                                  ["tsp", "berlin52", "--iterations", "2"]])
 def test_a_reader_that_goes_away_gets_no_traceback(args):
     # As `python -m hivekit | head -1` does once it has its line; here the reader leaves before the first one.
     child = subprocess.Popen([sys.executable, "-m", "hivekit", *args], stdout=subprocess.PIPE,
