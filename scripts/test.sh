@@ -14,8 +14,8 @@ if [ "${#missing[@]}" -gt 0 ]; then
     $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
-# The test extra brings CMake (and CTest) into the environment.
-make_venv "test"
+# The test extra brings CMake (and CTest) into the environment; the docs extra Sphinx and matplotlib.
+make_venv "test,docs"
 export PATH="$ROOT/.venv/bin:$PATH"
 cd "$ROOT"
 
@@ -27,6 +27,9 @@ ctest --test-dir "$BUILD" --output-on-failure -j "$(nproc)"
 
 echo "== Python tests"
 "$PY" -m pytest -q "$@"
+
+echo "== Documentation (its examples run while it is built; any warning fails)"
+"$PY" -m sphinx -W --keep-going -q -b html "$ROOT/docs" "$ROOT/build/docs"
 
 echo "== C++ engine tests and Python tests against one build with AddressSanitizer and UndefinedBehaviorSanitizer"
 SANITIZED="$ROOT/build/sanitize"

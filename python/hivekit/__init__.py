@@ -26,6 +26,8 @@ from hivekit.tsplib import (
     load_tsplib as load_tsplib,
 )
 
+__version__ = "0.1.0"
+
 __all__ = list(_engine_all) + [
     "MinimizeResult",
     "Monitor",

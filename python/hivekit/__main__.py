@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import argparse
 import math
+import os
 import sys
 import time
 from collections.abc import Callable, Sequence
@@ -223,8 +224,10 @@ def tsp_command(args: argparse.Namespace, parser: argparse.ArgumentParser) -> in
     print(f"time       {seconds:.3f} s")
     print("tour       " + " ".join(str(city + 1) for city in tour))
     if args.plot is not None:
+        # A class that records only its final best has no curve to draw.
+        history = est.history_ if _registry.BY_NAME[args.algo].family == "recorded" else []
         try:
-            _plot(instance, tour, est.history_, f"{instance.name}: {label}, length {_number(length)}", args.plot)
+            _plot(instance, tour, history, f"{instance.name}: {label}, length {_number(length)}", args.plot)
         except (OSError, ValueError) as exc:
             return _fail(f"cannot write {args.plot}: {exc}")
         print(f"plot       {args.plot}")
@@ -234,8 +237,8 @@ def tsp_command(args: argparse.Namespace, parser: argparse.ArgumentParser) -> in
 def _plot(instance: tsplib.TsplibInstance, tour: list[int], history: list[float], title: str, path: str) -> None:
     from matplotlib.figure import Figure
 
-    fig = Figure(figsize=(11, 5), layout="constrained")
-    tour_axes, curve_axes = fig.subplots(1, 2)
+    fig = Figure(figsize=(11, 5) if history else (6, 5), layout="constrained")
+    tour_axes, curve_axes = fig.subplots(1, 2) if history else (fig.subplots(), None)
     fig.suptitle(title)
     if instance.coordinates:
         # GEO files give latitude first; drawing longitude across keeps the map upright.
@@ -247,13 +250,14 @@ def _plot(instance: tsplib.TsplibInstance, tour: list[int], history: list[float]
     else:
         tour_axes.text(0.5, 0.5, "the file gives no coordinates", ha="center", va="center")
         tour_axes.set_axis_off()
-    curve_axes.plot(range(1, len(history) + 1), history, marker="o" if len(history) < 2 else None, label="best")
-    if instance.optimum is not None:
-        curve_axes.axhline(instance.optimum, linestyle="--", color="grey", label="optimum")
-        curve_axes.legend()
-    curve_axes.set_xlabel("iteration")
-    curve_axes.set_ylabel("best tour length")
-    curve_axes.set_title("convergence" if len(history) > 1 else "convergence (only the final best is recorded)")
+    if curve_axes is not None:
+        curve_axes.plot(range(1, len(history) + 1), history, label="best")
+        if instance.optimum is not None:
+            curve_axes.axhline(instance.optimum, linestyle="--", color="grey", label="optimum")
+            curve_axes.legend()
+        curve_axes.set_xlabel("iteration")
+        curve_axes.set_ylabel("best tour length")
+        curve_axes.set_title("convergence")
     fig.savefig(path)
 
 
@@ -355,6 +359,19 @@ def build_parser() -> argparse.ArgumentParser:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
+    try:
+        status = _dispatch(argv)
+        # Flushed here, not at exit, so that a reader that has gone away is noticed below.
+        sys.stdout.flush()
+        return status
+    except BrokenPipeError:
+        # The reader (for example `head`) closed the pipe: stop quietly. Standard output is pointed at
+        # /dev/null so that the interpreter's own flush at exit does not fail a second time.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1
+
+
+def _dispatch(argv: Sequence[str] | None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
     if args.command == "tsp":

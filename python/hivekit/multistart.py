@@ -7,23 +7,33 @@ through any :class:`concurrent.futures.Executor`:
 - by default a :class:`~concurrent.futures.ProcessPoolExecutor`, created for the call and shut down after it.
   Every task is pickled: the estimator classes pickle by reference (their ``__module__`` is
   ``hivekit._hivekit``), and the objective must be picklable too, that is a function defined at module level
-  (not a lambda or a nested function) or an instance of a module-level class, importable in the workers;
+  (not a lambda or a nested function) or an instance of a module-level class, importable in the workers. An
+  objective that does not pickle raises TypeError before any fit starts;
 - a :class:`~concurrent.futures.ThreadPoolExecutor` needs no pickling; fits with a
   :class:`~hivekit.NativeObjective` (such as everything in :mod:`hivekit.problems`) release the interpreter lock
   and run in parallel, while fits with a Python objective hold it and take turns;
 - an executor of a distributed engine runs the same call across machines, for example Dask's
   ``distributed.Client(...).get_executor()``. An executor that is passed in is not shut down.
+
+An interrupt (Ctrl-C) raises KeyboardInterrupt at once and cancels the fits not yet started. The worker
+processes of a process pool, whether made here or passed in, are ended (a pool passed in is shut down, since
+its workers are gone). Fits running in the threads of a thread pool stop at their next objective call; a tour
+fit or a fit with a native objective, which calls no Python code, runs to its end in its thread. Other executors get their futures cancelled.
 """
 
 from __future__ import annotations
 
 import math
 import os
+import pickle
+import signal
+import threading
 from collections.abc import Callable, Iterable, Mapping, Sequence
-from concurrent.futures import Executor, Future
+from concurrent.futures import Executor, Future, ProcessPoolExecutor, ThreadPoolExecutor
 from dataclasses import dataclass
 from typing import Any
 
+from hivekit import _hivekit
 from hivekit._registry import MULTI_OBJECTIVE_CLASSES, TOUR_CLASSES
 
 __all__ = ["StartResult", "multistart", "multistart_tour"]
@@ -64,6 +74,8 @@ def multistart(
     """
     if cls in TOUR_CLASSES:
         raise TypeError(f"{cls.__name__} fits a distance matrix; use multistart_tour")
+    if executor is None or isinstance(executor, ProcessPoolExecutor):
+        _check_picklable(objective)
     return _run(cls, (objective, list(lower), list(upper)), seeds, params, executor)
 
 
@@ -101,16 +113,61 @@ def _run(
     if not seed_list:
         return []
     if executor is not None:
-        results = _collect(executor, cls, settings, seed_list, fit_args)
+        results = _collect(executor, cls, settings, seed_list, fit_args, own_pool=False)
     else:
-        from concurrent.futures import ProcessPoolExecutor
-
         workers = min(len(seed_list), os.process_cpu_count() or 1)
-        with ProcessPoolExecutor(max_workers=workers) as pool:
-            results = _collect(pool, cls, settings, seed_list, fit_args)
+        pool = ProcessPoolExecutor(max_workers=workers, initializer=_ignore_interrupts)
+        try:
+            results = _collect(pool, cls, settings, seed_list, fit_args, own_pool=True)
+        finally:
+            # After an interrupt the workers are already gone, so this returns at once.
+            pool.shutdown(wait=True, cancel_futures=True)
     larger_is_better = cls in MULTI_OBJECTIVE_CLASSES
     order = sorted(range(len(results)), key=lambda i: _rank(results[i].score, larger_is_better) + (i,))
     return [results[i] for i in order]
+
+
+def _check_picklable(objective: Any) -> None:
+    # A process pool pickles every task as it sends it, so the error would otherwise surface only as the
+    # first result, after other fits have started; trying it here fails before any work is done.
+    try:
+        pickle.dumps(objective)
+    except Exception as exc:
+        name = getattr(objective, "__qualname__", type(objective).__qualname__)
+        raise TypeError(
+            f"the objective {name!r} cannot be sent to a process pool ({type(exc).__name__}: {exc}); use a "
+            "function defined at module level (not a lambda or a nested function) or a thread pool "
+            "(ThreadPoolExecutor)"
+        ) from exc
+
+
+def _ignore_interrupts() -> None:
+    # A terminal's Ctrl-C reaches every process of the foreground group. The workers of the pool made here
+    # leave it to the parent, which stops them; otherwise each idle worker would die printing a traceback.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+
+
+class _Cancelled(BaseException):
+    """Raised inside the objective of a fit running in a worker thread once the call has been interrupted.
+
+    It lies outside ``Exception`` so that it stops the fit instead of counting as one evaluation's +infinity.
+    """
+
+
+class _StoppableObjective:
+    """Calls the objective unchanged until ``cancelled`` is set, then stops the fit at its next evaluation.
+
+    The values pass through untouched, so a fit that is not cancelled is bit for bit the fit without it.
+    """
+
+    def __init__(self, objective: Callable[[list[float]], Any], cancelled: threading.Event) -> None:
+        self.objective = objective
+        self.cancelled = cancelled
+
+    def __call__(self, x: list[float]) -> Any:
+        if self.cancelled.is_set():
+            raise _Cancelled
+        return self.objective(x)
 
 
 def _collect(
@@ -119,14 +176,41 @@ def _collect(
     settings: dict[str, Any],
     seeds: list[int],
     fit_args: tuple[Any, ...],
+    own_pool: bool,
 ) -> list[StartResult]:
-    futures: list[Future[StartResult]] = [executor.submit(_fit_one, cls, settings, seed, fit_args) for seed in seeds]
+    cancelled = threading.Event()
+    if (isinstance(executor, ThreadPoolExecutor) and cls not in TOUR_CLASSES
+            and not isinstance(fit_args[0], _hivekit.NativeObjective)):
+        # A signal reaches only the main thread; the fits in the worker threads learn of it through this.
+        # A native objective stays as it is: wrapped in Python it would hold the interpreter lock again.
+        fit_args = (_StoppableObjective(fit_args[0], cancelled),) + fit_args[1:]
+    futures: list[Future[StartResult]] = []
     try:
+        for seed in seeds:
+            futures.append(executor.submit(_fit_one, cls, settings, seed, fit_args))
         return [future.result() for future in futures]
-    except BaseException:
+    except BaseException as exc:
+        cancelled.set()
         for future in futures:
             future.cancel()
+        # A pool made here is ended on any failure: its other fits would only be thrown away. A pool passed in
+        # is ended only on an interrupt (or another exception outside Exception), which asks for everything
+        # to stop; its workers are then gone and it is shut down.
+        if isinstance(executor, ProcessPoolExecutor) and (own_pool or not isinstance(exc, Exception)):
+            _stop_workers(executor)
         raise
+
+
+def _stop_workers(pool: ProcessPoolExecutor) -> None:
+    # The running fits cannot be cancelled, and waiting for them could take as long as the whole call, so
+    # the workers of a pool made here are ended (they hold nothing but their fit). Python 3.13 offers no
+    # public way to reach them; the pool's own table of processes is read before shutdown clears it.
+    processes = list((getattr(pool, "_processes", None) or {}).values())
+    pool.shutdown(wait=False, cancel_futures=True)
+    for process in processes:
+        process.terminate()
+    for process in processes:
+        process.join(1.0)
 
 
 def _rank(score: float, larger_is_better: bool) -> tuple[int, float]:
