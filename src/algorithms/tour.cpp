@@ -184,26 +184,23 @@ void TwoOptSearch::build_neighbours() {
     list_size_ = std::min(n, kNeighbourCap);
     near_.resize(n * list_size_);
     near_distance_.resize(n * list_size_);
-    std::vector<std::uint32_t> order(n);
+    std::vector<std::pair<double, std::uint32_t>> order(n);
     for (std::size_t a = 0; a < n; ++a) {
         spend(4 * n);
         const double* row = d_.row(a).data();
-        std::iota(order.begin(), order.end(), std::uint32_t{0});
-        // Entries are finite here, so this is a total order.
-        const auto nearer = [row](std::uint32_t x, std::uint32_t y) {
-            return row[x] < row[y] || (row[x] == row[y] && x < y);
-        };
+        for (std::size_t b = 0; b < n; ++b) order[b] = {row[b], static_cast<std::uint32_t>(b)};
+        // Entries are finite here, so (distance, index) is a total order.
         const auto keep = order.begin() + static_cast<std::ptrdiff_t>(list_size_);
-        if (list_size_ < n) std::nth_element(order.begin(), keep, order.end(), nearer);
-        std::sort(order.begin(), keep, nearer);
+        if (list_size_ < n) std::nth_element(order.begin(), keep, order.end());
+        std::sort(order.begin(), keep);
         for (std::size_t k = 0; k < list_size_; ++k) {
-            near_[a * list_size_ + k] = order[k];
-            near_distance_[a * list_size_ + k] = row[order[k]];
+            near_[a * list_size_ + k] = order[k].second;
+            near_distance_[a * list_size_ + k] = order[k].first;
         }
     }
 }
 
-bool TwoOptSearch::list_covers(std::size_t city, double radius) const {
+inline bool TwoOptSearch::list_covers(std::size_t city, double radius) const {
     // A city outside the list is at least as far as the list's last one.
     return list_size_ == d_.size() || radius <= near_distance_[city * list_size_ + list_size_ - 1];
 }
@@ -211,37 +208,31 @@ bool TwoOptSearch::list_covers(std::size_t city, double radius) const {
 void TwoOptSearch::collect_far_candidates(std::size_t m, double margin, bool integral) {
     const std::size_t* ring = ring_.data();
     far_start_.assign(m + 2, 0);
-    far_radius_.resize(m + 1);
     unlisted_.clear();
-    // Two passes over the far ends in ascending order, counting and then
-    // placing, so every row's candidates come out ascending.
-    for (int placing = 0; placing < 2; ++placing) {
-        for (std::size_t j = 3; j <= m; ++j) {
-            const std::size_t far_end = ring[j];
-            const double radius = integral ? forward_[j - 1] : forward_[j - 1] + margin;
-            far_radius_[j] = radius;
-            if (!list_covers(far_end, radius)) {
-                if (placing) unlisted_.push_back(j);
-                continue;
-            }
-            const std::uint32_t* near = &near_[far_end * list_size_];
-            const double* distance = &near_distance_[far_end * list_size_];
-            for (std::size_t k = 0; k < list_size_ && distance[k] < radius; ++k) {
-                const std::size_t i = position_[near[k]];
-                if (i < 1 || i + 2 > j) continue;
-                if (placing)
-                    far_[far_start_[i]++] = j;
-                else
-                    ++far_start_[i + 1];
-            }
+    pairs_.clear();
+    // Found in ascending far end j and then filed by row with a stable
+    // counting sort, so every row's candidates come out ascending.
+    for (std::size_t j = 3; j <= m; ++j) {
+        const std::size_t far_end = ring[j];
+        const double radius = integral ? forward_[j - 1] : forward_[j - 1] + margin;
+        if (!list_covers(far_end, radius)) {
+            unlisted_.push_back({j, far_end, radius});
+            continue;
         }
-        spend(m);
-        if (!placing) {
-            for (std::size_t i = 1; i <= m + 1; ++i) far_start_[i] += far_start_[i - 1];
-            far_.resize(far_start_[m + 1]);
+        const std::uint32_t* near = &near_[far_end * list_size_];
+        const double* distance = &near_distance_[far_end * list_size_];
+        for (std::size_t k = 0; k < list_size_ && distance[k] < radius; ++k) {
+            const std::size_t i = position_[near[k]];
+            if (i < 1 || i + 2 > j) continue;
+            pairs_.push_back({i, j});
+            ++far_start_[i + 1];
         }
     }
-    // Placing advanced every start to the next row's start; shift them back.
+    spend(m + pairs_.size());
+    for (std::size_t i = 1; i <= m + 1; ++i) far_start_[i] += far_start_[i - 1];
+    far_.resize(pairs_.size());
+    for (const auto& [i, j] : pairs_) far_[far_start_[i]++] = j;
+    // Filing advanced every start to the next row's start; shift them back.
     for (std::size_t i = m + 1; i > 0; --i) far_start_[i] = far_start_[i - 1];
     far_start_[0] = 0;
 }
@@ -345,15 +336,17 @@ bool TwoOptSearch::pruned_scan(std::span<std::size_t> tour, double& length) {
         std::sort(row_candidates_.begin(), row_candidates_.end());
         // A far end whose list cannot say is tested here: its added edge d
         // against its own radius. Merged in ascending order with the rest.
-        auto unlisted = std::lower_bound(unlisted_.begin(), unlisted_.end(), i + 2);
+        auto unlisted = std::lower_bound(unlisted_.begin(), unlisted_.end(), i + 2,
+                                         [](const FarEnd& end, std::size_t j) { return end.j < j; });
         spend(row_candidates_.size() + static_cast<std::size_t>(unlisted_.end() - unlisted) + 1);
         std::size_t last = 0;
         auto listed = row_candidates_.begin();
         while (true) {
             std::size_t j;
-            if (unlisted != unlisted_.end() && (listed == row_candidates_.end() || *unlisted <= *listed)) {
-                j = *unlisted++;
-                if (!(from_first[ring[j]] < far_radius_[j])) continue;
+            if (unlisted != unlisted_.end() && (listed == row_candidates_.end() || unlisted->j <= *listed)) {
+                const FarEnd& end = *unlisted++;
+                if (!(from_first[end.city] < end.radius)) continue;
+                j = end.j;
             } else if (listed != row_candidates_.end()) {
                 j = *listed++;
             } else {

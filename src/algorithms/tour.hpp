@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "core/distance_matrix.hpp"
@@ -102,8 +103,13 @@ private:
     // candidates of one row, and the candidates found from their far end:
     // far_[far_start_[i] .. far_start_[i+1]) for row i, ascending, and
     // `unlisted_`, the far ends whose list cannot say, ascending.
-    std::vector<std::size_t> position_, row_candidates_, far_, far_start_, unlisted_;
-    std::vector<double> far_radius_;  // b + margin of every far end j
+    struct FarEnd {
+        std::size_t j, city;  // position j and the city there
+        double radius;        // b + margin
+    };
+    std::vector<std::size_t> position_, row_candidates_, far_, far_start_;
+    std::vector<FarEnd> unlisted_;
+    std::vector<std::pair<std::size_t, std::size_t>> pairs_;  // (row, far end) as found
     // The current tour followed by its first city again.
     std::vector<std::size_t> ring_;
     // forward_[k] = D[t_k][t_(k+1) mod m]; backward_[k] = D[t_(k+1) mod m][t_k];
