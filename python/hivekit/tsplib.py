@@ -14,8 +14,13 @@
 
 A malformed file raises :class:`TsplibError`, a ``ValueError`` that names the file and the line.
 
-Four instances ship with the package, with their optimal tours: ``eil51`` (optimal length 426),
-``berlin52`` (7542), ``st70`` (675) and ``kroA100`` (21282). Both loaders accept such a name instead of a path.
+A ``DIMENSION`` whose dense matrix could not be held in the machine's memory raises :class:`MemoryError`
+as soon as it is read, before any coordinate. Coordinate matrices are computed with numpy when it is
+installed (the same values, operation for operation) and in plain Python otherwise.
+
+Six instances ship with the package, with their optimal tours: ``eil51`` (optimal length 426),
+``berlin52`` (7542), ``st70`` (675), ``kroA100`` (21282), ``pcb442`` (50778) and ``pr1002`` (259045).
+Both loaders accept such a name instead of a path.
 """
 
 from __future__ import annotations
@@ -38,7 +43,15 @@ __all__ = [
     "tour_length",
 ]
 
-BUNDLED_OPTIMA: dict[str, float] = {"eil51": 426.0, "berlin52": 7542.0, "st70": 675.0, "kroA100": 21282.0}
+BUNDLED_OPTIMA: dict[str, float] = {
+    "eil51": 426.0,
+    "berlin52": 7542.0,
+    "st70": 675.0,
+    "kroA100": 21282.0,
+    "pcb442": 50778.0,
+    "pr1002": 259045.0,
+}
+_BUNDLED_DIMENSIONS = {"eil51": 51, "berlin52": 52, "st70": 70, "kroA100": 100, "pcb442": 442, "pr1002": 1002}
 
 _COORDINATE_TYPES = ("EUC_2D", "CEIL_2D", "GEO", "ATT")
 _MATRIX_FORMATS = ("FULL_MATRIX", "UPPER_ROW", "LOWER_ROW", "UPPER_DIAG_ROW", "LOWER_DIAG_ROW")
@@ -204,6 +217,33 @@ def _dimension(value: str, filename: str, line: int) -> int:
     return n
 
 
+# Bytes one entry of the matrix costs: the list's pointer and the float object it holds, and the double a fit
+# copies it into.
+_BYTES_PER_ENTRY = 8 + 24 + 8
+
+
+def _physical_memory() -> int | None:
+    try:
+        return os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE")
+    except (AttributeError, ValueError, OSError):
+        return None
+
+
+def _check_room(n: int) -> None:
+    """Refuses a dimension whose dense matrix could not stay in memory, before anything is built."""
+    physical = _physical_memory()
+    needed = n * n * _BYTES_PER_ENTRY
+    if physical is not None and needed > physical:
+        raise MemoryError(
+            f"DIMENSION {n} needs a dense {n} x {n} distance matrix of about {_gigabytes(needed)}, "
+            f"more than the {_gigabytes(physical)} of memory of this machine"
+        )
+
+
+def _gigabytes(count: int) -> str:
+    return f"{count / 2**30:.1f} GiB"
+
+
 class _InstanceReader:
     def __init__(self, filename: str, text: str) -> None:
         self.filename = filename
@@ -242,6 +282,7 @@ class _InstanceReader:
         self.key_lines[key] = number
         if key == "DIMENSION":
             self.dimension = _dimension(value, self.filename, number)
+            _check_room(self.dimension)
         elif key == "TYPE":
             kind = value.split()[0].upper() if value else ""
             if kind == "TOUR":
@@ -334,7 +375,7 @@ class _InstanceReader:
 
 
 def _bundled_dimension(name: str) -> int | None:
-    return {"eil51": 51, "berlin52": 52, "st70": 70, "kroA100": 100}.get(name)
+    return _BUNDLED_DIMENSIONS.get(name)
 
 
 def _entry_count(layout: str, n: int) -> int:
@@ -376,33 +417,77 @@ def _geo_radians(value: float) -> float:
 
 
 def _coordinate_matrix(weight_type: str, points: list[tuple[float, float]]) -> list[list[float]]:
+    if weight_type != "GEO":
+        try:
+            import numpy
+        except ImportError:
+            pass
+        else:
+            return _plane_matrix_numpy(numpy, weight_type, points)
+    if weight_type == "GEO":
+        return _geo_matrix(points)
+    sqrt, floor, ceil = math.sqrt, math.floor, math.ceil
+    matrix: list[list[float]] = []
+    # Row by row over every column: (xi - x)^2 equals (x - xi)^2 bit for bit, so each entry is its mirror's.
+    for i, (xi, yi) in enumerate(points):
+        if weight_type == "EUC_2D":
+            row = [float(floor(sqrt((xi - x) * (xi - x) + (yi - y) * (yi - y)) + 0.5)) for x, y in points]
+        elif weight_type == "CEIL_2D":
+            row = [float(ceil(sqrt((xi - x) * (xi - x) + (yi - y) * (yi - y)))) for x, y in points]
+        else:
+            row = [_att(sqrt(((xi - x) * (xi - x) + (yi - y) * (yi - y)) / 10.0)) for x, y in points]
+        row[i] = 0.0
+        matrix.append(row)
+    return matrix
+
+
+def _att(r: float) -> float:
+    t = _nint(r)
+    return float(t + 1 if t < r else t)
+
+
+def _geo_matrix(points: list[tuple[float, float]]) -> list[list[float]]:
     n = len(points)
     matrix = [[0.0] * n for _ in range(n)]
-    if weight_type == "GEO":
-        radians = [(_geo_radians(x), _geo_radians(y)) for x, y in points]
+    radians = [(_geo_radians(x), _geo_radians(y)) for x, y in points]
+    cos, acos = math.cos, math.acos
     for i in range(n):
+        lat_i, long_i = radians[i]
+        row = matrix[i]
         for j in range(i + 1, n):
-            if weight_type == "GEO":
-                (lat_i, long_i), (lat_j, long_j) = radians[i], radians[j]
-                q1 = math.cos(long_i - long_j)
-                q2 = math.cos(lat_i - lat_j)
-                q3 = math.cos(lat_i + lat_j)
-                cosine = max(-1.0, min(1.0, 0.5 * ((1.0 + q1) * q2 - (1.0 - q1) * q3)))
-                d = float(int(_GEO_RADIUS * math.acos(cosine) + 1.0))
-            else:
-                dx = points[i][0] - points[j][0]
-                dy = points[i][1] - points[j][1]
-                if weight_type == "EUC_2D":
-                    d = float(_nint(math.sqrt(dx * dx + dy * dy)))
-                elif weight_type == "CEIL_2D":
-                    d = float(math.ceil(math.sqrt(dx * dx + dy * dy)))
-                else:
-                    r = math.sqrt((dx * dx + dy * dy) / 10.0)
-                    t = _nint(r)
-                    d = float(t + 1 if t < r else t)
-            matrix[i][j] = d
+            lat_j, long_j = radians[j]
+            q1 = cos(long_i - long_j)
+            q2 = cos(lat_i - lat_j)
+            q3 = cos(lat_i + lat_j)
+            cosine = max(-1.0, min(1.0, 0.5 * ((1.0 + q1) * q2 - (1.0 - q1) * q3)))
+            d = float(int(_GEO_RADIUS * acos(cosine) + 1.0))
+            row[j] = d
             matrix[j][i] = d
     return matrix
+
+
+def _plane_matrix_numpy(numpy, weight_type: str, points: list[tuple[float, float]]) -> list[list[float]]:  # type: ignore[no-untyped-def]
+    """The plain-Python rules in whole-array steps of the same IEEE operations (subtract, multiply, add, divide,
+    square root, floor, ceiling), so every entry has the same bits."""
+    xy = numpy.array(points, dtype=numpy.float64).reshape(len(points), 2)
+    dx = numpy.subtract.outer(xy[:, 0], xy[:, 0])
+    dy = numpy.subtract.outer(xy[:, 1], xy[:, 1])
+    numpy.multiply(dx, dx, out=dx)
+    numpy.multiply(dy, dy, out=dy)
+    numpy.add(dx, dy, out=dx)
+    if weight_type == "ATT":
+        numpy.divide(dx, 10.0, out=dx)
+    numpy.sqrt(dx, out=dx)
+    if weight_type == "EUC_2D":
+        numpy.add(dx, 0.5, out=dx)
+        numpy.floor(dx, out=dx)
+    elif weight_type == "CEIL_2D":
+        numpy.ceil(dx, out=dx)
+    else:
+        rounded = numpy.floor(dx + 0.5)
+        dx = numpy.where(rounded < dx, rounded + 1.0, rounded)
+    numpy.fill_diagonal(dx, 0.0)
+    return dx.tolist()  # type: ignore[no-any-return]
 
 
 class _TourReader:

@@ -1,5 +1,6 @@
 #include "algorithms/ant_colony.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numeric>
@@ -27,12 +28,22 @@ void deposit(std::vector<double>& tau, std::size_t n, std::span<const std::size_
     }
 }
 
+// Steps of work (one candidate weight each) between two interrupt checks:
+// about a millisecond.
+constexpr std::size_t kInterruptInterval = std::size_t{1} << 20;
+
 // One ant's walk through all n cities. Draws, in this order: the start city;
 // then for each step either the ACS test (ACS only) followed by the roulette
 // unless the greedy choice was taken, or, when the weights do not add up to a
 // positive finite total, a uniform pick among the unvisited cities.
+//
+// The roulette reads the running sums the total left behind: they are the same
+// additions in the same order, so the same values. When no weight is negative
+// (or NaN) they never decrease, and the first one not below the target is
+// found by bisection; otherwise it is found by walking them in order.
 void build_tour(std::span<std::size_t> tour, std::span<const double> weight, AntVariant variant, double q0,
-                RandomSource& rng, std::vector<std::size_t>& unvisited, std::vector<double>& w) {
+                RandomSource& rng, std::vector<std::size_t>& unvisited, std::vector<double>& running,
+                Problem& problem, std::size_t& work) {
     const std::size_t n = tour.size();
     const double inf = std::numeric_limits<double>::infinity();
     unvisited.resize(n);
@@ -43,10 +54,18 @@ void build_tour(std::span<std::size_t> tour, std::span<const double> weight, Ant
     for (std::size_t step = 1; step < n; ++step) {
         const double* row = &weight[city * n];
         const std::size_t len = unvisited.size();
+        work += len;
+        if (work >= kInterruptInterval) {
+            work = 0;
+            problem.check_interrupt();
+        }
         double total = 0.0;
+        bool ordered = true;
         for (std::size_t k = 0; k < len; ++k) {
-            w[k] = row[unvisited[k]];
-            total += w[k];
+            const double w = row[unvisited[k]];
+            ordered = ordered && w >= 0.0;
+            total += w;
+            running[k] = total;
         }
         std::size_t pick;
         if (total > 0.0 && total < inf) {
@@ -54,16 +73,22 @@ void build_tour(std::span<std::size_t> tour, std::span<const double> weight, Ant
                 // The last of equal maxima wins.
                 pick = 0;
                 for (std::size_t k = 1; k < len; ++k)
-                    if (w[k] >= w[pick]) pick = k;
+                    if (row[unvisited[k]] >= row[unvisited[pick]]) pick = k;
             } else {
                 const double target = total * rng.uniform();
-                pick = len - 1;
-                double running = 0.0;
-                for (std::size_t k = 0; k < len; ++k) {
-                    running += w[k];
-                    if (running >= target) {
-                        pick = k;
-                        break;
+                if (ordered) {
+                    // The last sum is the total, which is not below the target.
+                    pick = static_cast<std::size_t>(
+                        std::lower_bound(running.begin(), running.begin() + static_cast<std::ptrdiff_t>(len), target) -
+                        running.begin());
+                    if (pick == len) pick = len - 1;
+                } else {
+                    pick = len - 1;
+                    for (std::size_t k = 0; k < len; ++k) {
+                        if (running[k] >= target) {
+                            pick = k;
+                            break;
+                        }
                     }
                 }
             }
@@ -97,6 +122,7 @@ Outcome run_ant_colony(Problem& problem, const AntColonyParams& params, Seed see
     std::vector<double> visibility(cells), weight(cells);
     std::vector<std::size_t> unvisited(n), best_tour;
     std::vector<double> choice_weights(n), position(n);
+    std::size_t work = 0;
 
     // pow(1 / max(D, floor), beta) never changes during a fit; computing it
     // once gives the same bits as computing it for every step.
@@ -122,7 +148,7 @@ Outcome run_ant_colony(Problem& problem, const AntColonyParams& params, Seed see
         for (std::size_t k = 0; k < n_ants; ++k) {
             problem.check_interrupt();
             std::span<std::size_t> tour(&tours[k * n], n);
-            build_tour(tour, weight, params.variant, params.q0, rng, unvisited, choice_weights);
+            build_tour(tour, weight, params.variant, params.q0, rng, unvisited, choice_weights, problem, work);
             if (polish) two_opt.improve(tour);
             for (std::size_t p = 0; p < n; ++p) position[p] = static_cast<double>(tour[p]);
             const double cost = problem.evaluate(position);
@@ -135,13 +161,20 @@ Outcome run_ant_colony(Problem& problem, const AntColonyParams& params, Seed see
         }
 
         const double keep = 1.0 - params.rho;
-        for (double& t : tau) t = keep * t;
+        for (std::size_t c = 0; c < n; ++c) {
+            problem.check_interrupt();
+            for (std::size_t j = 0; j < n; ++j) tau[c * n + j] = keep * tau[c * n + j];
+        }
         for (std::size_t k = 0; k < n_ants; ++k)
             if (costs[k] > 0.0) deposit(tau, n, {&tours[k * n], n}, params.q / costs[k]);
         if (params.variant != AntVariant::Basic && has_best && best_cost > 0.0)
             deposit(tau, n, best_tour, (params.q * params.elitist_weight) / best_cost);
         if (params.variant == AntVariant::Mmas)
-            for (double& t : tau) t = min_num(max_num(t, params.tau_min), params.tau_max);
+            for (std::size_t c = 0; c < n; ++c) {
+                problem.check_interrupt();
+                for (std::size_t j = 0; j < n; ++j)
+                    tau[c * n + j] = min_num(max_num(tau[c * n + j], params.tau_min), params.tau_max);
+            }
     }
 
     RunResult result;

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "core/distance_matrix.hpp"
@@ -33,13 +35,27 @@ std::optional<std::size_t> first_entry_out_of_range(std::span<const std::size_t>
 // reversed segment through its indices and starting from the cached partial
 // sum of the unchanged prefix.
 //
-// Reuse one search for many tours over the same matrix to keep its buffers.
+// On a matrix that reads the same both ways with finite entries, a tour that
+// visits every city once is searched through per-city lists of the nearest
+// cities: a row examines only the few candidates whose new edges can be short
+// enough to gain, in the same order and with the same test. On a matrix of
+// whole numbers whose tour lengths stay exact, the change of the four edges
+// decides a candidate alone.
+//
+// Reuse one search for many tours over the same matrix to keep its buffers
+// and its neighbour lists (built on first use).
 class TwoOptSearch {
 public:
+    enum class Method {
+        Automatic,  // the neighbour lists and the exact integer test where they apply
+        FullScan,   // every candidate of every row, whatever the matrix
+    };
+
     // `check_interrupt` is called every few tens of thousands of candidate
     // evaluations; it may throw to stop the search (the tour is then left in
     // some intermediate state).
-    explicit TwoOptSearch(const DistanceMatrix& d, std::function<void()> check_interrupt = {});
+    explicit TwoOptSearch(const DistanceMatrix& d, std::function<void()> check_interrupt = {},
+                          Method method = Method::Automatic);
 
     // Improves `tour` in place and returns its closed length. The tour need not
     // be a permutation nor have one entry per city, but every entry must be
@@ -51,6 +67,17 @@ private:
     // are then updated and the scan must start again).
     template <bool Symmetric>
     bool scan(std::span<std::size_t> tour, double& length);
+    // The same pass over the candidates the neighbour lists leave; `Integral`
+    // when every sum is exact.
+    template <bool Integral>
+    bool pruned_scan(std::span<std::size_t> tour, double& length);
+    // Whether the lists serve this tour: a permutation of every city.
+    bool visits_every_city_once(std::span<const std::size_t> tour);
+    void build_neighbours();
+    // Whether every city closer to `city` than `radius` is in its list.
+    bool list_covers(std::size_t city, double radius) const;
+    // Rows of the candidates found from the far end of the move (see pruned_scan).
+    void collect_far_candidates(std::size_t m, double margin, bool integral);
     // Edge arrays, partial sums and magnitudes of the current tour.
     void measure(std::span<const std::size_t> tour);
     // Exact closed length of the tour with positions i .. j-1 reversed.
@@ -59,11 +86,30 @@ private:
 
     const DistanceMatrix& d_;
     std::function<void()> check_interrupt_;
+    Method method_;
     std::size_t work_ = 0;
     // Largest magnitude of a finite entry, and whether D[a][b] and D[b][a]
     // have the same bits everywhere (a segment then reads the same both ways).
     double largest_entry_ = 0.0;
     bool symmetric_ = true;
+    bool finite_ = true;    // no NaN or infinite entry
+    bool integral_ = true;  // every entry a whole number
+    // The nearest `list_size_` cities of every city, row by row, nearest
+    // first (ties by index), with their distances.
+    std::size_t list_size_ = 0;
+    std::vector<std::uint32_t> near_;
+    std::vector<double> near_distance_;
+    // Position of every city in the current tour (when it visits each once),
+    // candidates of one row, and the candidates found from their far end:
+    // far_[far_start_[i] .. far_start_[i+1]) for row i, ascending, and
+    // `unlisted_`, the far ends whose list cannot say, ascending.
+    struct FarEnd {
+        std::size_t j, city;  // position j and the city there
+        double radius;        // b + margin
+    };
+    std::vector<std::size_t> position_, row_candidates_, far_, far_start_;
+    std::vector<FarEnd> unlisted_;
+    std::vector<std::pair<std::size_t, std::size_t>> pairs_;  // (row, far end) as found
     // The current tour followed by its first city again.
     std::vector<std::size_t> ring_;
     // forward_[k] = D[t_k][t_(k+1) mod m]; backward_[k] = D[t_(k+1) mod m][t_k];

@@ -176,7 +176,48 @@ std::optional<std::vector<std::uint64_t>> to_index_vector(PyObject* obj) {
     return convert_sequence<std::uint64_t>(obj, to_size);
 }
 
+namespace {
+
+// A C-contiguous two-dimensional buffer of native doubles (a float64 numpy
+// array, for one) is copied straight into the matrix. It holds the values the
+// sequence path would read row by row, and a shape that is not square is
+// reported as that path would report it: row 0 has the wrong length. Returns
+// false, with no error set, for anything else, which then goes through the
+// sequence path.
+bool matrix_from_buffer(PyObject* obj, std::optional<DistanceMatrix>& out) {
+    if (!PyObject_CheckBuffer(obj)) return false;
+    Py_buffer view;
+    if (PyObject_GetBuffer(obj, &view, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) {
+        PyErr_Clear();
+        return false;
+    }
+    struct Release {
+        Py_buffer* view;
+        ~Release() { PyBuffer_Release(view); }
+    } release{&view};
+    const char* format = view.format ? view.format : "B";
+    if (view.ndim != 2 || view.itemsize != sizeof(double) || std::strcmp(format, "d") != 0) return false;
+    const std::size_t n = static_cast<std::size_t>(view.shape[0]);
+    const std::size_t width = static_cast<std::size_t>(view.shape[1]);
+    if (n == 0) {
+        PyErr_SetString(PyExc_ValueError, "distance_matrix must be non-empty");
+        return true;
+    }
+    if (width != n) {
+        PyErr_Format(PyExc_ValueError, "distance_matrix must be square: row 0 has length %zu, expected %zu", width, n);
+        return true;
+    }
+    std::vector<double> flat(rows_size(n, n));
+    std::memcpy(flat.data(), view.buf, flat.size() * sizeof(double));
+    out.emplace(n, std::move(flat));
+    return true;
+}
+
+}  // namespace
+
 std::optional<DistanceMatrix> to_distance_matrix(PyObject* obj, const char* name) {
+    std::optional<DistanceMatrix> direct;
+    if (matrix_from_buffer(obj, direct)) return direct;
     const auto fail = [name] {
         prefix_type_error(name);
         return std::nullopt;

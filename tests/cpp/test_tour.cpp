@@ -44,8 +44,9 @@ DistanceMatrix euclidean(const std::vector<std::pair<double, double>>& points) {
     return DistanceMatrix(n, std::move(flat));
 }
 
-std::pair<Tour, double> run_two_opt(Tour tour, const DistanceMatrix& d) {
-    TwoOptSearch search(d);
+std::pair<Tour, double> run_two_opt(Tour tour, const DistanceMatrix& d,
+                                    TwoOptSearch::Method method = TwoOptSearch::Method::Automatic) {
+    TwoOptSearch search(d, {}, method);
     double length = search.improve(tour);
     return {tour, length};
 }
@@ -62,11 +63,14 @@ enum class Kind {
     Huge,           // sums that overflow
     NonFinite,      // NaN and infinite entries sprinkled in
     MostlyZero,     // zeros with a few ones
+    Rounded,        // whole-number Euclidean lengths: exact sums, many equal gains
+    OneToFour,      // whole numbers 1..4: ties everywhere
+    NearTrillion,   // 1e12 plus a spread of 1e-3: rounding of the sums decides
 };
 
-const Kind kAllKinds[] = {Kind::Euclidean, Kind::Asymmetric, Kind::Negative, Kind::SmallIntegers,
-                          Kind::NearTies,  Kind::LargeOffset, Kind::Tiny,     Kind::Huge,
-                          Kind::NonFinite, Kind::MostlyZero};
+const Kind kAllKinds[] = {Kind::Euclidean, Kind::Asymmetric, Kind::Negative,  Kind::SmallIntegers, Kind::NearTies,
+                          Kind::LargeOffset, Kind::Tiny,     Kind::Huge,      Kind::NonFinite,     Kind::MostlyZero,
+                          Kind::Rounded,   Kind::OneToFour,  Kind::NearTrillion};
 
 DistanceMatrix random_matrix(Kind kind, std::size_t n, std::mt19937_64& gen) {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
@@ -94,10 +98,13 @@ DistanceMatrix random_matrix(Kind kind, std::size_t n, std::mt19937_64& gen) {
                     break;
                 }
                 case Kind::MostlyZero: x = unit(gen) < 0.8 ? 0.0 : 1.0; break;
+                case Kind::Rounded: x = std::floor(100.0 * plane(a, b) + 0.5); break;
+                case Kind::OneToFour: x = 1 + small(gen) % 4; break;
+                case Kind::NearTrillion: x = 1e12 + 0.001 * plane(a, b); break;
             }
         }
     }
-    // Half of the symmetric-looking kinds are made exactly symmetric.
+    // Half of the other kinds are made exactly symmetric.
     if (kind != Kind::Asymmetric && unit(gen) < 0.5)
         for (std::size_t a = 0; a < n; ++a)
             for (std::size_t b = 0; b < a; ++b) flat[b * n + a] = flat[a * n + b];
@@ -116,6 +123,23 @@ Tour random_tour(std::size_t n, std::mt19937_64& gen) {
         case 1: for (auto& c : tour) if (gen() % 3 == 0) c = city(gen); break;
         case 2: tour.resize(std::max<std::size_t>(1, tour.size() - 1 - gen() % (n / 2 + 1))); break;
         case 3: for (std::size_t extra = gen() % (n + 1) + 1; extra > 0; --extra) tour.push_back(city(gen)); break;
+    }
+    return tour;
+}
+
+// Each step to the nearest unvisited city (NaN never nearer): a tour whose
+// edges are mostly short, as the neighbour lists are meant for.
+Tour nearest_neighbour_tour(const DistanceMatrix& d, std::size_t start) {
+    const std::size_t n = d.size();
+    std::vector<bool> seen(n, false);
+    Tour tour{start};
+    seen[start] = true;
+    while (tour.size() < n) {
+        std::size_t best = n;
+        for (std::size_t c = 0; c < n; ++c)
+            if (!seen[c] && (best == n || d(tour.back(), c) < d(tour.back(), best))) best = c;
+        seen[best] = true;
+        tour.push_back(best);
     }
     return tour;
 }
@@ -209,21 +233,28 @@ TEST(TwoOpt, MatchesThePlainProcedureBitForBitOnRandomInstances) {
             ++compared;
         }
     }
-    EXPECT_EQ(compared, 600);
+    EXPECT_EQ(compared, 60 * static_cast<int>(std::size(kAllKinds)));
 }
 
-TEST(TwoOpt, MatchesThePlainProcedureOnLargerEuclideanAndOffsetInstances) {
+// Instances larger than a neighbour list, so that rows and far ends whose
+// lists fall short take their fall-backs: the search with the lists (and the
+// exact integer test) against the plain procedure where it is quick enough and
+// against the full scan beyond.
+TEST(TwoOpt, NeighbourListsFindTheMovesOfTheFullScanOnLargerInstances) {
     std::mt19937_64 gen(7);
-    for (Kind kind : {Kind::Euclidean, Kind::LargeOffset, Kind::NearTies}) {
-        for (int rep = 0; rep < 3; ++rep) {
-            DistanceMatrix d = random_matrix(kind, 60, gen);
-            Tour start(60);
-            std::iota(start.begin(), start.end(), std::size_t{0});
-            std::shuffle(start.begin(), start.end(), gen);
-            auto fast = run_two_opt(start, d);
-            auto plain = plain_two_opt(start, d);
-            ASSERT_EQ(fast.first, plain.first);
-            ASSERT_EQ(std::bit_cast<std::uint64_t>(fast.second), std::bit_cast<std::uint64_t>(plain.second));
+    for (Kind kind : kAllKinds) {
+        for (std::size_t n : {40, 110}) {
+            DistanceMatrix d = random_matrix(kind, n, gen);
+            Tour permutation(n);
+            std::iota(permutation.begin(), permutation.end(), std::size_t{0});
+            std::shuffle(permutation.begin(), permutation.end(), gen);
+            for (const Tour& start : {permutation, nearest_neighbour_tour(d, gen() % n), random_tour(n, gen)}) {
+                auto fast = run_two_opt(start, d);
+                auto oracle = n <= 40 ? plain_two_opt(start, d) : run_two_opt(start, d, TwoOptSearch::Method::FullScan);
+                ASSERT_EQ(fast.first, oracle.first) << "kind " << static_cast<int>(kind) << " n " << n;
+                ASSERT_EQ(std::bit_cast<std::uint64_t>(fast.second), std::bit_cast<std::uint64_t>(oracle.second))
+                    << describe(fast.first, fast.second) << " vs " << describe(oracle.first, oracle.second);
+            }
         }
     }
 }

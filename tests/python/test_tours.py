@@ -59,6 +59,31 @@ def test_two_opt_accepts_keywords_and_any_sequences():
     assert (tour, length) == ([0, 1, 2, 3], 4.0)
 
 
+def test_float64_arrays_are_read_as_their_rows_are():
+    np = pytest.importorskip("numpy")
+    rows = plane(30, seed=4)
+    rows[3][7] = NAN
+    array = np.array(rows)
+    tour = random.Random(2).sample(range(30), 30)
+    assert hivekit.two_opt(tour, array) == hivekit.two_opt(tour, rows)
+    for make in (lambda: hivekit.AntColony(n_ants=4, n_iterations=3, variant="mmas", random_state=5),
+                 lambda: hivekit.PermutationGeneticOptimizer(n_iterations=4, random_state=5)):
+        by_array, by_rows = make(), make()
+        by_array.fit(array)
+        by_rows.fit(rows)
+        assert repr(fitted_state(by_array)) == repr(fitted_state(by_rows))
+    # Other layouts and types take the sequence path; bad shapes fail alike.
+    for other in (np.asfortranarray(array), array.astype(np.float32), array[:, ::-1]):
+        assert hivekit.two_opt(tour, other) == hivekit.two_opt(tour, other.tolist())
+    for shape in ((0, 0), (3, 4), (4, 3)):
+        errors = []
+        for matrix in (np.zeros(shape), np.zeros(shape).tolist()):
+            with pytest.raises(ValueError) as info:
+                hivekit.two_opt([0], matrix)
+            errors.append(str(info.value))
+        assert errors[0] == errors[1]
+
+
 def test_two_opt_checks_the_matrix_before_the_tour():
     with pytest.raises(ValueError, match=r"^distance_matrix must be non-empty$"):
         hivekit.two_opt([7, 9], [])

@@ -1,5 +1,7 @@
 """TSPLIB reader: the bundled instances, the distance rules, and malformed files."""
 
+import random
+import sys
 import textwrap
 from importlib import resources
 
@@ -7,7 +9,7 @@ import pytest
 
 from hivekit import tsplib
 
-PUBLISHED = {"eil51": 426, "berlin52": 7542, "st70": 675, "kroA100": 21282}
+PUBLISHED = {"eil51": 426, "berlin52": 7542, "st70": 675, "kroA100": 21282, "pcb442": 50778, "pr1002": 259045}
 
 
 def write(tmp_path, text, name="case.tsp"):
@@ -76,6 +78,24 @@ def test_geo_reads_degrees_and_minutes_on_the_tsplib_sphere(tmp_path):
     m = tsplib.load_tsplib(coordinate_file(tmp_path, "GEO", [(0, 0), (0, 1.0), (0, 0.30)])).distance_matrix
     assert m[0][1] == 112.0
     assert m[0][2] == 56.0
+
+
+@pytest.mark.parametrize("weight_type", ["EUC_2D", "CEIL_2D", "ATT"])
+def test_coordinate_rules_give_the_same_bits_with_and_without_numpy(tmp_path, monkeypatch, weight_type):
+    pytest.importorskip("numpy")
+    rng = random.Random(weight_type)
+    points = [(rng.uniform(-1e4, 1e4), round(rng.uniform(0, 1e3), 1)) for _ in range(40)] + [(3.0, 4.0), (3.0, 4.0)]
+    path = coordinate_file(tmp_path, weight_type, points)
+    with_numpy = tsplib.load_tsplib(path).distance_matrix
+    monkeypatch.setitem(sys.modules, "numpy", None)
+    plain = tsplib.load_tsplib(path).distance_matrix
+    assert [[x.hex() for x in row] for row in with_numpy] == [[x.hex() for x in row] for row in plain]
+
+
+def test_a_dimension_too_large_to_hold_is_refused_before_the_coordinates(tmp_path):
+    path = write(tmp_path, "NAME : huge\nTYPE : TSP\nDIMENSION : 85900000\nEDGE_WEIGHT_TYPE : EUC_2D\nNODE_COORD_SECTION\n")
+    with pytest.raises(MemoryError, match="DIMENSION 85900000 needs .* GiB"):
+        tsplib.load_tsplib(path)
 
 
 MATRIX = [[0, 3, 4, 5], [3, 0, 6, 7], [4, 6, 0, 8], [5, 7, 8, 0]]
