@@ -1,0 +1,394 @@
+// What every optimiser class of the registry keeps: its refusals, evaluation
+// counts, positions inside the box, history, NaN handling, size guards,
+// aborted runs and reproducibility. The loops run over the registry, so a new
+// class is held to all of it once it has a row in the table below.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "algorithms/registry.hpp"
+#include "core/tour_problem.hpp"
+#include "recorder.hpp"
+#include "tour_fixtures.hpp"
+
+namespace hivekit {
+namespace {
+
+using namespace hivekit::test_support;
+using tour_fixtures::CountingTour;
+using U = std::uint64_t;
+
+constexpr U kVaries = UINT64_MAX;
+
+// What the registry does not say about a class: its refusal of a box without
+// coordinates (of a matrix without cities for tour classes), the lower limit
+// of its first parameter (its population size) with the refusal below it, and
+// the evaluations a run of size n and t iterations makes (kVaries where they
+// depend on the values) once `calm` is set.
+struct Expected {
+    std::string_view name;
+    const char* empty;
+    U smallest;
+    const char* too_small;
+    U (*evaluations)(U n, U t);
+    bool running_min;  // the best is always the smallest value evaluated so far
+    const char* calm = nullptr;  // a size set to 1000 so that the count is fixed
+    bool nan_start_stays = false;  // a member valued NaN never accepts a move
+};
+
+constexpr const char* kNoDimension = "Problem must have at least one dimension";
+constexpr U (*kPerMember)(U, U) = [](U n, U t) { return n * (t + 1); };
+constexpr U (*kStartOnly)(U, U) = [](U n, U t) { return t == 0 ? n : kVaries; };
+
+const Expected kExpected[] = {
+    {"AntColony", "ant colony requires a non-empty distance matrix", 0, nullptr, [](U n, U t) { return n * t; }, true},
+    {"ParticleSwarm", "Bounds must have at least one dimension", 0, nullptr, kPerMember, true},
+    {"BeeColony", "Bounds must have at least one dimension", 0, nullptr,
+     [](U n, U t) { return std::max<U>(n / 2, 1) * (1 + 2 * t); }, true, "limit"},
+    {"GreyWolfOptimizer", kNoDimension, 3, "n_wolves must be at least 3 for grey wolf optimization", kPerMember, true},
+    {"FireflyOptimizer", kNoDimension, 2, "n_fireflies must be at least 2 for firefly optimization", kStartOnly, true,
+     nullptr, true},
+    {"SimulatedAnnealing", kNoDimension, 0, nullptr, [](U, U t) { return t + 1; }, true},
+    {"CuckooSearch", kNoDimension, 2, "n_nests must be at least 2 for cuckoo search",
+     [](U n, U t) { return n + t * (n + (n + 3) / 4); }, false},
+    {"BatAlgorithm", kNoDimension, 2, "n_bats must be at least 2 for bat algorithm", kPerMember, false},
+    {"GlowwormOptimizer", kNoDimension, 2, "n_worms must be at least 2 for glowworm optimization", kStartOnly, true},
+    {"BacterialForagingOptimizer", kNoDimension, 2, "n_bacteria must be at least 2 for bacterial foraging", kStartOnly,
+     true},
+    {"DifferentialEvolution", kNoDimension, 4, "n_individuals must be at least 4 for differential evolution",
+     kPerMember, true},
+    {"CmaEsOptimizer", kNoDimension, 4, "n_individuals must be at least 4 for CMA-ES",
+     [](U n, U t) { return 1 + n * t; }, true},
+    {"PermutationGeneticOptimizer", "distance matrix must have at least 3 cities", 1,
+     "n_individuals must be at least 1", [](U n, U t) { return n + (n - 1) * t; }, false},
+    {"BinaryParticleSwarm", "binary PSO requires at least one dimension", 0, nullptr, kPerMember, true},
+    {"Nsga2Optimizer", "bounds must not be empty", 0, nullptr, kPerMember, false},
+    {"MopsoOptimizer", "bounds must not be empty", 0, nullptr, kPerMember, false},
+};
+
+const Expected& expected(const ClassSpec& spec) {
+    for (const Expected& e : kExpected)
+        if (e.name == spec.surface.name) return e;
+    throw std::logic_error(std::string("no expectations for ") + spec.surface.name);
+}
+
+std::vector<const ClassSpec*> classes(FitInput input) {
+    std::vector<const ClassSpec*> out;
+    for (const ClassSpec& spec : registry())
+        if (spec.surface.input == input) out.push_back(&spec);
+    return out;
+}
+
+// Three coordinates, one of them fixed; the objective's minimum lies outside,
+// so moves keep running into the faces.
+const Bounds kBox = box({-1, 0.5, 2}, {1, 2, 2});
+const Bounds kNoBox = box({}, {});
+double outside(std::size_t, std::span<const double> x) {
+    double s = 0.0;
+    for (double v : x) s += (v - 3.0) * (v - 3.0);
+    return s;
+}
+const DistanceMatrix kCities = tour_fixtures::random_plane(7, 3);
+
+// A fit call: the defaults, with the population size and iterations given.
+struct Fit {
+    const ClassSpec& spec;
+    std::vector<ParamValue> params;
+
+    Fit(const ClassSpec& s, U n, U t) : spec(s) {
+        for (const ParamSpec& p : s.params) params.push_back(p.fallback);
+        if (has_size()) params[0].size = n;
+        set("n_iterations", t);
+        if (const char* calm = expected(s).calm) set(calm, 1000);
+    }
+    bool has_size() const { return std::string_view(spec.params[0].name) != "n_iterations" && spec.params[0].kind == ParamKind::Size; }
+    ParamValue& at(std::string_view name) {
+        for (std::size_t i = 0; i < params.size(); ++i)
+            if (spec.params[i].name == name) return params[i];
+        throw std::logic_error("no parameter " + std::string(name));
+    }
+    void set(std::string_view name, U value) { at(name).size = value; }
+    Outcome run(Problem& p, Seed seed = 7, const Bounds& b = kBox) const {
+        return spec.run({p, spec.surface.input == FitInput::Box ? &b : nullptr, params, seed});
+    }
+};
+
+RunResult result_of(Outcome outcome) {
+    if (auto* error = std::get_if<OptimizerError>(&outcome)) throw std::runtime_error(error->display());
+    return std::get<RunResult>(std::move(outcome));
+}
+
+std::string refusal(const Outcome& outcome) {
+    auto* error = std::get_if<OptimizerError>(&outcome);
+    return error && error->kind == ErrorKind::InvalidInput ? error->display() : "(no refusal)";
+}
+
+void expect_same(const RunResult& a, const RunResult& b) {
+    EXPECT_EQ(a.best_value, b.best_value);
+    EXPECT_EQ(a.best_solution, b.best_solution);
+    EXPECT_EQ(a.history, b.history);
+    EXPECT_EQ(a.population, b.population);
+    EXPECT_EQ(a.archive_positions, b.archive_positions);
+    EXPECT_EQ(a.archive_objectives, b.archive_objectives);
+}
+
+std::string trace(const ClassSpec& spec, U n, U t) {
+    return std::string(spec.surface.name) + " n=" + std::to_string(n) + " t=" + std::to_string(t);
+}
+
+// The checks every run of a box class passes.
+void expect_contract(Fit& s, const Recorder& p, const RunResult& r, U n, U t) {
+    const Expected& e = expected(s.spec);
+    const Family family = s.spec.surface.family;
+    if (e.evaluations(n, t) != kVaries) {
+        EXPECT_EQ(p.seen.size(), e.evaluations(n, t));
+    }
+    // The binary swarm reads the box only as its number of bits.
+    const bool bits = s.spec.surface.probe == Probe::Zeros;
+    for (const auto& x : p.seen)
+        for (std::size_t j = 0; j < x.size(); ++j)
+            EXPECT_TRUE(bits ? x[j] == 0.0 || x[j] == 1.0 : kBox.lower()[j] <= x[j] && x[j] <= kBox.upper()[j])
+                << "coordinate " << j << " is " << x[j];
+    const auto evaluated = [&](const std::vector<double>& x) {
+        return std::find(p.seen.begin(), p.seen.end(), x) != p.seen.end();
+    };
+    for (const auto& x : r.population) EXPECT_TRUE(evaluated(x));
+    ASSERT_EQ(r.archive_positions.size(), r.archive_objectives.size());
+    for (std::size_t k = 0; k < r.archive_positions.size(); ++k) {
+        const auto& x = r.archive_positions[k];
+        EXPECT_TRUE(evaluated(x));
+        EXPECT_EQ(r.archive_objectives[k], (std::vector<double>{outside(0, x), (x[0] - 2.0) * (x[0] - 2.0)}));
+    }
+    if (family == Family::ParetoArchive) {
+        EXPECT_FALSE(r.best_value);
+        EXPECT_TRUE(r.history.empty());
+        EXPECT_LE(r.archive_positions.size(), s.at("archive_size").size);
+        return;
+    }
+    EXPECT_EQ(r.history.size(), family == Family::Recorded ? t : 0);
+    if (family == Family::BestOnly) {
+        EXPECT_TRUE(r.population.empty());
+    }
+    ASSERT_TRUE(r.best_value && r.best_solution);
+    EXPECT_TRUE(evaluated(*r.best_solution));
+    EXPECT_EQ(outside(0, *r.best_solution), *r.best_value);
+    const U start = e.evaluations(n, 0);
+    EXPECT_LE(*r.best_value, *std::min_element(p.values.begin(), p.values.begin() + start));
+    for (std::size_t k = 1; k < r.history.size(); ++k) EXPECT_LE(r.history[k], r.history[k - 1]);
+    if (!r.history.empty()) {
+        EXPECT_EQ(r.history.back(), *r.best_value);
+    }
+    if (!e.running_min) return;
+    EXPECT_EQ(*r.best_value, *std::min_element(p.values.begin(), p.values.end()));
+    if (e.evaluations(n, t) == kVaries) return;
+    for (U k = 0; k < r.history.size(); ++k)
+        EXPECT_EQ(r.history[k], *std::min_element(p.values.begin(), p.values.begin() + e.evaluations(n, k + 1)));
+}
+
+TEST(Contract, RefusesAnEmptyBoxAnotherDimensionAndTooSmallSizes) {
+    for (const ClassSpec* spec : classes(FitInput::Box)) {
+        SCOPED_TRACE(spec->surface.name);
+        const Expected& e = expected(*spec);
+        Fit s(*spec, 6, 2);
+        Recorder empty(0, outside), other(4, outside), p(3, outside);
+        const std::string no_box = std::string("Invalid input: ") + e.empty;
+        EXPECT_EQ(refusal(s.run(empty, 7, kNoBox)), no_box);
+        const Outcome mismatch = s.run(other);
+        ASSERT_TRUE(std::holds_alternative<OptimizerError>(mismatch));
+        EXPECT_EQ(std::get<OptimizerError>(mismatch).kind, ErrorKind::DimensionMismatch);
+        if (e.too_small) {
+            s.params[0].size = e.smallest - 1;
+            EXPECT_EQ(refusal(s.run(empty, 7, kNoBox)), no_box);  // the box is checked first
+            EXPECT_EQ(refusal(s.run(p)), std::string("Invalid input: ") + e.too_small);
+            s.params[0].size = e.smallest;
+            EXPECT_NO_THROW(result_of(s.run(p)));
+        }
+        EXPECT_TRUE(empty.seen.empty() && other.seen.empty());
+    }
+}
+
+TEST(Contract, RunsKeepTheirCountsBoxHistoryAndBest) {
+    for (const ClassSpec* spec : classes(FitInput::Box)) {
+        const Expected& e = expected(*spec);
+        for (U n : {e.too_small ? e.smallest : U{1}, U{6}}) {
+            for (U t : {0, 5}) {
+                SCOPED_TRACE(trace(*spec, n, t));
+                Fit s(*spec, n, t);
+                Recorder p(3, outside);
+                expect_contract(s, p, result_of(s.run(p)), n, t);
+            }
+        }
+    }
+}
+
+TEST(Contract, AnEmptyPopulationEvaluatesNothingAndFindsNothing) {
+    for (const ClassSpec* spec : classes(FitInput::Box)) {
+        const Expected& e = expected(*spec);
+        Fit s(*spec, 0, 3);
+        if (!s.has_size() || e.too_small) continue;
+        SCOPED_TRACE(spec->surface.name);
+        Recorder p(3, outside);
+        const RunResult r = result_of(s.run(p));
+        EXPECT_EQ(p.seen.size(), e.evaluations(0, 3));  // BeeColony still keeps one source
+        if (!p.seen.empty()) continue;
+        EXPECT_TRUE(r.population.empty());
+        EXPECT_TRUE(r.archive_positions.empty());
+        if (r.best_value) {
+            EXPECT_EQ(*r.best_value, kInf);
+            EXPECT_EQ(*r.best_solution, std::vector<double>(3, 0.0));
+        }
+        for (double h : r.history) EXPECT_EQ(h, kInf);
+    }
+}
+
+TEST(Contract, ANaNNeverBeatsANumber) {
+    for (const ClassSpec* spec : classes(FitInput::Box)) {
+        SCOPED_TRACE(spec->surface.name);
+        const Fit s(*spec, 6, 5);
+        const Expected& e = expected(*spec);
+        const U start = e.evaluations(6, 0);
+        const bool pareto = spec->surface.family == Family::ParetoArchive;
+        if (!pareto) {
+            // A NaN first value, then a NaN start: a number takes over.
+            Recorder first(3, [](std::size_t k, std::span<const double> x) { return k == 0 ? kNaN : outside(k, x); });
+            const RunResult r = result_of(s.run(first));
+            EXPECT_FALSE(std::isnan(*r.best_value));
+            for (double h : r.history) EXPECT_FALSE(std::isnan(h));
+            Recorder all(3, [start](std::size_t k, std::span<const double> x) { return k < start ? kNaN : outside(k, x); });
+            const double best = *result_of(s.run(all)).best_value;
+            if (all.seen.size() > start) {
+                EXPECT_EQ(std::isnan(best), e.nan_start_stays);
+            }
+            // NaN everywhere: the first candidate, or +infinity at the origin for a best kept from before the start.
+            Recorder none(3, [](std::size_t, std::span<const double>) { return kNaN; });
+            const RunResult nothing = result_of(s.run(none));
+            if (std::isnan(*nothing.best_value)) {
+                EXPECT_EQ(*nothing.best_solution, none.seen.front());
+            } else {
+                EXPECT_EQ(*nothing.best_value, kInf);
+                EXPECT_EQ(*nothing.best_solution, std::vector<double>(3, 0.0));
+            }
+        }
+        // Numbers at the start and NaN after: the first of the smallest start values stays.
+        Recorder later(3, [start](std::size_t k, std::span<const double> x) { return k < start ? outside(k, x) : kNaN; });
+        const RunResult r = result_of(s.run(later));
+        const Rows initial(later.seen.begin(), later.seen.begin() + start);
+        for (const auto& x : r.archive_positions) EXPECT_NE(std::find(initial.begin(), initial.end(), x), initial.end());
+        if (pareto) continue;
+        const auto best = std::min_element(later.values.begin(), later.values.begin() + start);
+        EXPECT_EQ(*r.best_value, *best);
+        EXPECT_EQ(*r.best_solution, later.seen[best - later.values.begin()]);
+        for (double h : r.history) EXPECT_EQ(h, *best);
+    }
+}
+
+TEST(Contract, SizesBeyondMemoryAreRefusedBeforeAnyEvaluation) {
+    for (const ClassSpec& spec : registry()) {
+        Fit base(spec, 6, 2);
+        std::vector<std::string_view> sizes;
+        if (base.has_size()) sizes.push_back(spec.params[0].name);
+        // A history is reserved up front; without one the iterations cost no memory.
+        if (spec.surface.family == Family::Recorded) sizes.push_back("n_iterations");
+        for (std::string_view name : sizes) {
+            for (U huge : {U{1} << 41, U{1} << 62, UINT64_MAX}) {
+                SCOPED_TRACE(std::string(spec.surface.name) + " " + std::string(name) + "=" + std::to_string(huge));
+                Fit s = base;
+                s.set(name, huge);
+                Recorder p(3, outside);
+                CountingTour tour(kCities);
+                Problem& problem = spec.surface.input == FitInput::Box ? static_cast<Problem&>(p) : tour;
+                bool refused = false;
+                try {
+                    s.run(problem);
+                } catch (const std::bad_alloc&) {
+                    refused = true;
+                } catch (const std::length_error&) {
+                    refused = true;
+                }
+                EXPECT_TRUE(refused);
+                EXPECT_EQ(p.seen.size() + tour.evaluations, 0u);
+            }
+        }
+    }
+}
+
+TEST(Contract, AnAbortedRunUnwindsAndTheNextRunRepeatsTheFirst) {
+    for (const ClassSpec* spec : classes(FitInput::Box)) {
+        SCOPED_TRACE(spec->surface.name);
+        const Fit s(*spec, 6, 5);
+        Recorder first(3, outside), aborted(3, outside), again(3, outside), other(3, outside);
+        const RunResult r = result_of(s.run(first));
+        aborted.abort_at = expected(*spec).evaluations(6, 0) + 2;
+        ASSERT_GT(first.seen.size(), aborted.abort_at);
+        EXPECT_THROW(s.run(aborted), EvaluationAborted);
+        EXPECT_EQ(aborted.seen, Rows(first.seen.begin(), first.seen.begin() + aborted.abort_at));
+        expect_same(result_of(s.run(again)), r);
+        EXPECT_EQ(again.seen, first.seen);
+        result_of(s.run(other, 8));
+        EXPECT_NE(other.seen, first.seen);
+    }
+}
+
+// Tour classes: the same contract over a distance matrix.
+TEST(Contract, TourRunsGiveRankedPermutationsAndTheirLengths) {
+    TourProblem lengths(kCities);
+    for (const ClassSpec* spec : classes(FitInput::Tour)) {
+        const Expected& e = expected(*spec);
+        CountingTour no_cities(DistanceMatrix{});
+        tour_fixtures::NoMatrix no_matrix;
+        EXPECT_EQ(refusal(Fit(*spec, 6, 2).run(no_cities)), std::string("Invalid input: ") + e.empty);
+        EXPECT_NE(refusal(Fit(*spec, 6, 2).run(no_matrix)), "(no refusal)");
+        if (e.too_small) {
+            CountingTour p(kCities);
+            EXPECT_EQ(refusal(Fit(*spec, e.smallest - 1, 2).run(p)), std::string("Invalid input: ") + e.too_small);
+            EXPECT_EQ(p.evaluations, 0u);
+        }
+        for (U n : {1, 6}) {
+            for (U t : {0, 5}) {
+                SCOPED_TRACE(trace(*spec, n, t));
+                CountingTour p(kCities);
+                const RunResult r = result_of(Fit(*spec, n, t).run(p));
+                EXPECT_EQ(p.evaluations, e.evaluations(n, t));
+                EXPECT_EQ(r.history.size(), spec->surface.family == Family::Recorded ? t : 0);
+                for (std::size_t k = 1; k < r.history.size(); ++k) EXPECT_LE(r.history[k], r.history[k - 1]);
+                ASSERT_EQ(r.best_value.has_value(), p.evaluations > 0);
+                if (!r.best_value) continue;
+                std::vector<double> cities = *r.best_solution;
+                std::sort(cities.begin(), cities.end());
+                EXPECT_EQ(cities, (std::vector<double>{0, 1, 2, 3, 4, 5, 6}));
+                EXPECT_EQ(*r.best_value, lengths.evaluate(*r.best_solution));
+                if (!r.history.empty()) {
+                    EXPECT_LE(*r.best_value, r.history.back());
+                }
+                if (r.population.empty()) continue;
+                EXPECT_EQ(r.population.front(), *r.best_solution);
+                for (std::size_t k = 1; k < r.population.size(); ++k)
+                    EXPECT_LE(lengths.evaluate(r.population[k - 1]), lengths.evaluate(r.population[k]));
+            }
+        }
+    }
+}
+
+TEST(Contract, AnInterruptedTourRunUnwindsAndTheNextRunRepeatsTheFirst) {
+    for (const ClassSpec* spec : classes(FitInput::Tour)) {
+        SCOPED_TRACE(spec->surface.name);
+        const Fit s(*spec, 6, 5);
+        CountingTour first(kCities), stopped(kCities), again(kCities);
+        const RunResult r = result_of(s.run(first));
+        stopped.stop_at_check = first.checks / 2;
+        EXPECT_THROW(s.run(stopped), EvaluationAborted);
+        EXPECT_EQ(stopped.checks, first.checks / 2);
+        expect_same(result_of(s.run(again)), r);
+        EXPECT_EQ(again.evaluations, first.evaluations);
+    }
+}
+
+}  // namespace
+}  // namespace hivekit
