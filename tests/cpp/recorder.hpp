@@ -2,10 +2,10 @@
 // asked about, and the box helper those tests share.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <limits>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -18,15 +18,14 @@
 
 namespace hivekit::test_support {
 
-inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-inline constexpr double kInf = std::numeric_limits<double>::infinity();
-
+inline constexpr double kNaN = NAN, kInf = INFINITY;
 using Rows = std::vector<std::vector<double>>;
 
 // The value is a function of the call number (from 0) and the position. A
 // multi-objective caller gets (value, (x0 - 2)^2), or the single +infinity of
-// a failed evaluation when the value is NaN. Evaluation number `abort_at`
-// throws EvaluationAborted, so `seen` keeps exactly the evaluations before it.
+// a failed evaluation when the value is NaN, unless `objectives` answers by
+// call number. Evaluation number `abort_at` throws EvaluationAborted, so
+// `seen` keeps exactly the evaluations before it.
 class Recorder final : public Problem {
 public:
     using Function = std::function<double(std::size_t, std::span<const double>)>;
@@ -41,7 +40,8 @@ public:
     }
     void evaluate_objectives(std::span<const double> x, std::vector<double>& out) override {
         const double v = evaluate(x);
-        out = v == v ? std::vector<double>{v, (x[0] - 2.0) * (x[0] - 2.0)} : std::vector<double>{kInf};
+        if (objectives) out = objectives(seen.size() - 1);
+        else out = v == v ? std::vector<double>{v, (x[0] - 2.0) * (x[0] - 2.0)} : std::vector<double>{kInf};
     }
     std::size_t dimension() const override { return dimension_; }
     bool is_discrete() const override { return false; }
@@ -51,6 +51,7 @@ public:
     Rows seen;
     std::vector<double> values;
     std::size_t abort_at = SIZE_MAX;
+    std::function<std::vector<double>(std::size_t)> objectives;
 
 private:
     std::size_t dimension_;
@@ -63,7 +64,6 @@ inline double sphere(std::size_t, std::span<const double> x) {
     return s;
 }
 
-// The box between valid limits.
 inline Bounds box(std::vector<double> lower, std::vector<double> upper) {
     return std::get<Bounds>(Bounds::make(std::move(lower), std::move(upper)));
 }

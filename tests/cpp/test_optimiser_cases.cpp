@@ -2,6 +2,7 @@
 // contract suite nor the recorded runs reach.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -57,9 +58,7 @@ TEST(BatAlgorithm, SilentBatsNeverAcceptYetKeepMoving) {
     Recorder p(2, sphere);
     const auto r = result(
         run_bat_algorithm(p, box({-3, -3}, {3, 3}), {.n_bats = 6, .n_iterations = 10, .loudness = 0.0}, 2));
-    std::size_t first = 0;
-    for (std::size_t k = 1; k < 6; ++k)
-        if (p.values[k] < p.values[first]) first = k;
+    const auto first = std::min_element(p.values.begin(), p.values.begin() + 6) - p.values.begin();
     EXPECT_EQ(*r.best_solution, p.seen[first]);
     EXPECT_EQ(r.history, std::vector<double>(10, p.values[first]));
     EXPECT_NE(r.population, rows(p, 0, 6));
@@ -76,6 +75,14 @@ TEST(FireflyOptimizer, TiedFirefliesStayAndANaNOneIsAttractedByAll) {
     r = result(run_firefly(nan_first, kSquare, {.n_fireflies = 4, .n_iterations = 2}, 5));
     EXPECT_EQ(nan_first.seen.size(), 4u + 2u * (4u + 3u));
     EXPECT_EQ(r.population, rows(nan_first, 0, 4));
+}
+
+TEST(CuckooSearch, FlightsReplaceNestsThatStartedAtNaN) {
+    // Every initial nest and the one rebuilt nest are NaN: only flights
+    // replacing the other nests can make the best a number.
+    Recorder p(2, [](std::size_t k, std::span<const double> x) { return k < 5 || k == 10 ? kNaN : sphere(k, x); });
+    const auto r = result(run_cuckoo_search(p, kSquare, {.n_nests = 5, .n_iterations = 1, .pa = 0.0}, 5));
+    EXPECT_FALSE(std::isnan(*r.best_value));
 }
 
 TEST(CuckooSearch, TheAbandonedShareSaturatesBetweenOneAndAll) {
@@ -110,32 +117,14 @@ TEST(CmaEs, NaNSamplesRankLastAndDoNotDragTheMean) {
 
 TEST(ParetoOptimisers, ADominanceCycleEmptiesNsga2AndAnEmptyArchiveHoldsMopso) {
     // Three NaN-laced vectors that dominate one another in a ring: no front.
-    const Rows ring = {{0, kNaN, 1}, {1, 0, kNaN}, {kNaN, 1, 0}};
-    class Ring final : public Problem {
-    public:
-        explicit Ring(const Rows& ring) : ring_(ring) {}
-        double evaluate(std::span<const double>) override { return 0.0; }
-        void evaluate_objectives(std::span<const double>, std::vector<double>& out) override {
-            out = ring_[calls++ % 3];
-        }
-        std::size_t dimension() const override { return 1; }
-        bool is_discrete() const override { return false; }
-        std::string_view name() const override { return "ring"; }
-        const DistanceMatrix* distance_matrix() const override { return nullptr; }
-        std::size_t calls = 0;
-
-    private:
-        const Rows& ring_;
-    } problem(ring);
-    auto r = result(run_nsga2(problem, box({0}, {1}), {.n_individuals = 3, .n_iterations = 4}, 7));
-    EXPECT_EQ(problem.calls, 6u);  // the first generation still breeds; nothing survives it
-    EXPECT_TRUE(r.population.empty());
-    EXPECT_TRUE(r.archive_positions.empty());
-
+    Recorder ring(1, sphere);
+    ring.objectives = [](std::size_t k) { return Rows{{0, kNaN, 1}, {1, 0, kNaN}, {kNaN, 1, 0}}[k % 3]; };
+    auto r = result(run_nsga2(ring, box({0}, {1}), {.n_individuals = 3, .n_iterations = 4}, 7));
+    EXPECT_EQ(ring.seen.size(), 6u);  // the first generation still breeds; nothing survives it
+    EXPECT_TRUE(r.population.empty() && r.archive_positions.empty());
     // Without an archive each particle follows its own best, where it already is.
     Recorder p(2, sphere);
-    r = result(
-        run_mopso(p, box({-1, -1}, {3, 3}), {.n_particles = 3, .n_iterations = 5, .archive_size = 0}, 9));
+    r = result(run_mopso(p, box({-1, -1}, {3, 3}), {.n_particles = 3, .n_iterations = 5, .archive_size = 0}, 9));
     EXPECT_EQ(r.population, rows(p, 0, 3));
     EXPECT_TRUE(r.archive_positions.empty());
 }
