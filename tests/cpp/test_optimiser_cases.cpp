@@ -8,13 +8,16 @@
 
 #include "algorithms/bacterial_foraging.hpp"
 #include "algorithms/bat_algorithm.hpp"
+#include "algorithms/bee_colony.hpp"
 #include "algorithms/cma_es.hpp"
 #include "algorithms/cuckoo_search.hpp"
 #include "algorithms/differential_evolution.hpp"
 #include "algorithms/firefly.hpp"
+#include "algorithms/grey_wolf.hpp"
 #include "algorithms/mopso.hpp"
 #include "algorithms/nsga2.hpp"
 #include "algorithms/simulated_annealing.hpp"
+#include "core/random_source.hpp"
 #include "recorder.hpp"
 
 namespace hivekit {
@@ -52,6 +55,22 @@ TEST(SimulatedAnnealing, ANaNStartAndEqualCandidatesAreAcceptedWithoutADraw) {
     EXPECT_EQ(from_nan.seen, better.seen);
     EXPECT_EQ(*r.best_solution, from_nan.seen[1]);
     EXPECT_EQ(r.history, std::vector<double>(30, 3.0));
+}
+
+TEST(BeeColony, ASingleSourceStepsOneCoordinateByAtMostATenthOfTheWidth) {
+    Recorder p(2, constant);  // nothing improves, so every trial starts from the first source
+    run_bee_colony(p, box({-1, 0}, {1, 10}), {.n_bees = 1, .n_iterations = 5}, 4);
+    for (const auto& x : p.seen) {
+        EXPECT_LE(std::fabs(x[0] - p.seen[0][0]), 0.2);
+        EXPECT_LE(std::fabs(x[1] - p.seen[0][1]), 1.0);
+        EXPECT_TRUE(x[0] == p.seen[0][0] || x[1] == p.seen[0][1]);
+    }
+}
+
+TEST(GreyWolfOptimizer, TheCoefficientFallsFromTwoToZeroAndIsTwoInASingleIteration) {
+    EXPECT_EQ(grey_wolf_coefficient(0, 1), 2.0);
+    EXPECT_EQ(grey_wolf_coefficient(2, 5), 1.0);
+    EXPECT_EQ(grey_wolf_coefficient(4, 5), 0.0);
 }
 
 TEST(BatAlgorithm, SilentBatsNeverAcceptYetKeepMoving) {
@@ -115,7 +134,7 @@ TEST(CmaEs, NaNSamplesRankLastAndDoNotDragTheMean) {
     EXPECT_EQ(*r.best_value, 0.0);
 }
 
-TEST(ParetoOptimisers, ADominanceCycleEmptiesNsga2AndAnEmptyArchiveHoldsMopso) {
+TEST(ParetoOptimisers, ADominanceCycleEmptiesNsga2AndMopsoLeadersOfNoneOrOneTakeNoDraw) {
     // Three NaN-laced vectors that dominate one another in a ring: no front.
     Recorder ring(1, sphere);
     ring.objectives = [](std::size_t k) { return Rows{{0, kNaN, 1}, {1, 0, kNaN}, {kNaN, 1, 0}}[k % 3]; };
@@ -127,6 +146,15 @@ TEST(ParetoOptimisers, ADominanceCycleEmptiesNsga2AndAnEmptyArchiveHoldsMopso) {
     r = result(run_mopso(p, box({-1, -1}, {3, 3}), {.n_particles = 3, .n_iterations = 5, .archive_size = 0}, 9));
     EXPECT_EQ(r.population, rows(p, 0, 3));
     EXPECT_TRUE(r.archive_positions.empty());
+    // A single archived individual, here particle 0 of two that never differ, leads without a draw: the
+    // particles take the first two uniforms, then r1 and r2 each, and only particle 1 moves.
+    Recorder one(1, sphere);
+    one.objectives = [](std::size_t) { return std::vector<double>{1.0, 1.0}; };
+    run_mopso(one, box({0}, {1}), {.n_particles = 2, .n_iterations = 1, .archive_size = 1}, 21);
+    auto rng = RandomSource::from_seed_u64(21);
+    std::vector<double> u(6);
+    for (double& v : u) v = rng.uniform();
+    EXPECT_EQ(one.seen[3][0], (u[5] * 1.5) * (u[0] - u[1]) + u[1]);
 }
 
 }  // namespace

@@ -93,12 +93,13 @@ TEST(AntColony, CostsThatAreNotPositiveNumbersNeverBecomeTheBestNorDeposit) {
         EXPECT_FALSE(ants(CountingTour(filled(6, value)), {.n_ants = 5, .variant = AntVariant::Elitist}).best_value);
 }
 
-TEST(PermutationGenetic, RefusesFewerThanThreeCitiesAndRanksANaNCostLast) {
+TEST(PermutationGenetic, RefusesFewerThanThreeCitiesKeepsNoBestOfNoneAndRanksANaNCostLast) {
     for (std::size_t n : {1, 2}) {
         CountingTour problem(random_plane(n, 1));
         EXPECT_EQ(std::get<OptimizerError>(run_permutation_genetic(problem, {}, 1)).display(),
                   "Invalid input: distance matrix must have at least 3 cities");
     }
+    EXPECT_FALSE(genetic(CountingTour(random_plane(5, 1)), {.n_individuals = 0, .n_iterations = 0}).best_value);
     CountingTour problem(random_plane(6, 11));
     problem.nan_evaluations = 1;
     const RunResult r = genetic(std::move(problem), {.n_individuals = 4, .n_iterations = 0, .use_two_opt = false});
