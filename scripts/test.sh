@@ -3,9 +3,10 @@
 # first as built for use, then built with AddressSanitizer and UndefinedBehaviorSanitizer.
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 
-# System packages: GoogleTest and a C++ compiler.
+# System packages: GoogleTest, the JSON reader of the engine tests and a C++ compiler.
 missing=()
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+[ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
 command -v g++ >/dev/null 2>&1 || missing+=(g++)
 if [ "${#missing[@]}" -gt 0 ]; then
     echo "Installing ${missing[*]}..."

@@ -1,169 +1,109 @@
-// Pareto machinery: dominance, fronts, crowding distances, selection by fronts
-// and the two-dimensional hypervolume, on small hand-checked cases.
+// Pareto machinery on hand-checked cases: dominance, fronts, crowding,
+// selection by fronts, the two-dimensional hypervolume and the NaN-tolerant sort.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
+#include <iterator>
+#include <span>
+#include <utility>
 #include <vector>
 
 #include "algorithms/pareto.hpp"
 #include "algorithms/pareto_sort.hpp"
+#include "recorder.hpp"
 
+namespace hivekit {
 namespace {
 
-using hivekit::Crowding;
-using hivekit::dominates;
-using hivekit::Front;
-using hivekit::Individual;
+using test_support::kInf;
+using test_support::kNaN;
+using Values = std::vector<double>;
+using Indices = std::vector<std::size_t>;
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-std::vector<Individual> individuals(const std::vector<std::vector<double>>& objectives) {
+std::vector<Individual> individuals(const std::vector<Values>& objectives) {
     std::vector<Individual> out;
     for (std::size_t k = 0; k < objectives.size(); ++k) out.push_back({{static_cast<double>(k)}, objectives[k]});
     return out;
 }
 
-std::vector<double> distances(const std::vector<Crowding>& crowding) {
-    std::vector<double> out;
-    for (const Crowding& c : crowding) out.push_back(c.distance);
+Values distances(const std::vector<Values>& objectives, const Indices& front) {
+    const auto pop = individuals(objectives);
+    Values out;
+    for (std::size_t k = 0; const Crowding& c : crowding_distance(pop, front)) {
+        EXPECT_EQ(c.index, front[k++]);
+        out.push_back(c.distance);
+    }
     return out;
 }
 
 // A front whose crowding distances are exact in binary: inf, 1.5, 1.25, inf.
-const std::vector<std::vector<double>> kStaircase = {{0, 4}, {1, 2}, {3, 1}, {4, 0}};
+const std::vector<Values> kStaircase = {{0, 4}, {1, 2}, {3, 1}, {4, 0}};
 
-TEST(ParetoDominance, NowhereGreaterAndSomewhereLess) {
-    EXPECT_TRUE(dominates(std::vector<double>{1, 2}, std::vector<double>{1, 3}));
-    EXPECT_FALSE(dominates(std::vector<double>{1, 3}, std::vector<double>{1, 2}));
-    EXPECT_FALSE(dominates(std::vector<double>{1, 2}, std::vector<double>{1, 2}));
-    EXPECT_FALSE(dominates(std::vector<double>{0, 3}, std::vector<double>{1, 2}));
+TEST(Pareto, DominanceIsNowhereGreaterSomewhereLessOverTheShorterLengthWithNaNAsEqual) {
+    EXPECT_TRUE(dominates(Values{1, 2}, Values{1, 3}));
+    EXPECT_FALSE(dominates(Values{1, 2}, Values{1, 2}));
+    EXPECT_FALSE(dominates(Values{0, 3}, Values{1, 2}));
+    EXPECT_TRUE(dominates(Values{1, 9}, Values{2}));
+    EXPECT_FALSE(dominates(Values{}, Values{1}));
+    EXPECT_TRUE(dominates(Values{kNaN, 1}, Values{0, 2}));
+    EXPECT_FALSE(dominates(Values{kNaN, 2}, Values{0, 2}));
 }
 
-TEST(ParetoDominance, ComparesOverTheShorterLength) {
-    EXPECT_TRUE(dominates(std::vector<double>{1, 9}, std::vector<double>{2}));
-    EXPECT_TRUE(dominates(std::vector<double>{1}, std::vector<double>{2, 0}));
-    EXPECT_FALSE(dominates(std::vector<double>{2}, std::vector<double>{1, 9}));
-    EXPECT_FALSE(dominates(std::vector<double>{}, std::vector<double>{1}));
-    EXPECT_FALSE(dominates(std::vector<double>{1}, std::vector<double>{}));
-}
-
-TEST(ParetoDominance, NaNBehavesAsEqual) {
-    EXPECT_TRUE(dominates(std::vector<double>{kNaN, 1}, std::vector<double>{0, 2}));
-    EXPECT_FALSE(dominates(std::vector<double>{kNaN, 2}, std::vector<double>{0, 2}));
-}
-
-TEST(ParetoNonDominatedSort, HandCheckedFronts) {
-    // 1 and 5 are equal and both in the first front; 2 is dominated by them, 4 by everyone.
-    auto pop = individuals({{1, 4}, {2, 2}, {3, 3}, {4, 1}, {5, 5}, {2, 2}});
-    EXPECT_EQ(hivekit::non_dominated_sort(pop), (std::vector<Front>{{0, 1, 3, 5}, {2}, {4}}));
-}
-
-TEST(ParetoNonDominatedSort, LaterFrontsListMembersInReleaseOrder) {
+TEST(Pareto, FrontsListTheFirstInIndexOrderAndLaterOnesInReleaseOrder) {
+    EXPECT_EQ(non_dominated_sort(individuals({{1, 4}, {2, 2}, {3, 3}, {4, 1}, {5, 5}, {2, 2}})),
+              (std::vector<Front>{{0, 1, 3, 5}, {2}, {4}}));
     // Member 2 releases member 1 before member 3 releases member 0.
-    auto pop = individuals({{6, 1}, {1, 6}, {0, 5}, {5, 0}});
-    EXPECT_EQ(hivekit::non_dominated_sort(pop), (std::vector<Front>{{2, 3}, {1, 0}}));
+    EXPECT_EQ(non_dominated_sort(individuals({{6, 1}, {1, 6}, {0, 5}, {5, 0}})), (std::vector<Front>{{2, 3}, {1, 0}}));
+    EXPECT_TRUE(non_dominated_sort({}).empty());
+    const auto cycle = individuals({{0, kNaN, 1}, {1, 0, kNaN}, {kNaN, 1, 0}});
+    EXPECT_TRUE(non_dominated_sort(cycle).empty());
+    EXPECT_TRUE(select_by_fronts(cycle, 3).empty());
 }
 
-TEST(ParetoNonDominatedSort, EmptyInputHasNoFronts) {
-    EXPECT_TRUE(hivekit::non_dominated_sort({}).empty());
+TEST(Pareto, CrowdingDistancesFollowTheFrontOrder) {
+    EXPECT_EQ(distances(kStaircase, {0, 1, 2, 3}), (Values{kInf, 1.5, 1.25, kInf}));
+    EXPECT_EQ(distances(kStaircase, {2, 0, 1}), (Values{kInf, kInf, 2.0}));
+    EXPECT_EQ(distances(kStaircase, {0, 1}), (Values{kInf, kInf}));
+    EXPECT_TRUE(distances(kStaircase, {}).empty());
+    EXPECT_EQ(distances({{1, 1}, {1, 1}, {1, 1}}, {0, 1, 2}), (Values{kInf, 0.0, kInf}));
+    // A missing value counts as +infinity; a short first member makes every vector count one value.
+    EXPECT_EQ(distances({{0, 0}, {1}, {2, 2}}, {0, 1, 2}), (Values{kInf, kInf, kInf}));
+    EXPECT_EQ(distances({{1}, {0, 7}, {2, 9}}, {0, 1, 2}), (Values{1.0, kInf, kInf}));
 }
 
-TEST(ParetoNonDominatedSort, DominanceCycleHasNoFronts) {
-    auto pop = individuals({{0, kNaN, 1}, {1, 0, kNaN}, {kNaN, 1, 0}});
-    EXPECT_TRUE(hivekit::non_dominated_sort(pop).empty());
-    EXPECT_TRUE(hivekit::select_by_fronts(pop, 3).empty());
-}
-
-TEST(ParetoCrowdingDistance, HandCheckedStaircase) {
-    auto pop = individuals(kStaircase);
-    auto crowding = hivekit::crowding_distance(pop, std::vector<std::size_t>{0, 1, 2, 3});
-    EXPECT_EQ(distances(crowding), (std::vector<double>{kInf, 1.5, 1.25, kInf}));
-    for (std::size_t k = 0; k < crowding.size(); ++k) EXPECT_EQ(crowding[k].index, k);
-}
-
-TEST(ParetoCrowdingDistance, FollowsTheFrontOrder) {
-    auto pop = individuals(kStaircase);
-    auto crowding = hivekit::crowding_distance(pop, std::vector<std::size_t>{2, 0, 1});
-    EXPECT_EQ(crowding[0].index, 2u);
-    EXPECT_EQ(crowding[1].index, 0u);
-    EXPECT_EQ(crowding[2].index, 1u);
-    // Members 2, 0, 1 alone: 1 sits between 0 and 2 in both objectives.
-    EXPECT_EQ(distances(crowding), (std::vector<double>{kInf, kInf, 2.0}));
-}
-
-TEST(ParetoCrowdingDistance, SmallFrontsAreInfinite) {
-    auto pop = individuals({{1, 2}, {2, 1}});
-    EXPECT_EQ(distances(hivekit::crowding_distance(pop, std::vector<std::size_t>{0})), (std::vector<double>{kInf}));
-    EXPECT_EQ(distances(hivekit::crowding_distance(pop, std::vector<std::size_t>{0, 1})),
-              (std::vector<double>{kInf, kInf}));
-    EXPECT_TRUE(hivekit::crowding_distance(pop, std::vector<std::size_t>{}).empty());
-}
-
-TEST(ParetoCrowdingDistance, EqualValuesLeaveTheMiddleAtZero) {
-    auto pop = individuals({{1, 1}, {1, 1}, {1, 1}});
-    EXPECT_EQ(distances(hivekit::crowding_distance(pop, std::vector<std::size_t>{0, 1, 2})),
-              (std::vector<double>{kInf, 0.0, kInf}));
-}
-
-TEST(ParetoCrowdingDistance, MissingValuesCountAsInfinity) {
-    // Member 1 has no second value: it sorts last there, which makes it an end.
-    auto pop = individuals({{0, 0}, {1}, {2, 2}});
-    EXPECT_EQ(distances(hivekit::crowding_distance(pop, std::vector<std::size_t>{0, 1, 2})),
-              (std::vector<double>{kInf, kInf, kInf}));
-    // A first member with one value makes every longer vector count one value.
-    auto short_first = individuals({{1}, {0, 7}, {2, 9}});
-    EXPECT_EQ(distances(hivekit::crowding_distance(short_first, std::vector<std::size_t>{0, 1, 2})),
-              (std::vector<double>{1.0, kInf, kInf}));
-}
-
-TEST(ParetoSelectByFronts, TakesWholeFrontsInOrder) {
-    auto pop = individuals({{5, 5}, {0, 4}, {1, 2}, {3, 1}, {4, 0}});
-    EXPECT_EQ(hivekit::select_indices_by_fronts(pop, 5), (std::vector<std::size_t>{1, 2, 3, 4, 0}));
-    EXPECT_EQ(hivekit::select_indices_by_fronts(pop, 4), (std::vector<std::size_t>{1, 2, 3, 4}));
-    EXPECT_TRUE(hivekit::select_indices_by_fronts(pop, 0).empty());
-}
-
-TEST(ParetoSelectByFronts, CutsAFrontByCrowdingLargestFirst) {
-    auto pop = individuals(kStaircase);
-    EXPECT_EQ(hivekit::select_indices_by_fronts(pop, 3), (std::vector<std::size_t>{0, 3, 1}));
-    auto chosen = hivekit::select_by_fronts(pop, 3);
+TEST(Pareto, SelectionTakesWholeFrontsThenTheMostCrowdingFirst) {
+    const auto pop = individuals({{5, 5}, {0, 4}, {1, 2}, {3, 1}, {4, 0}});
+    EXPECT_EQ(select_indices_by_fronts(pop, 5), (Indices{1, 2, 3, 4, 0}));
+    EXPECT_EQ(select_indices_by_fronts(pop, 4), (Indices{1, 2, 3, 4}));
+    EXPECT_TRUE(select_indices_by_fronts(pop, 0).empty());
+    EXPECT_EQ(select_indices_by_fronts(individuals(kStaircase), 3), (Indices{0, 3, 1}));
+    const auto chosen = select_by_fronts(individuals(kStaircase), 3);
     ASSERT_EQ(chosen.size(), 3u);
-    EXPECT_EQ(chosen[2].objectives, (std::vector<double>{1, 2}));
-    EXPECT_EQ(chosen[2].position, (std::vector<double>{1}));
+    EXPECT_EQ(chosen[2].objectives, (Values{1, 2}));
+    EXPECT_EQ(chosen[2].position, (Values{1}));
 }
 
-TEST(ParetoHypervolume, WorkedExample) {
-    EXPECT_EQ(hivekit::hypervolume_2d({{0, 0.5}, {0.5, 0}}), 0.75);
-    EXPECT_EQ(hivekit::hypervolume_2d({{0.5, 0}, {0, 0.5}}), 0.75);
+TEST(Pareto, HypervolumeCountsTheAreaInsideTheReferenceBoxOnce) {
+    EXPECT_EQ(hypervolume_2d({{0, 0.5}, {0.5, 0}}), 0.75);
+    EXPECT_EQ(hypervolume_2d({{0.5, 0}, {0, 0.5}}), 0.75);
+    EXPECT_EQ(hypervolume_2d({{1.0, 0.0}, {0.0, 1.0}, {1.5, -2.0}, {-1.0, 3.0}}), 0.0);
+    EXPECT_EQ(hypervolume_2d({}), 0.0);
+    EXPECT_EQ(hypervolume_2d({{0.5}, {0.5, 0.5}, {0.75, 0.75}, {}}), 0.25);
 }
 
-TEST(ParetoHypervolume, PointsOutsideTheReferenceBoxAddNothing) {
-    EXPECT_EQ(hivekit::hypervolume_2d({{1.0, 0.0}, {0.0, 1.0}, {1.5, -2.0}, {-1.0, 3.0}}), 0.0);
-    EXPECT_EQ(hivekit::hypervolume_2d({}), 0.0);
-}
-
-TEST(ParetoHypervolume, SkipsShortVectorsAndDominatedPoints) {
-    EXPECT_EQ(hivekit::hypervolume_2d({{0.5}, {0.5, 0.5}, {0.75, 0.75}, {}}), 0.25);
-}
-
-TEST(ParetoStableSort, KeepsTiesInInputOrder) {
+TEST(Pareto, TheSortKeepsTiesInOrderAndNaNKeysInTheRange) {
     std::vector<std::pair<int, int>> items = {{2, 0}, {1, 1}, {2, 2}, {0, 3}, {1, 4}, {2, 5}, {0, 6}};
-    hivekit::stable_sort_by(std::span(items), [](auto a, auto b) { return a.first < b.first; });
+    stable_sort_by(std::span(items), [](auto a, auto b) { return a.first < b.first; });
     EXPECT_EQ(items, (std::vector<std::pair<int, int>>{{0, 3}, {0, 6}, {1, 1}, {1, 4}, {2, 0}, {2, 2}, {2, 5}}));
-}
-
-TEST(ParetoStableSort, NaNKeysStillGiveAPermutation) {
-    std::vector<double> items = {3, kNaN, 1, kNaN, 2, 0, kNaN, 5, 4};
-    hivekit::stable_sort_by(std::span(items), [](double a, double b) { return a < b; });
-    EXPECT_EQ(std::count_if(items.begin(), items.end(), [](double v) { return std::isnan(v); }), 3);
-    std::vector<double> numbers;
-    for (double v : items)
-        if (!std::isnan(v)) numbers.push_back(v);
+    Values keys = {3, kNaN, 1, kNaN, 2, 0, kNaN, 5, 4};
+    stable_sort_by(std::span(keys), [](double a, double b) { return a < b; });
+    EXPECT_EQ(std::count_if(keys.begin(), keys.end(), [](double v) { return std::isnan(v); }), 3);
+    Values numbers;
+    std::copy_if(keys.begin(), keys.end(), std::back_inserter(numbers), [](double v) { return v == v; });
     std::sort(numbers.begin(), numbers.end());
-    EXPECT_EQ(numbers, (std::vector<double>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(numbers, (Values{0, 1, 2, 3, 4, 5}));
 }
 
 }  // namespace
+}  // namespace hivekit

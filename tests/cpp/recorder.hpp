@@ -1,0 +1,71 @@
+// An objective for the optimiser tests that records every position it is
+// asked about, and the box helper those tests share.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "core/bounds.hpp"
+#include "core/error.hpp"
+#include "core/problem.hpp"
+
+namespace hivekit::test_support {
+
+inline constexpr double kNaN = NAN, kInf = INFINITY;
+using Rows = std::vector<std::vector<double>>;
+
+// The value is a function of the call number (from 0) and the position. A
+// multi-objective caller gets (value, (x0 - 2)^2), or the single +infinity of
+// a failed evaluation when the value is NaN, unless `objectives` answers by
+// call number. Evaluation number `abort_at` throws EvaluationAborted, so
+// `seen` keeps exactly the evaluations before it.
+class Recorder final : public Problem {
+public:
+    using Function = std::function<double(std::size_t, std::span<const double>)>;
+
+    Recorder(std::size_t dimension, Function f) : dimension_(dimension), f_(std::move(f)) {}
+
+    double evaluate(std::span<const double> x) override {
+        if (seen.size() == abort_at) throw EvaluationAborted();
+        seen.emplace_back(x.begin(), x.end());
+        values.push_back(f_(seen.size() - 1, x));
+        return values.back();
+    }
+    void evaluate_objectives(std::span<const double> x, std::vector<double>& out) override {
+        const double v = evaluate(x);
+        if (objectives) out = objectives(seen.size() - 1);
+        else out = v == v ? std::vector<double>{v, (x[0] - 2.0) * (x[0] - 2.0)} : std::vector<double>{kInf};
+    }
+    std::size_t dimension() const override { return dimension_; }
+    bool is_discrete() const override { return false; }
+    std::string_view name() const override { return "recorded"; }
+    const DistanceMatrix* distance_matrix() const override { return nullptr; }
+
+    Rows seen;
+    std::vector<double> values;
+    std::size_t abort_at = SIZE_MAX;
+    std::function<std::vector<double>(std::size_t)> objectives;
+
+private:
+    std::size_t dimension_;
+    Function f_;
+};
+
+inline double sphere(std::size_t, std::span<const double> x) {
+    double s = 0.0;
+    for (double v : x) s += v * v;
+    return s;
+}
+
+inline Bounds box(std::vector<double> lower, std::vector<double> upper) {
+    return std::get<Bounds>(Bounds::make(std::move(lower), std::move(upper)));
+}
+
+}  // namespace hivekit::test_support

@@ -1,0 +1,356 @@
+// What every optimiser class of the registry keeps: its refusals, evaluation
+// counts, positions inside the box, history, NaN handling, size guards,
+// aborted runs and reproducibility. A new class is held to all of it as soon
+// as it has a row in the table below.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+#include "algorithms/registry.hpp"
+#include "core/tour_problem.hpp"
+#include "recorder.hpp"
+#include "tour_fixtures.hpp"
+
+namespace hivekit {
+namespace {
+
+using namespace hivekit::test_support;
+using tour_fixtures::CountingTour;
+using U = std::uint64_t;
+
+constexpr U kVaries = UINT64_MAX;
+constexpr const char* kNoDimension = "Problem must have at least one dimension";
+constexpr U (*kPerMember)(U, U) = [](U n, U t) { return n * (t + 1); };
+constexpr U (*kStartOnly)(U, U) = [](U n, U t) { return t == 0 ? n : kVaries; };
+
+// What the registry does not say about a class: its refusal of a box without
+// coordinates (of a matrix without cities), the smallest population (its first
+// parameter) it accepts and its refusal below, and the evaluations of a run of
+// n members and t iterations (kVaries where the values decide) once `calm`, if
+// named, is set to 1000.
+struct Expected {
+    std::string_view name;
+    const char* empty;
+    U smallest;
+    const char* too_small;
+    U (*evaluations)(U n, U t);
+    bool running_min;  // every improvement on the best so far becomes the best at once
+    const char* calm = nullptr;
+    bool nan_start_stays = false;  // a member valued NaN never accepts a move
+};
+
+const Expected kExpected[] = {
+    {"AntColony", "ant colony requires a non-empty distance matrix", 0, nullptr, [](U n, U t) { return n * t; }, true},
+    {"ParticleSwarm", "Bounds must have at least one dimension", 0, nullptr, kPerMember, true},
+    {"BeeColony", "Bounds must have at least one dimension", 0, nullptr,
+     [](U n, U t) { return std::max<U>(n / 2, 1) * (1 + 2 * t); }, true, "limit"},
+    {"GreyWolfOptimizer", kNoDimension, 3, "n_wolves must be at least 3 for grey wolf optimization", kPerMember, true},
+    {"FireflyOptimizer", kNoDimension, 2, "n_fireflies must be at least 2 for firefly optimization", kStartOnly, true,
+     nullptr, true},
+    {"SimulatedAnnealing", kNoDimension, 0, nullptr, [](U, U t) { return t + 1; }, true},
+    {"CuckooSearch", kNoDimension, 2, "n_nests must be at least 2 for cuckoo search",
+     [](U n, U t) { return n + t * (n + (n + 3) / 4); }, false},
+    {"BatAlgorithm", kNoDimension, 2, "n_bats must be at least 2 for bat algorithm", kPerMember, false},
+    {"GlowwormOptimizer", kNoDimension, 2, "n_worms must be at least 2 for glowworm optimization", kStartOnly, true},
+    {"BacterialForagingOptimizer", kNoDimension, 2, "n_bacteria must be at least 2 for bacterial foraging", kStartOnly,
+     true},
+    {"DifferentialEvolution", kNoDimension, 4, "n_individuals must be at least 4 for differential evolution",
+     kPerMember, true},
+    {"CmaEsOptimizer", kNoDimension, 4, "n_individuals must be at least 4 for CMA-ES",
+     [](U n, U t) { return 1 + n * t; }, true},
+    {"PermutationGeneticOptimizer", "distance matrix must have at least 3 cities", 1,
+     "n_individuals must be at least 1", [](U n, U t) { return n + (n - 1) * t; }, false},
+    {"BinaryParticleSwarm", "binary PSO requires at least one dimension", 0, nullptr, kPerMember, true},
+    {"Nsga2Optimizer", "bounds must not be empty", 0, nullptr, kPerMember, false},
+    {"MopsoOptimizer", "bounds must not be empty", 0, nullptr, kPerMember, false},
+};
+
+const Expected& expected(const ClassSpec& cls) {
+    for (const Expected& e : kExpected)
+        if (e.name == cls.surface.name) return e;
+    throw std::logic_error(std::string("no expectations for ") + cls.surface.name);
+}
+
+std::vector<const ClassSpec*> classes(FitInput input) {
+    std::vector<const ClassSpec*> out;
+    for (const ClassSpec& cls : registry())
+        if (cls.surface.input == input) out.push_back(&cls);
+    return out;
+}
+
+// Three coordinates, one of them fixed. The objective's minimum lies inside
+// along the first and outside along the second, so moves both pass the best
+// and keep running into a face.
+const Bounds kBox = box({-1, 0.5, 2}, {1, 2, 2});
+double outside(std::size_t, std::span<const double> x) {
+    return ((x[0] - 0.3) * (x[0] - 0.3) + (x[1] - 3.0) * (x[1] - 3.0)) + (x[2] - 3.0) * (x[2] - 3.0);
+}
+double falling(std::size_t k, std::span<const double>) { return -static_cast<double>(k); }
+const DistanceMatrix kCities = tour_fixtures::random_plane(7, 3);
+
+// A fit call: the defaults, with the population size and iterations given.
+struct Fit {
+    const ClassSpec& cls;
+    std::vector<ParamValue> params;
+
+    Fit(const ClassSpec& s, U n, U t) : cls(s) {
+        for (const ParamSpec& p : s.params) params.push_back(p.fallback);
+        if (has_size()) params[0].size = n;
+        at("n_iterations").size = t;
+        if (const char* calm = expected(s).calm) at(calm).size = 1000;
+    }
+    bool has_size() const {
+        return cls.params[0].kind == ParamKind::Size && std::string_view(cls.params[0].name) != "n_iterations";
+    }
+    ParamValue& at(std::string_view name) {
+        for (std::size_t i = 0; i < params.size(); ++i)
+            if (cls.params[i].name == name) return params[i];
+        throw std::logic_error("no parameter " + std::string(name));
+    }
+    Outcome run(Problem& p, Seed seed = 7, const Bounds& b = kBox) const {
+        return cls.run({p, cls.surface.input == FitInput::Box ? &b : nullptr, params, seed});
+    }
+};
+
+RunResult result_of(Outcome outcome) {
+    if (auto* error = std::get_if<OptimizerError>(&outcome)) throw std::runtime_error(error->display());
+    return std::get<RunResult>(std::move(outcome));
+}
+
+std::string refusal(const Outcome& outcome) {
+    auto* error = std::get_if<OptimizerError>(&outcome);
+    return error && error->kind == ErrorKind::InvalidInput ? error->display() : "(no refusal)";
+}
+
+auto fields(const RunResult& r) {
+    return std::tie(r.best_value, r.best_solution, r.history, r.population, r.archive_positions, r.archive_objectives);
+}
+
+bool contains(const Rows& rows, const std::vector<double>& x) { return std::find(rows.begin(), rows.end(), x) != rows.end(); }
+
+// The checks every run of a box class passes.
+void expect_contract(Fit& s, const Recorder& p, const RunResult& r, U n, U t) {
+    const Expected& e = expected(s.cls);
+    const Family family = s.cls.surface.family;
+    if (e.evaluations(n, t) != kVaries) {
+        EXPECT_EQ(p.seen.size(), e.evaluations(n, t));
+    }
+    const bool bits = s.cls.surface.probe == Probe::Zeros;  // the box gives only the number of bits
+    for (const auto& x : p.seen)
+        for (std::size_t j = 0; j < x.size(); ++j)
+            EXPECT_TRUE(bits ? x[j] == 0.0 || x[j] == 1.0 : kBox.lower()[j] <= x[j] && x[j] <= kBox.upper()[j]) << x[j];
+    for (const auto& x : r.population) EXPECT_TRUE(contains(p.seen, x));
+    ASSERT_EQ(r.archive_positions.size(), r.archive_objectives.size());
+    for (std::size_t k = 0; k < r.archive_positions.size(); ++k) {
+        const auto& x = r.archive_positions[k];
+        EXPECT_TRUE(contains(p.seen, x));
+        EXPECT_EQ(r.archive_objectives[k], (std::vector<double>{outside(0, x), (x[0] - 2.0) * (x[0] - 2.0)}));
+    }
+    if (family == Family::ParetoArchive) {
+        EXPECT_FALSE(r.best_value);
+        EXPECT_TRUE(r.history.empty());
+        EXPECT_LE(r.archive_positions.size(), s.at("archive_size").size);
+        return;
+    }
+    EXPECT_EQ(r.history.size(), family == Family::Recorded ? t : 0);
+    if (family == Family::BestOnly) {
+        EXPECT_TRUE(r.population.empty());
+    }
+    ASSERT_TRUE(r.best_value && r.best_solution);
+    EXPECT_TRUE(contains(p.seen, *r.best_solution));
+    EXPECT_EQ(outside(0, *r.best_solution), *r.best_value);
+    EXPECT_LE(*r.best_value, *std::min_element(p.values.begin(), p.values.begin() + e.evaluations(n, 0)));
+    for (std::size_t k = 1; k < r.history.size(); ++k) EXPECT_LE(r.history[k], r.history[k - 1]);
+    if (!r.history.empty()) {
+        EXPECT_EQ(r.history.back(), *r.best_value);
+    }
+}
+
+TEST(Contract, RefusesAnEmptyBoxAnotherDimensionAndTooSmallSizes) {
+    for (const ClassSpec* cls : classes(FitInput::Box)) {
+        SCOPED_TRACE(cls->surface.name);
+        const Expected& e = expected(*cls);
+        Fit s(*cls, 6, 2);
+        Recorder empty(0, outside), other(4, outside), p(3, outside);
+        const std::string no_box = std::string("Invalid input: ") + e.empty;
+        EXPECT_EQ(refusal(s.run(empty, 7, box({}, {}))), no_box);
+        const Outcome mismatch = s.run(other);
+        ASSERT_TRUE(std::holds_alternative<OptimizerError>(mismatch));
+        EXPECT_EQ(std::get<OptimizerError>(mismatch).kind, ErrorKind::DimensionMismatch);
+        if (e.too_small) {
+            s.params[0].size = e.smallest - 1;
+            EXPECT_EQ(refusal(s.run(empty, 7, box({}, {}))), no_box);  // the box is checked first
+            EXPECT_EQ(refusal(s.run(p)), std::string("Invalid input: ") + e.too_small);
+            s.params[0].size = e.smallest;
+            EXPECT_NO_THROW(result_of(s.run(p)));
+        }
+        EXPECT_TRUE(empty.seen.empty() && other.seen.empty());
+    }
+}
+
+TEST(Contract, RunsKeepTheirCountsBoxHistoryAndBest) {
+    for (const ClassSpec* cls : classes(FitInput::Box)) {
+        const Expected& e = expected(*cls);
+        for (U n : e.too_small ? std::vector<U>{e.smallest, 6} : std::vector<U>{0, 1, 6}) {
+            for (U t : {0, 5}) {
+                SCOPED_TRACE(std::string(cls->surface.name) + " n=" + std::to_string(n) + " t=" + std::to_string(t));
+                Fit s(*cls, n, t);
+                Recorder p(3, outside), down(3, falling);
+                if (n == 0) {  // nothing to evaluate (BeeColony still keeps one source), nothing to hand back
+                    const RunResult r = result_of(s.run(p));
+                    EXPECT_EQ(p.seen.size(), e.evaluations(0, t));
+                    EXPECT_TRUE(!p.seen.empty() || (r.population.empty() && r.archive_positions.empty()));
+                    continue;
+                }
+                expect_contract(s, p, result_of(s.run(p)), n, t);
+                // Every evaluation the best yet: a running minimum follows each one.
+                const RunResult r = result_of(s.run(down));
+                if (!e.running_min || !r.best_value) continue;
+                EXPECT_EQ(*r.best_value, down.values.back());
+                EXPECT_EQ(*r.best_solution, down.seen.back());
+                if (e.evaluations(n, t) == kVaries) continue;
+                for (U k = 0; k < r.history.size(); ++k) EXPECT_EQ(r.history[k], down.values[e.evaluations(n, k + 1) - 1]);
+            }
+        }
+    }
+}
+
+TEST(Contract, ANaNNeverBeatsANumber) {
+    for (const ClassSpec* cls : classes(FitInput::Box)) {
+        SCOPED_TRACE(cls->surface.name);
+        const Fit s(*cls, 6, 5);
+        const Expected& e = expected(*cls);
+        const U start = e.evaluations(6, 0);
+        // Numbers at the start and NaN after: the first of the smallest start values stays.
+        Recorder later(3, [start](std::size_t k, std::span<const double> x) { return k < start ? outside(k, x) : kNaN; });
+        RunResult r = result_of(s.run(later));
+        const Rows initial(later.seen.begin(), later.seen.begin() + start);
+        for (const auto& x : r.archive_positions) EXPECT_TRUE(contains(initial, x));
+        if (cls->surface.family == Family::ParetoArchive) continue;
+        const auto best = std::min_element(later.values.begin(), later.values.begin() + start);
+        EXPECT_EQ(*r.best_value, *best);
+        EXPECT_EQ(*r.best_solution, later.seen[best - later.values.begin()]);
+        for (double h : r.history) EXPECT_EQ(h, *best);
+        // A NaN first value: the best and the history are numbers.
+        Recorder first(3, [](std::size_t k, std::span<const double> x) { return k == 0 ? kNaN : outside(k, x); });
+        r = result_of(s.run(first));
+        EXPECT_FALSE(std::isnan(*r.best_value));
+        for (double h : r.history) EXPECT_FALSE(std::isnan(h));
+        // A NaN start: a number evaluated later takes over.
+        Recorder all(3, [start](std::size_t k, std::span<const double> x) { return k < start ? kNaN : outside(k, x); });
+        r = result_of(s.run(all));
+        if (e.nan_start_stays) {
+            EXPECT_TRUE(std::isnan(*r.best_value));
+        } else if (all.seen.size() > start) {
+            EXPECT_TRUE(std::find(all.values.begin() + start, all.values.end(), *r.best_value) != all.values.end());
+        }
+        // Ties, and NaN, everywhere keep the first candidate, or +infinity at the origin where the best starts there.
+        for (double v : {3.0, kNaN}) {
+            Recorder flat(3, [v](std::size_t, std::span<const double>) { return v; });
+            r = result_of(s.run(flat));
+            EXPECT_TRUE(v != v || *r.best_value == v);
+            EXPECT_EQ(*r.best_solution, *r.best_value == kInf ? std::vector<double>(3, 0.0) : flat.seen.front());
+        }
+    }
+}
+
+TEST(Contract, SizesBeyondMemoryAreRefusedBeforeAnyEvaluation) {
+    for (const ClassSpec& cls : registry()) {
+        std::vector<std::string_view> sizes;
+        if (Fit(cls, 6, 2).has_size()) sizes.push_back(cls.params[0].name);
+        // A history is reserved up front; without one the iterations cost no memory.
+        if (cls.surface.family == Family::Recorded) sizes.push_back("n_iterations");
+        for (std::string_view name : sizes) {
+            for (U huge : {U{1} << 41, U{1} << 62, UINT64_MAX}) {
+                SCOPED_TRACE(std::string(cls.surface.name) + " " + std::string(name) + "=" + std::to_string(huge));
+                Fit s(cls, 6, 2);
+                s.at(name).size = huge;
+                Recorder p(3, outside);
+                CountingTour tour(kCities);
+                bool refused = false;
+                try {
+                    s.run(cls.surface.input == FitInput::Box ? static_cast<Problem&>(p) : tour);
+                } catch (const std::bad_alloc&) {
+                    refused = true;
+                } catch (const std::length_error&) {
+                    refused = true;
+                }
+                EXPECT_TRUE(refused);
+                EXPECT_EQ(p.seen.size() + tour.evaluations, 0u);
+            }
+        }
+    }
+}
+
+TEST(Contract, AnAbortedRunUnwindsAndTheNextRunRepeatsTheFirst) {
+    for (const ClassSpec* cls : classes(FitInput::Box)) {
+        SCOPED_TRACE(cls->surface.name);
+        const Fit s(*cls, 6, 5);
+        Recorder first(3, outside), aborted(3, outside), again(3, outside), other(3, outside);
+        const RunResult r = result_of(s.run(first));
+        aborted.abort_at = expected(*cls).evaluations(6, 0) + 2;
+        ASSERT_GT(first.seen.size(), aborted.abort_at);
+        EXPECT_THROW(s.run(aborted), EvaluationAborted);
+        EXPECT_EQ(aborted.seen, Rows(first.seen.begin(), first.seen.begin() + aborted.abort_at));
+        EXPECT_TRUE(fields(result_of(s.run(again))) == fields(r));
+        EXPECT_EQ(again.seen, first.seen);
+        result_of(s.run(other, 8));
+        EXPECT_NE(other.seen, first.seen);
+    }
+    for (const ClassSpec* cls : classes(FitInput::Tour)) {
+        SCOPED_TRACE(cls->surface.name);
+        const Fit s(*cls, 6, 5);
+        CountingTour first(kCities), stopped(kCities), again(kCities);
+        const RunResult r = result_of(s.run(first));
+        stopped.stop_at_check = first.checks / 2;
+        EXPECT_THROW(s.run(stopped), EvaluationAborted);
+        EXPECT_EQ(stopped.checks, first.checks / 2);
+        EXPECT_TRUE(fields(result_of(s.run(again))) == fields(r));
+    }
+}
+
+TEST(Contract, TourRunsGiveRankedPermutationsAndTheirLengths) {
+    TourProblem lengths(kCities);
+    for (const ClassSpec* cls : classes(FitInput::Tour)) {
+        const Expected& e = expected(*cls);
+        CountingTour no_cities(DistanceMatrix{}), p(kCities);
+        tour_fixtures::NoMatrix no_matrix;
+        EXPECT_EQ(refusal(Fit(*cls, 6, 1).run(no_cities)), std::string("Invalid input: ") + e.empty);
+        EXPECT_NE(refusal(Fit(*cls, 6, 1).run(no_matrix)), "(no refusal)");
+        if (e.too_small) {
+            EXPECT_EQ(refusal(Fit(*cls, e.smallest - 1, 1).run(p)), std::string("Invalid input: ") + e.too_small);
+        }
+        EXPECT_EQ(p.evaluations, 0u);
+        for (U n : e.too_small ? std::vector<U>{e.smallest, 6} : std::vector<U>{0, 1, 6}) {
+            for (U t : {0, 5}) {
+                SCOPED_TRACE(std::string(cls->surface.name) + " n=" + std::to_string(n) + " t=" + std::to_string(t));
+                CountingTour run(kCities);
+                const RunResult r = result_of(Fit(*cls, n, t).run(run));
+                EXPECT_EQ(run.evaluations, e.evaluations(n, t));
+                EXPECT_EQ(r.history.size(), cls->surface.family == Family::Recorded ? t : 0);
+                for (std::size_t k = 1; k < r.history.size(); ++k) EXPECT_LE(r.history[k], r.history[k - 1]);
+                ASSERT_EQ(r.best_value.has_value(), run.evaluations > 0);
+                if (!r.best_value) continue;
+                std::vector<double> cities = *r.best_solution;
+                std::sort(cities.begin(), cities.end());
+                EXPECT_EQ(cities, (std::vector<double>{0, 1, 2, 3, 4, 5, 6}));
+                EXPECT_EQ(*r.best_value, lengths.evaluate(*r.best_solution));
+                EXPECT_TRUE(r.history.empty() || *r.best_value <= r.history.back());
+                EXPECT_TRUE(r.population.empty() || r.population.front() == *r.best_solution);
+                for (std::size_t k = 1; k < r.population.size(); ++k)
+                    EXPECT_LE(lengths.evaluate(r.population[k - 1]), lengths.evaluate(r.population[k]));
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace hivekit
