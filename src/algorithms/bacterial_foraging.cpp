@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "algorithms/common.hpp"
-#include "algorithms/ranking.hpp"
+#include "algorithms/ordering.hpp"
 
 namespace hivekit {
 

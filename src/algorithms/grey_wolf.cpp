@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "algorithms/common.hpp"
-#include "algorithms/ranking.hpp"
+#include "algorithms/ordering.hpp"
 
 namespace hivekit {
 

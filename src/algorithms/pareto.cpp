@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "algorithms/pareto_sort.hpp"
+#include "algorithms/ordering.hpp"
 #include "core/numeric.hpp"
 
 namespace hivekit {
@@ -93,7 +93,8 @@ std::vector<Crowding> crowding_distance(std::span<const Individual> individuals,
             return m < f.size() ? f[m] : kInfinity;
         };
         for (std::size_t k = 0; k < size; ++k) order[k] = k;
-        stable_sort_by(std::span<std::size_t>(order), [&](std::size_t a, std::size_t b) { return value(a) < value(b); });
+        sort_nan_tied_by_widths(std::span<std::size_t>(order),
+                                [&](std::size_t a, std::size_t b) { return value(a) < value(b); });
         result[order.front()].distance = kInfinity;
         result[order.back()].distance = kInfinity;
         if (size < 3) continue;
@@ -116,8 +117,8 @@ std::vector<std::size_t> select_indices_by_fronts(std::span<const Individual> in
             continue;
         }
         auto crowding = crowding_distance(individuals, front);
-        stable_sort_by(std::span<Crowding>(crowding),
-                       [](const Crowding& a, const Crowding& b) { return a.distance > b.distance; });
+        sort_nan_tied_by_widths(std::span<Crowding>(crowding),
+                                [](const Crowding& a, const Crowding& b) { return a.distance > b.distance; });
         for (std::size_t k = 0; chosen.size() < limit; ++k) chosen.push_back(crowding[k].index);
         break;
     }
@@ -137,7 +138,7 @@ double hypervolume_2d(const std::vector<std::vector<double>>& objectives) {
     std::vector<Point> points;
     for (const auto& f : objectives)
         if (f.size() >= 2) points.push_back({f[0], f[1]});
-    stable_sort_by(std::span<Point>(points), [](const Point& a, const Point& b) { return a.x < b.x; });
+    sort_nan_tied_by_widths(std::span<Point>(points), [](const Point& a, const Point& b) { return a.x < b.x; });
     double volume = 0.0;
     double prev = 1.0;
     for (const Point& p : points) {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "algorithms/grey_wolf.hpp"
-#include "algorithms/ranking.hpp"
+#include "algorithms/ordering.hpp"
 #include "recorded_problem.hpp"
 
 namespace hivekit {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "algorithms/pareto.hpp"
-#include "algorithms/pareto_sort.hpp"
+#include "algorithms/ordering.hpp"
 
 namespace {
 
@@ -151,13 +151,13 @@ TEST(ParetoHypervolume, SkipsShortVectorsAndDominatedPoints) {
 
 TEST(ParetoStableSort, KeepsTiesInInputOrder) {
     std::vector<std::pair<int, int>> items = {{2, 0}, {1, 1}, {2, 2}, {0, 3}, {1, 4}, {2, 5}, {0, 6}};
-    hivekit::stable_sort_by(std::span(items), [](auto a, auto b) { return a.first < b.first; });
+    hivekit::sort_nan_tied_by_widths(std::span(items), [](auto a, auto b) { return a.first < b.first; });
     EXPECT_EQ(items, (std::vector<std::pair<int, int>>{{0, 3}, {0, 6}, {1, 1}, {1, 4}, {2, 0}, {2, 2}, {2, 5}}));
 }
 
 TEST(ParetoStableSort, NaNKeysStillGiveAPermutation) {
     std::vector<double> items = {3, kNaN, 1, kNaN, 2, 0, kNaN, 5, 4};
-    hivekit::stable_sort_by(std::span(items), [](double a, double b) { return a < b; });
+    hivekit::sort_nan_tied_by_widths(std::span(items), [](double a, double b) { return a < b; });
     EXPECT_EQ(std::count_if(items.begin(), items.end(), [](double v) { return std::isnan(v); }), 3);
     std::vector<double> numbers;
     for (double v : items)

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "algorithms/ranking.hpp"
+#include "algorithms/ordering.hpp"
 #include "core/random_source.hpp"
 
 namespace hivekit {
@@ -85,9 +85,24 @@ TEST(ValueRanking, ReusedRankingFollowsTheNewValues) {
 
 TEST(StableSortBy, KeepsTheOrderOfElementsThatAreNotBeforeEachOther) {
     std::vector<std::pair<int, char>> items = {{2, 'a'}, {1, 'b'}, {2, 'c'}, {1, 'd'}, {0, 'e'}, {2, 'f'}};
-    stable_sort_by(std::span(items), [](const auto& x, const auto& y) { return x.first < y.first; });
+    sort_nan_tied_by_halves(std::span(items), [](const auto& x, const auto& y) { return x.first < y.first; });
     const std::vector<std::pair<int, char>> want = {{0, 'e'}, {1, 'b'}, {1, 'd'}, {2, 'a'}, {2, 'c'}, {2, 'f'}};
     EXPECT_EQ(items, want);
+}
+
+// Why both merge patterns are kept: with a NaN key they disagree, and each
+// one's placement is part of the results of the bodies that use it.
+TEST(NaNTiedSorts, TheTwoMergePatternsPlaceANaNDifferently) {
+    const auto less = [](double a, double b) { return a < b; };
+    std::vector<double> by_halves = {3, kNaN, 1}, by_widths = by_halves;
+    sort_nan_tied_by_halves(std::span(by_halves), less);
+    sort_nan_tied_by_widths(std::span(by_widths), less);
+    EXPECT_EQ(by_halves[0], 3);
+    EXPECT_TRUE(std::isnan(by_halves[1]));
+    EXPECT_EQ(by_halves[2], 1);
+    EXPECT_EQ(by_widths[0], 1);
+    EXPECT_EQ(by_widths[1], 3);
+    EXPECT_TRUE(std::isnan(by_widths[2]));
 }
 
 }  // namespace
