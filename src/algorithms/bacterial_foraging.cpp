@@ -23,7 +23,7 @@ Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const Bac
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t n = params.n_bacteria;
-    if (n < 2) return OptimizerError::invalid_input("n_bacteria must be at least 2 for bacterial foraging");
+    if (auto error = too_few(n, 2, "n_bacteria", "bacterial foraging")) return *error;
 
     // Bacterium i occupies [i * d, (i + 1) * d); the second pair of buffers
     // receives the population rebuilt by reproduction.
@@ -36,9 +36,7 @@ Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const Bac
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
-    fill_uniform_population(x, n, bounds, span, rng);
-    for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});
-    BestRecord best = BestRecord::first_of(x, value);
+    BestRecord best = start_population(problem, x, value, bounds, span, rng);
 
     const double step_scale = params.step_scale;
     const double elimination = params.elimination_probability;

@@ -13,7 +13,7 @@ Outcome run_bat_algorithm(Problem& problem, const Bounds& bounds, const BatAlgor
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t n = params.n_bats;
-    if (n < 2) return OptimizerError::invalid_input("n_bats must be at least 2 for bat algorithm");
+    if (auto error = too_few(n, 2, "n_bats", "bat algorithm")) return *error;
 
     // Positions and velocities row by row: bat i occupies [i * d, (i + 1) * d).
     const std::size_t cells = rows_size(n, d);
@@ -22,9 +22,7 @@ Outcome run_bat_algorithm(Problem& problem, const Bounds& bounds, const BatAlgor
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
-    fill_uniform_population(x, n, bounds, span, rng);
-    for (std::size_t i = 0; i < n; ++i) recorded[i] = problem.evaluate({&x[i * d], d});
-    BestRecord best = BestRecord::first_of(x, recorded);
+    BestRecord best = start_population(problem, x, recorded, bounds, span, rng);
 
     const double fmin = params.fmin, fmax = params.fmax, alpha = params.alpha, gamma = params.gamma;
     for (std::uint64_t t = 1; t <= params.n_iterations; ++t) {

@@ -21,9 +21,7 @@ Outcome run_bee_colony(Problem& problem, const Bounds& bounds, const BeeColonyPa
     std::vector<double> cost(n), fitness(n), candidate(d);
     std::vector<std::uint64_t> failures(n, 0);
 
-    fill_uniform_population(x, n, bounds, span, rng);
-    for (std::size_t i = 0; i < n; ++i) cost[i] = problem.evaluate({&x[i * d], d});
-    BestRecord best = BestRecord::first_of(x, cost);
+    BestRecord best = start_population(problem, x, cost, bounds, span, rng);
 
     // Moves one coordinate of source i relative to a random partner (or, with
     // a single source, by a tenth of the box width); draws: partner(s), then

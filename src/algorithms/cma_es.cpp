@@ -29,7 +29,7 @@ Outcome run_cma_es(Problem& problem, const Bounds& bounds, const CmaEsParams& pa
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t lambda = params.n_individuals;
-    if (lambda < 4) return OptimizerError::invalid_input("n_individuals must be at least 4 for CMA-ES");
+    if (auto error = too_few(lambda, 4, "n_individuals", "CMA-ES")) return *error;
     const std::size_t mu = lambda / 2;
 
     // Samples of one generation row by row: sample k occupies [k * d, (k + 1) * d).

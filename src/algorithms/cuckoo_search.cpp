@@ -29,7 +29,7 @@ Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSe
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t n = params.n_nests;
-    if (n < 2) return OptimizerError::invalid_input("n_nests must be at least 2 for cuckoo search");
+    if (auto error = too_few(n, 2, "n_nests", "cuckoo search")) return *error;
 
     // Nest i occupies [i * d, (i + 1) * d).
     std::vector<double> x(rows_size(n, d));
@@ -39,9 +39,7 @@ Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSe
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
-    fill_uniform_population(x, n, bounds, span, rng);
-    for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});
-    BestRecord best = BestRecord::first_of(x, value);
+    BestRecord best = start_population(problem, x, value, bounds, span, rng);
 
     const std::size_t k = cuckoo_abandon_count(params.pa, n);
     const double alpha = params.alpha, levy_scale = params.levy_scale;

@@ -16,7 +16,7 @@ Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParam
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t n = params.n_worms;
-    if (n < 2) return OptimizerError::invalid_input("n_worms must be at least 2 for glowworm optimization");
+    if (auto error = too_few(n, 2, "n_worms", "glowworm optimization")) return *error;
 
     // Worm i occupies [i * d, (i + 1) * d).
     std::vector<double> x(rows_size(n, d));
@@ -27,9 +27,7 @@ Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParam
     result.history.reserve(history_capacity(params.n_iterations));
 
     // The only draws of the run; everything after is deterministic.
-    fill_uniform_population(x, n, bounds, span, rng);
-    for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});
-    BestRecord best = BestRecord::first_of(x, value);
+    BestRecord best = start_population(problem, x, value, bounds, span, rng);
 
     const double keep = 1.0 - params.luciferin_decay;
     const double gain = params.luciferin_enhancement;

@@ -22,7 +22,7 @@ Outcome run_grey_wolf(Problem& problem, const Bounds& bounds, const GreyWolfPara
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t n = params.n_wolves;
-    if (n < 3) return OptimizerError::invalid_input("n_wolves must be at least 3 for grey wolf optimization");
+    if (auto error = too_few(n, 3, "n_wolves", "grey wolf optimization")) return *error;
 
     // Wolf i occupies [i * d, (i + 1) * d).
     std::vector<double> x(rows_size(n, d));
@@ -33,9 +33,7 @@ Outcome run_grey_wolf(Problem& problem, const Bounds& bounds, const GreyWolfPara
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
-    fill_uniform_population(x, n, bounds, span, rng);
-    for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});
-    BestRecord best = BestRecord::first_of(x, value);
+    BestRecord best = start_population(problem, x, value, bounds, span, rng);
 
     const auto copy_row = [&](std::size_t i, std::vector<double>& to) {
         std::copy(x.begin() + i * d, x.begin() + (i + 1) * d, to.begin());

@@ -18,9 +18,8 @@ Outcome run_simulated_annealing(Problem& problem, const Bounds& bounds, const Si
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
-    fill_uniform_position(current, bounds, span, rng);
-    double current_value = problem.evaluate(current);
-    BestRecord best{current, current_value};
+    double current_value;
+    BestRecord best = start_population(problem, current, {&current_value, 1}, bounds, span, rng);
 
     double temperature = params.initial_temperature;
     const double step_scale = params.step_scale;
