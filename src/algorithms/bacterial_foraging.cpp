@@ -36,13 +36,15 @@ Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const Bac
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
-    BestRecord best = start_population(problem, x, value, bounds, span, rng);
+    WorkMeter meter(problem);
+    BestRecord best = start_population(problem, x, value, bounds, span, rng, meter);
 
     const double step_scale = params.step_scale;
     const double elimination = params.elimination_probability;
     for (std::uint64_t t = 0; t < params.n_iterations; ++t) {
         for (std::uint64_t step = 0; step < params.n_chemotactic_steps; ++step) {
             for (std::size_t b = 0; b < n; ++b) {
+                meter.spend(d);
                 double* xb = &x[b * d];
                 for (std::size_t j = 0; j < d; ++j) {
                     const double u = rng.uniform();
@@ -60,8 +62,11 @@ Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const Bac
 
         // Reproduction: the better half, in rank order, is laid over the whole
         // population; copies keep their values and cost no evaluation.
-        auto order = ranking.ascending(value);
+        // Without chemotactic steps and eliminations an iteration is nothing
+        // but this.
+        auto order = ranking.ascending(value, meter);
         for (std::size_t k = 0; k < n; ++k) {
+            meter.spend(d);
             const std::size_t from = order[source_rank[k]];
             std::copy(x.begin() + from * d, x.begin() + (from + 1) * d, next_x.begin() + k * d);
             next_value[k] = value[from];
@@ -70,7 +75,9 @@ Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const Bac
         value.swap(next_value);
 
         for (std::size_t b = 0; b < n; ++b) {
+            meter.spend(1);
             if (!(rng.uniform() < elimination)) continue;
+            meter.spend(d);
             double* xb = &x[b * d];
             fill_uniform_position({xb, d}, bounds, span, rng);
             value[b] = problem.evaluate({xb, d});

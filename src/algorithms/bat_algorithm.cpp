@@ -22,12 +22,14 @@ Outcome run_bat_algorithm(Problem& problem, const Bounds& bounds, const BatAlgor
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
-    BestRecord best = start_population(problem, x, recorded, bounds, span, rng);
+    WorkMeter meter(problem);
+    BestRecord best = start_population(problem, x, recorded, bounds, span, rng, meter);
 
     const double fmin = params.fmin, fmax = params.fmax, alpha = params.alpha, gamma = params.gamma;
     for (std::uint64_t t = 1; t <= params.n_iterations; ++t) {
         const double decay = 1.0 - std::exp(-(gamma * static_cast<double>(t)));
         for (std::size_t i = 0; i < n; ++i) {
+            meter.spend(d);
             std::span<double> xi{&x[i * d], d};
             double* vi = &v[i * d];
             const double q = fmin + (fmax - fmin) * rng.uniform();
@@ -39,6 +41,7 @@ Outcome run_bat_algorithm(Problem& problem, const Bounds& bounds, const BatAlgor
             // The jump replaces the flight's position but keeps its velocity;
             // u1 is drawn before u2 for each coordinate.
             if (rng.uniform() > pulse_rate[i]) {
+                meter.spend(2 * d);
                 for (std::size_t j = 0; j < d; ++j) {
                     const double u1 = rng.uniform();
                     const double u2 = rng.uniform();

@@ -59,9 +59,12 @@ inline void fill_uniform_position(std::span<double> row, const Bounds& bounds, s
 // Positions of n individuals laid out row by row: lower[j] + uniform() * span[j],
 // drawn individual by individual, coordinate by coordinate.
 inline void fill_uniform_population(std::span<double> rows, std::size_t n, const Bounds& bounds,
-                                    std::span<const double> span, RandomSource& rng) {
+                                    std::span<const double> span, RandomSource& rng, WorkMeter& meter) {
     const std::size_t d = span.size();
-    for (std::size_t i = 0; i < n; ++i) fill_uniform_position({&rows[i * d], d}, bounds, span, rng);
+    for (std::size_t i = 0; i < n; ++i) {
+        meter.spend(d);
+        fill_uniform_position({&rows[i * d], d}, bounds, span, rng);
+    }
 }
 
 // Whether value f takes the place of a current value under a rule where ties
@@ -122,10 +125,15 @@ struct BestRecord {
 // them, then evaluated in row order into values, and the first of equal
 // minima taken as the first best. Requires at least one row.
 inline BestRecord start_population(Problem& problem, std::span<double> rows, std::span<double> values,
-                                   const Bounds& bounds, std::span<const double> span, RandomSource& rng) {
+                                   const Bounds& bounds, std::span<const double> span, RandomSource& rng,
+                                   WorkMeter& meter) {
     const std::size_t d = span.size();
-    fill_uniform_population(rows, values.size(), bounds, span, rng);
-    for (std::size_t i = 0; i < values.size(); ++i) values[i] = problem.evaluate(rows.subspan(i * d, d));
+    fill_uniform_population(rows, values.size(), bounds, span, rng, meter);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        meter.spend(d);
+        values[i] = problem.evaluate(rows.subspan(i * d, d));
+    }
+    meter.spend(values.size());
     return BestRecord::first_of(rows.first(values.size() * d), values);
 }
 

@@ -39,12 +39,14 @@ Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSe
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
-    BestRecord best = start_population(problem, x, value, bounds, span, rng);
+    WorkMeter meter(problem);
+    BestRecord best = start_population(problem, x, value, bounds, span, rng, meter);
 
     const std::size_t k = cuckoo_abandon_count(params.pa, n);
     const double alpha = params.alpha, levy_scale = params.levy_scale;
     for (std::uint64_t t = 0; t < params.n_iterations; ++t) {
         for (std::size_t i = 0; i < n; ++i) {
+            meter.spend(2 * d);
             double* xi = &x[i * d];
             std::copy(xi, xi + d, y.begin());
             for (std::size_t j = 0; j < d; ++j) {
@@ -66,8 +68,9 @@ Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSe
 
         // The worst nests are rebuilt in worst-first order, which fixes the
         // order of their draws.
-        auto order = ranking.descending(value);
+        auto order = ranking.descending(value, meter);
         for (std::size_t r = 0; r < k; ++r) {
+            meter.spend(d);
             const std::size_t i = order[r];
             double* xi = &x[i * d];
             fill_uniform_position({xi, d}, bounds, span, rng);
@@ -76,6 +79,7 @@ Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSe
 
         // Only now does the best move: a flight improvement of a nest that was
         // just abandoned is lost.
+        meter.spend(n);
         const std::size_t top = initial_best_index(value);
         best.offer({&x[top * d], d}, value[top]);
         result.history.push_back(best.value);

@@ -22,11 +22,13 @@ Outcome run_differential_evolution(Problem& problem, const Bounds& bounds, const
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
-    BestRecord best = start_population(problem, x, cost, bounds, span, rng);
+    WorkMeter meter(problem);
+    BestRecord best = start_population(problem, x, cost, bounds, span, rng, meter);
 
     const double f = params.f, cr = params.cr;
     for (std::uint64_t g = 0; g < params.n_iterations; ++g) {
         for (std::size_t i = 0; i < n; ++i) {
+            meter.spend(d);
             // Partners are drawn from the other n - 1 indices in ascending
             // order; a repeat is discarded and drawn again, so a, b, c keep
             // the order in which they were first drawn.

@@ -24,16 +24,21 @@ Outcome run_firefly(Problem& problem, const Bounds& bounds, const FireflyParams&
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
-    BestRecord best = start_population(problem, x, value, bounds, span, rng);
+    WorkMeter meter(problem);
+    BestRecord best = start_population(problem, x, value, bounds, span, rng, meter);
 
     const double beta0 = params.beta0, gamma = params.gamma, alpha = params.alpha;
     for (std::uint64_t t = 0; t < params.n_iterations; ++t) {
         for (std::size_t i = 0; i < n; ++i) {
+            // Once the swarm has settled no firefly moves and nothing is
+            // evaluated: these comparisons are then all the run does.
+            meter.spend(n);
             double* xi = &x[i * d];
             for (std::size_t j = 0; j < n; ++j) {
                 // A NaN on either side fails this test and so attracts. Values
                 // are the current ones: moves made earlier in this pass count.
                 if (value[j] >= value[i]) continue;
+                meter.spend(3 * d);
                 const double* xj = &x[j * d];
                 double r2 = -0.0;
                 for (std::size_t c = 0; c < d; ++c) {

@@ -26,18 +26,23 @@ Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParam
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
+    WorkMeter meter(problem);
     // The only draws of the run; everything after is deterministic.
-    BestRecord best = start_population(problem, x, value, bounds, span, rng);
+    BestRecord best = start_population(problem, x, value, bounds, span, rng, meter);
 
     const double keep = 1.0 - params.luciferin_decay;
     const double gain = params.luciferin_enhancement;
     const double step = params.step_size, radius = params.neighborhood_radius;
     for (std::uint64_t t = 0; t < params.n_iterations; ++t) {
+        meter.spend(n);
         // max_num drops a NaN value, leaving the 1e-12 floor as divisor.
         for (std::size_t k = 0; k < n; ++k)
             luciferin[k] = keep * luciferin[k] + gain / max_num(value[k] + 1.0, 1e-12);
 
         for (std::size_t i = 0; i < n; ++i) {
+            // A worm that finds no target is evaluated no more: a swarm where
+            // none does spends whole iterations on these comparisons alone.
+            meter.spend(n);
             double* xi = &x[i * d];
             // The target is the neighbour of smallest value, the first of equal
             // minima; a comparison with NaN keeps the current target.
@@ -45,6 +50,7 @@ Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParam
             std::size_t target = 0;
             for (std::size_t j = 0; j < n; ++j) {
                 if (j == i || !(luciferin[j] > luciferin[i])) continue;
+                meter.spend(d);
                 const double* xj = &x[j * d];
                 double r2 = -0.0;
                 for (std::size_t c = 0; c < d; ++c) {
@@ -57,6 +63,7 @@ Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParam
             }
             if (!found) continue;
 
+            meter.spend(d);
             const double* xk = &x[target * d];
             for (std::size_t c = 0; c < d; ++c) y[c] = xi[c] + step * (xk[c] - xi[c]);
             bounds.clip(y);

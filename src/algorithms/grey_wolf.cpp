@@ -33,7 +33,8 @@ Outcome run_grey_wolf(Problem& problem, const Bounds& bounds, const GreyWolfPara
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
-    BestRecord best = start_population(problem, x, value, bounds, span, rng);
+    WorkMeter meter(problem);
+    BestRecord best = start_population(problem, x, value, bounds, span, rng, meter);
 
     const auto copy_row = [&](std::size_t i, std::vector<double>& to) {
         std::copy(x.begin() + i * d, x.begin() + (i + 1) * d, to.begin());
@@ -43,11 +44,12 @@ Outcome run_grey_wolf(Problem& problem, const Bounds& bounds, const GreyWolfPara
         const double a2 = a + a;
         // Leaders are frozen for the whole pass; the moves below are not greedy
         // and must not shift them.
-        auto order = ranking.ascending(value);
+        auto order = ranking.ascending(value, meter);
         copy_row(order[0], alpha);
         copy_row(order[1], beta);
         copy_row(order[2], delta);
         for (std::size_t i = 0; i < n; ++i) {
+            meter.spend(6 * d);
             const double* xi = &x[i * d];
             for (std::size_t j = 0; j < d; ++j) {
                 const double r1a = rng.uniform();

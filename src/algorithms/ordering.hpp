@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/problem.hpp"
+
 namespace hivekit {
 
 namespace detail {
@@ -24,11 +26,12 @@ namespace detail {
 // run holds the first n / 2 elements; the merge takes from the right run only
 // when before(right, left) holds.
 template <class T, class Before>
-void merge_halves(T* items, T* scratch, std::size_t n, Before& before) {
+void merge_halves(T* items, T* scratch, std::size_t n, Before& before, WorkMeter& meter) {
     if (n < 2) return;
     const std::size_t half = n / 2;
-    merge_halves(items, scratch, half, before);
-    merge_halves(items + half, scratch, n - half, before);
+    merge_halves(items, scratch, half, before, meter);
+    merge_halves(items + half, scratch, n - half, before, meter);
+    meter.spend(n);
     std::copy(items, items + half, scratch);
     std::size_t left = 0, right = half, out = 0;
     while (left < half && right < n) {
@@ -45,16 +48,16 @@ void merge_halves(T* items, T* scratch, std::size_t n, Before& before) {
 // Stable sort by a strict "comes before" test, NaN keys tying with everything,
 // merging the two halves of each range (the left one the smaller) top-down.
 template <class T, class Before>
-void sort_nan_tied_by_halves(std::span<T> items, Before before) {
+void sort_nan_tied_by_halves(std::span<T> items, Before before, WorkMeter& meter) {
     std::vector<T> scratch(items.size() / 2);
-    detail::merge_halves(items.data(), scratch.data(), items.size(), before);
+    detail::merge_halves(items.data(), scratch.data(), items.size(), before, meter);
 }
 
 // Stable sort by a strict "comes before" test, NaN keys tying with everything,
 // merging bottom-up runs of 1, 2, 4, ... elements that start at multiples of
 // their width.
 template <class T, class Before>
-void sort_nan_tied_by_widths(std::span<T> items, Before before) {
+void sort_nan_tied_by_widths(std::span<T> items, Before before, WorkMeter& meter) {
     const std::size_t n = items.size();
     if (n < 2) return;
     std::vector<T> buffer(items.begin(), items.end());
@@ -64,6 +67,7 @@ void sort_nan_tied_by_widths(std::span<T> items, Before before) {
         for (std::size_t lo = 0; lo < n; lo += 2 * width) {
             const std::size_t mid = lo + width < n ? lo + width : n;
             const std::size_t hi = mid + width < n ? mid + width : n;
+            meter.spend(hi - lo);
             std::size_t i = lo, j = mid, k = lo;
             while (i < mid && j < hi) to[k++] = before(from[j], from[i]) ? from[j++] : from[i++];
             while (i < mid) to[k++] = from[i++];
@@ -84,22 +88,23 @@ public:
     explicit ValueRanking(std::size_t n) : order_(n), scratch_(n / 2) {}
 
     // Smallest value first.
-    std::span<const std::size_t> ascending(std::span<const double> values) {
-        return rank(values, [&values](std::size_t a, std::size_t b) { return values[a] < values[b]; });
+    std::span<const std::size_t> ascending(std::span<const double> values, WorkMeter& meter) {
+        return rank(values, [&values](std::size_t a, std::size_t b) { return values[a] < values[b]; }, meter);
     }
 
     // Largest value first.
-    std::span<const std::size_t> descending(std::span<const double> values) {
-        return rank(values, [&values](std::size_t a, std::size_t b) { return values[a] > values[b]; });
+    std::span<const std::size_t> descending(std::span<const double> values, WorkMeter& meter) {
+        return rank(values, [&values](std::size_t a, std::size_t b) { return values[a] > values[b]; }, meter);
     }
 
 private:
     template <class Before>
-    std::span<const std::size_t> rank(std::span<const double> values, Before before) {
+    std::span<const std::size_t> rank(std::span<const double> values, Before before, WorkMeter& meter) {
         order_.resize(values.size());
         scratch_.resize(values.size() / 2);
         for (std::size_t i = 0; i < order_.size(); ++i) order_[i] = i;
-        detail::merge_halves(order_.data(), scratch_.data(), order_.size(), before);
+        meter.spend(order_.size());
+        detail::merge_halves(order_.data(), scratch_.data(), order_.size(), before, meter);
         return order_;
     }
 

@@ -62,7 +62,8 @@ TEST(GreyWolfOptimizer, LastIterationMovesEveryWolfToTheMeanOfTheFrozenLeaders) 
     ASSERT_EQ(p.seen.size(), 3 * n);
     std::vector<double> after_first(p.values.begin() + n, p.values.begin() + 2 * n);
     ValueRanking ranking(n);
-    auto order = ranking.ascending(after_first);
+    WorkMeter idle;
+    auto order = ranking.ascending(after_first, idle);
     std::vector<double> mean(2);
     for (std::size_t j = 0; j < 2; ++j)
         mean[j] = ((p.seen[n + order[0]][j] + p.seen[n + order[1]][j]) + p.seen[n + order[2]][j]) / 3.0;

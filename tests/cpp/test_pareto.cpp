@@ -20,6 +20,8 @@ using hivekit::Individual;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+hivekit::WorkMeter idle;
+
 std::vector<Individual> individuals(const std::vector<std::vector<double>>& objectives) {
     std::vector<Individual> out;
     for (std::size_t k = 0; k < objectives.size(); ++k) out.push_back({{static_cast<double>(k)}, objectives[k]});
@@ -58,35 +60,35 @@ TEST(ParetoDominance, NaNBehavesAsEqual) {
 TEST(ParetoNonDominatedSort, HandCheckedFronts) {
     // 1 and 5 are equal and both in the first front; 2 is dominated by them, 4 by everyone.
     auto pop = individuals({{1, 4}, {2, 2}, {3, 3}, {4, 1}, {5, 5}, {2, 2}});
-    EXPECT_EQ(hivekit::non_dominated_sort(pop), (std::vector<Front>{{0, 1, 3, 5}, {2}, {4}}));
+    EXPECT_EQ(hivekit::non_dominated_sort(pop, idle), (std::vector<Front>{{0, 1, 3, 5}, {2}, {4}}));
 }
 
 TEST(ParetoNonDominatedSort, LaterFrontsListMembersInReleaseOrder) {
     // Member 2 releases member 1 before member 3 releases member 0.
     auto pop = individuals({{6, 1}, {1, 6}, {0, 5}, {5, 0}});
-    EXPECT_EQ(hivekit::non_dominated_sort(pop), (std::vector<Front>{{2, 3}, {1, 0}}));
+    EXPECT_EQ(hivekit::non_dominated_sort(pop, idle), (std::vector<Front>{{2, 3}, {1, 0}}));
 }
 
 TEST(ParetoNonDominatedSort, EmptyInputHasNoFronts) {
-    EXPECT_TRUE(hivekit::non_dominated_sort({}).empty());
+    EXPECT_TRUE(hivekit::non_dominated_sort({}, idle).empty());
 }
 
 TEST(ParetoNonDominatedSort, DominanceCycleHasNoFronts) {
     auto pop = individuals({{0, kNaN, 1}, {1, 0, kNaN}, {kNaN, 1, 0}});
-    EXPECT_TRUE(hivekit::non_dominated_sort(pop).empty());
-    EXPECT_TRUE(hivekit::select_by_fronts(pop, 3).empty());
+    EXPECT_TRUE(hivekit::non_dominated_sort(pop, idle).empty());
+    EXPECT_TRUE(hivekit::select_by_fronts(pop, 3, idle).empty());
 }
 
 TEST(ParetoCrowdingDistance, HandCheckedStaircase) {
     auto pop = individuals(kStaircase);
-    auto crowding = hivekit::crowding_distance(pop, std::vector<std::size_t>{0, 1, 2, 3});
+    auto crowding = hivekit::crowding_distance(pop, std::vector<std::size_t>{0, 1, 2, 3}, idle);
     EXPECT_EQ(distances(crowding), (std::vector<double>{kInf, 1.5, 1.25, kInf}));
     for (std::size_t k = 0; k < crowding.size(); ++k) EXPECT_EQ(crowding[k].index, k);
 }
 
 TEST(ParetoCrowdingDistance, FollowsTheFrontOrder) {
     auto pop = individuals(kStaircase);
-    auto crowding = hivekit::crowding_distance(pop, std::vector<std::size_t>{2, 0, 1});
+    auto crowding = hivekit::crowding_distance(pop, std::vector<std::size_t>{2, 0, 1}, idle);
     EXPECT_EQ(crowding[0].index, 2u);
     EXPECT_EQ(crowding[1].index, 0u);
     EXPECT_EQ(crowding[2].index, 1u);
@@ -96,40 +98,41 @@ TEST(ParetoCrowdingDistance, FollowsTheFrontOrder) {
 
 TEST(ParetoCrowdingDistance, SmallFrontsAreInfinite) {
     auto pop = individuals({{1, 2}, {2, 1}});
-    EXPECT_EQ(distances(hivekit::crowding_distance(pop, std::vector<std::size_t>{0})), (std::vector<double>{kInf}));
-    EXPECT_EQ(distances(hivekit::crowding_distance(pop, std::vector<std::size_t>{0, 1})),
+    EXPECT_EQ(distances(hivekit::crowding_distance(pop, std::vector<std::size_t>{0}, idle)),
+              (std::vector<double>{kInf}));
+    EXPECT_EQ(distances(hivekit::crowding_distance(pop, std::vector<std::size_t>{0, 1}, idle)),
               (std::vector<double>{kInf, kInf}));
-    EXPECT_TRUE(hivekit::crowding_distance(pop, std::vector<std::size_t>{}).empty());
+    EXPECT_TRUE(hivekit::crowding_distance(pop, std::vector<std::size_t>{}, idle).empty());
 }
 
 TEST(ParetoCrowdingDistance, EqualValuesLeaveTheMiddleAtZero) {
     auto pop = individuals({{1, 1}, {1, 1}, {1, 1}});
-    EXPECT_EQ(distances(hivekit::crowding_distance(pop, std::vector<std::size_t>{0, 1, 2})),
+    EXPECT_EQ(distances(hivekit::crowding_distance(pop, std::vector<std::size_t>{0, 1, 2}, idle)),
               (std::vector<double>{kInf, 0.0, kInf}));
 }
 
 TEST(ParetoCrowdingDistance, MissingValuesCountAsInfinity) {
     // Member 1 has no second value: it sorts last there, which makes it an end.
     auto pop = individuals({{0, 0}, {1}, {2, 2}});
-    EXPECT_EQ(distances(hivekit::crowding_distance(pop, std::vector<std::size_t>{0, 1, 2})),
+    EXPECT_EQ(distances(hivekit::crowding_distance(pop, std::vector<std::size_t>{0, 1, 2}, idle)),
               (std::vector<double>{kInf, kInf, kInf}));
     // A first member with one value makes every longer vector count one value.
     auto short_first = individuals({{1}, {0, 7}, {2, 9}});
-    EXPECT_EQ(distances(hivekit::crowding_distance(short_first, std::vector<std::size_t>{0, 1, 2})),
+    EXPECT_EQ(distances(hivekit::crowding_distance(short_first, std::vector<std::size_t>{0, 1, 2}, idle)),
               (std::vector<double>{1.0, kInf, kInf}));
 }
 
 TEST(ParetoSelectByFronts, TakesWholeFrontsInOrder) {
     auto pop = individuals({{5, 5}, {0, 4}, {1, 2}, {3, 1}, {4, 0}});
-    EXPECT_EQ(hivekit::select_indices_by_fronts(pop, 5), (std::vector<std::size_t>{1, 2, 3, 4, 0}));
-    EXPECT_EQ(hivekit::select_indices_by_fronts(pop, 4), (std::vector<std::size_t>{1, 2, 3, 4}));
-    EXPECT_TRUE(hivekit::select_indices_by_fronts(pop, 0).empty());
+    EXPECT_EQ(hivekit::select_indices_by_fronts(pop, 5, idle), (std::vector<std::size_t>{1, 2, 3, 4, 0}));
+    EXPECT_EQ(hivekit::select_indices_by_fronts(pop, 4, idle), (std::vector<std::size_t>{1, 2, 3, 4}));
+    EXPECT_TRUE(hivekit::select_indices_by_fronts(pop, 0, idle).empty());
 }
 
 TEST(ParetoSelectByFronts, CutsAFrontByCrowdingLargestFirst) {
     auto pop = individuals(kStaircase);
-    EXPECT_EQ(hivekit::select_indices_by_fronts(pop, 3), (std::vector<std::size_t>{0, 3, 1}));
-    auto chosen = hivekit::select_by_fronts(pop, 3);
+    EXPECT_EQ(hivekit::select_indices_by_fronts(pop, 3, idle), (std::vector<std::size_t>{0, 3, 1}));
+    auto chosen = hivekit::select_by_fronts(pop, 3, idle);
     ASSERT_EQ(chosen.size(), 3u);
     EXPECT_EQ(chosen[2].objectives, (std::vector<double>{1, 2}));
     EXPECT_EQ(chosen[2].position, (std::vector<double>{1}));
@@ -151,13 +154,13 @@ TEST(ParetoHypervolume, SkipsShortVectorsAndDominatedPoints) {
 
 TEST(ParetoStableSort, KeepsTiesInInputOrder) {
     std::vector<std::pair<int, int>> items = {{2, 0}, {1, 1}, {2, 2}, {0, 3}, {1, 4}, {2, 5}, {0, 6}};
-    hivekit::sort_nan_tied_by_widths(std::span(items), [](auto a, auto b) { return a.first < b.first; });
+    hivekit::sort_nan_tied_by_widths(std::span(items), [](auto a, auto b) { return a.first < b.first; }, idle);
     EXPECT_EQ(items, (std::vector<std::pair<int, int>>{{0, 3}, {0, 6}, {1, 1}, {1, 4}, {2, 0}, {2, 2}, {2, 5}}));
 }
 
 TEST(ParetoStableSort, NaNKeysStillGiveAPermutation) {
     std::vector<double> items = {3, kNaN, 1, kNaN, 2, 0, kNaN, 5, 4};
-    hivekit::sort_nan_tied_by_widths(std::span(items), [](double a, double b) { return a < b; });
+    hivekit::sort_nan_tied_by_widths(std::span(items), [](double a, double b) { return a < b; }, idle);
     EXPECT_EQ(std::count_if(items.begin(), items.end(), [](double v) { return std::isnan(v); }), 3);
     std::vector<double> numbers;
     for (double v : items)

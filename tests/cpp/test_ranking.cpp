@@ -15,16 +15,17 @@ namespace hivekit {
 namespace {
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
+WorkMeter idle;
 
 std::vector<std::size_t> ascending(const std::vector<double>& values) {
     ValueRanking ranking(values.size());
-    auto order = ranking.ascending(values);
+    auto order = ranking.ascending(values, idle);
     return {order.begin(), order.end()};
 }
 
 std::vector<std::size_t> descending(const std::vector<double>& values) {
     ValueRanking ranking(values.size());
-    auto order = ranking.descending(values);
+    auto order = ranking.descending(values, idle);
     return {order.begin(), order.end()};
 }
 
@@ -77,15 +78,15 @@ TEST(ValueRanking, NaNValuesStillGiveAPermutationThatRepeats) {
 TEST(ValueRanking, ReusedRankingFollowsTheNewValues) {
     ValueRanking ranking(3);
     const std::vector<double> a = {3, 2, 1}, b = {1, 3, 2};
-    auto first = ranking.ascending(a);
+    auto first = ranking.ascending(a, idle);
     EXPECT_EQ(std::vector<std::size_t>(first.begin(), first.end()), (std::vector<std::size_t>{2, 1, 0}));
-    auto second = ranking.ascending(b);
+    auto second = ranking.ascending(b, idle);
     EXPECT_EQ(std::vector<std::size_t>(second.begin(), second.end()), (std::vector<std::size_t>{0, 2, 1}));
 }
 
 TEST(StableSortBy, KeepsTheOrderOfElementsThatAreNotBeforeEachOther) {
     std::vector<std::pair<int, char>> items = {{2, 'a'}, {1, 'b'}, {2, 'c'}, {1, 'd'}, {0, 'e'}, {2, 'f'}};
-    sort_nan_tied_by_halves(std::span(items), [](const auto& x, const auto& y) { return x.first < y.first; });
+    sort_nan_tied_by_halves(std::span(items), [](const auto& x, const auto& y) { return x.first < y.first; }, idle);
     const std::vector<std::pair<int, char>> want = {{0, 'e'}, {1, 'b'}, {1, 'd'}, {2, 'a'}, {2, 'c'}, {2, 'f'}};
     EXPECT_EQ(items, want);
 }
@@ -95,8 +96,8 @@ TEST(StableSortBy, KeepsTheOrderOfElementsThatAreNotBeforeEachOther) {
 TEST(NaNTiedSorts, TheTwoMergePatternsPlaceANaNDifferently) {
     const auto less = [](double a, double b) { return a < b; };
     std::vector<double> by_halves = {3, kNaN, 1}, by_widths = by_halves;
-    sort_nan_tied_by_halves(std::span(by_halves), less);
-    sort_nan_tied_by_widths(std::span(by_widths), less);
+    sort_nan_tied_by_halves(std::span(by_halves), less, idle);
+    sort_nan_tied_by_widths(std::span(by_widths), less, idle);
     EXPECT_EQ(by_halves[0], 3);
     EXPECT_TRUE(std::isnan(by_halves[1]));
     EXPECT_EQ(by_halves[2], 1);
