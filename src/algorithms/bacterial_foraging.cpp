@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "algorithms/common.hpp"
-#include "algorithms/ranking.hpp"
+#include "algorithms/ordering.hpp"
 
 namespace hivekit {
 
@@ -23,7 +23,7 @@ Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const Bac
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t n = params.n_bacteria;
-    if (n < 2) return OptimizerError::invalid_input("n_bacteria must be at least 2 for bacterial foraging");
+    if (auto error = too_few(n, 2, "n_bacteria", "bacterial foraging")) return *error;
 
     // Bacterium i occupies [i * d, (i + 1) * d); the second pair of buffers
     // receives the population rebuilt by reproduction.
@@ -36,15 +36,15 @@ Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const Bac
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
-    fill_uniform_population(x, n, bounds, span, rng);
-    for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});
-    BestRecord best = BestRecord::first_of(x, value);
+    WorkMeter meter(problem);
+    BestRecord best = start_population(problem, x, value, bounds, span, rng, meter);
 
     const double step_scale = params.step_scale;
     const double elimination = params.elimination_probability;
     for (std::uint64_t t = 0; t < params.n_iterations; ++t) {
         for (std::uint64_t step = 0; step < params.n_chemotactic_steps; ++step) {
             for (std::size_t b = 0; b < n; ++b) {
+                meter.spend(d);
                 double* xb = &x[b * d];
                 for (std::size_t j = 0; j < d; ++j) {
                     const double u = rng.uniform();
@@ -62,8 +62,11 @@ Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const Bac
 
         // Reproduction: the better half, in rank order, is laid over the whole
         // population; copies keep their values and cost no evaluation.
-        auto order = ranking.ascending(value);
+        // Without chemotactic steps and eliminations an iteration is nothing
+        // but this.
+        auto order = ranking.ascending(value, meter);
         for (std::size_t k = 0; k < n; ++k) {
+            meter.spend(d);
             const std::size_t from = order[source_rank[k]];
             std::copy(x.begin() + from * d, x.begin() + (from + 1) * d, next_x.begin() + k * d);
             next_value[k] = value[from];
@@ -72,7 +75,9 @@ Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const Bac
         value.swap(next_value);
 
         for (std::size_t b = 0; b < n; ++b) {
+            meter.spend(1);
             if (!(rng.uniform() < elimination)) continue;
+            meter.spend(d);
             double* xb = &x[b * d];
             fill_uniform_position({xb, d}, bounds, span, rng);
             value[b] = problem.evaluate({xb, d});

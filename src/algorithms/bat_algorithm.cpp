@@ -13,7 +13,7 @@ Outcome run_bat_algorithm(Problem& problem, const Bounds& bounds, const BatAlgor
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t n = params.n_bats;
-    if (n < 2) return OptimizerError::invalid_input("n_bats must be at least 2 for bat algorithm");
+    if (auto error = too_few(n, 2, "n_bats", "bat algorithm")) return *error;
 
     // Positions and velocities row by row: bat i occupies [i * d, (i + 1) * d).
     const std::size_t cells = rows_size(n, d);
@@ -22,14 +22,14 @@ Outcome run_bat_algorithm(Problem& problem, const Bounds& bounds, const BatAlgor
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
-    fill_uniform_population(x, n, bounds, span, rng);
-    for (std::size_t i = 0; i < n; ++i) recorded[i] = problem.evaluate({&x[i * d], d});
-    BestRecord best = BestRecord::first_of(x, recorded);
+    WorkMeter meter(problem);
+    BestRecord best = start_population(problem, x, recorded, bounds, span, rng, meter);
 
     const double fmin = params.fmin, fmax = params.fmax, alpha = params.alpha, gamma = params.gamma;
     for (std::uint64_t t = 1; t <= params.n_iterations; ++t) {
         const double decay = 1.0 - std::exp(-(gamma * static_cast<double>(t)));
         for (std::size_t i = 0; i < n; ++i) {
+            meter.spend(d);
             std::span<double> xi{&x[i * d], d};
             double* vi = &v[i * d];
             const double q = fmin + (fmax - fmin) * rng.uniform();
@@ -41,6 +41,7 @@ Outcome run_bat_algorithm(Problem& problem, const Bounds& bounds, const BatAlgor
             // The jump replaces the flight's position but keeps its velocity;
             // u1 is drawn before u2 for each coordinate.
             if (rng.uniform() > pulse_rate[i]) {
+                meter.spend(2 * d);
                 for (std::size_t j = 0; j < d; ++j) {
                     const double u1 = rng.uniform();
                     const double u2 = rng.uniform();

@@ -21,14 +21,14 @@ Outcome run_bee_colony(Problem& problem, const Bounds& bounds, const BeeColonyPa
     std::vector<double> cost(n), fitness(n), candidate(d);
     std::vector<std::uint64_t> failures(n, 0);
 
-    fill_uniform_population(x, n, bounds, span, rng);
-    for (std::size_t i = 0; i < n; ++i) cost[i] = problem.evaluate({&x[i * d], d});
-    BestRecord best = BestRecord::first_of(x, cost);
+    WorkMeter meter(problem);
+    BestRecord best = start_population(problem, x, cost, bounds, span, rng, meter);
 
     // Moves one coordinate of source i relative to a random partner (or, with
     // a single source, by a tenth of the box width); draws: partner(s), then
     // the coordinate, then the step.
     auto neighbour_trial = [&](std::size_t i) {
+        meter.spend(d);
         double* xi = &x[i * d];
         std::copy(xi, xi + d, candidate.begin());
         if (n == 1) {
@@ -58,6 +58,7 @@ Outcome run_bee_colony(Problem& problem, const Bounds& bounds, const BeeColonyPa
 
         // The onlookers all choose from this one snapshot, even though their
         // own trials change the costs.
+        meter.spend(n);
         double total = -0.0;
         for (std::size_t i = 0; i < n; ++i) {
             fitness[i] = cost[i] >= 0.0 ? 1.0 / (cost[i] + 1.0) : std::fabs(cost[i]) + 1.0;
@@ -65,6 +66,7 @@ Outcome run_bee_colony(Problem& problem, const Bounds& bounds, const BeeColonyPa
         }
         const bool roulette = std::isfinite(total) && total > 0.0;
         for (std::size_t o = 0; o < n; ++o) {
+            meter.spend(n);
             std::size_t pick;
             if (roulette) {
                 const double target = total * rng.uniform();
@@ -84,6 +86,7 @@ Outcome run_bee_colony(Problem& problem, const Bounds& bounds, const BeeColonyPa
         }
 
         // The last of equal maxima is the one abandoned.
+        meter.spend(n);
         std::size_t worn = 0;
         for (std::size_t i = 1; i < n; ++i)
             if (failures[i] >= failures[worn]) worn = i;
@@ -96,6 +99,7 @@ Outcome run_bee_colony(Problem& problem, const Bounds& bounds, const BeeColonyPa
 
         // The best is taken only here, after the scouts: a source improved
         // and abandoned within one iteration never reaches it.
+        meter.spend(n);
         for (std::size_t i = 0; i < n; ++i) best.offer({&x[i * d], d}, cost[i]);
     }
 

@@ -28,9 +28,14 @@ Outcome run_binary_particle_swarm(Problem& problem, const Bounds& bounds, const 
     std::vector<double> history;
     history.reserve(history_capacity(params.n_iterations));
 
-    for (double& bit : x) bit = rng.uniform() < 0.5 ? 1.0 : 0.0;
+    WorkMeter meter(problem);
+    for (std::size_t i = 0; i < n; ++i) {
+        meter.spend(d);
+        for (std::size_t j = 0; j < d; ++j) x[i * d + j] = rng.uniform() < 0.5 ? 1.0 : 0.0;
+    }
     p = x;
     for (std::size_t i = 0; i < n; ++i) {
+        meter.spend(d);
         const double* xi = &x[i * d];
         const double f = problem.evaluate({xi, d});
         pv[i] = f;
@@ -39,7 +44,10 @@ Outcome run_binary_particle_swarm(Problem& problem, const Bounds& bounds, const 
 
     const double w = params.w, c1 = params.c1, c2 = params.c2;
     for (std::uint64_t it = 0; it < params.n_iterations; ++it) {
+        // An iteration of an empty swarm is a step too: it must not escape the meter.
+        meter.spend(1);
         for (std::size_t i = 0; i < n; ++i) {
+            meter.spend(3 * d);
             double* xi = &x[i * d];
             double* vi = &v[i * d];
             const double* pi = &p[i * d];

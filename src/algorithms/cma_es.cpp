@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "algorithms/common.hpp"
+#include "algorithms/ordering.hpp"
 #include "core/numeric.hpp"
 
 namespace hivekit {
@@ -29,7 +30,7 @@ Outcome run_cma_es(Problem& problem, const Bounds& bounds, const CmaEsParams& pa
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t lambda = params.n_individuals;
-    if (lambda < 4) return OptimizerError::invalid_input("n_individuals must be at least 4 for CMA-ES");
+    if (auto error = too_few(lambda, 4, "n_individuals", "CMA-ES")) return *error;
     const std::size_t mu = lambda / 2;
 
     // Samples of one generation row by row: sample k occupies [k * d, (k + 1) * d).
@@ -44,6 +45,7 @@ Outcome run_cma_es(Problem& problem, const Bounds& bounds, const CmaEsParams& pa
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
+    WorkMeter meter(problem);
     // The centre is the first best; evaluating it draws nothing.
     BestRecord best{mean, problem.evaluate(mean)};
     if (params.n_iterations == 0) {
@@ -53,6 +55,7 @@ Outcome run_cma_es(Problem& problem, const Bounds& bounds, const CmaEsParams& pa
 
     for (std::uint64_t g = 0; g < params.n_iterations; ++g) {
         for (std::size_t k = 0; k < lambda; ++k) {
+            meter.spend(2 * d);
             std::span<double> row{&x[k * d], d};
             for (std::size_t j = 0; j < d; ++j) {
                 const double u1 = rng.uniform();
@@ -66,9 +69,14 @@ Outcome run_cma_es(Problem& problem, const Bounds& bounds, const CmaEsParams& pa
         }
 
         // Equal values keep sampling order; NaN values rank after every number.
+        // improves() is a strict weak ordering (NaN forms the last class), so
+        // every stable sort yields this one order and the metered merge sort
+        // may stand in for std::stable_sort.
         std::iota(order.begin(), order.end(), std::size_t{0});
-        std::stable_sort(order.begin(), order.end(),
-                         [&values](std::size_t a, std::size_t b) { return improves(values[a], values[b]); });
+        sort_nan_tied_by_halves(
+            std::span<std::size_t>(order),
+            [&values](std::size_t a, std::size_t b) { return improves(values[a], values[b]); }, meter);
+        meter.spend(2 * mu * d);
 
         for (std::size_t j = 0; j < d; ++j) {
             double m = 0.0;

@@ -6,14 +6,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "algorithms/result.hpp"
 #include "core/bounds.hpp"
 #include "core/memory.hpp"
+#include "core/error.hpp"
 #include "core/numeric.hpp"
+#include "core/problem.hpp"
 #include "core/random_source.hpp"
 
 namespace hivekit {
@@ -53,10 +58,13 @@ inline void fill_uniform_position(std::span<double> row, const Bounds& bounds, s
 
 // Positions of n individuals laid out row by row: lower[j] + uniform() * span[j],
 // drawn individual by individual, coordinate by coordinate.
-inline void fill_uniform_population(std::vector<double>& rows, std::size_t n, const Bounds& bounds,
-                                    std::span<const double> span, RandomSource& rng) {
+inline void fill_uniform_population(std::span<double> rows, std::size_t n, const Bounds& bounds,
+                                    std::span<const double> span, RandomSource& rng, WorkMeter& meter) {
     const std::size_t d = span.size();
-    for (std::size_t i = 0; i < n; ++i) fill_uniform_position({&rows[i * d], d}, bounds, span, rng);
+    for (std::size_t i = 0; i < n; ++i) {
+        meter.spend(d);
+        fill_uniform_position({&rows[i * d], d}, bounds, span, rng);
+    }
 }
 
 // Whether value f takes the place of a current value under a rule where ties
@@ -111,6 +119,32 @@ struct BestRecord {
         result.best_solution = std::move(position);
     }
 };
+
+// The usual start of a population: values.size() positions drawn into rows
+// (row by row, each d = span.size() wide) as fill_uniform_population draws
+// them, then evaluated in row order into values, and the first of equal
+// minima taken as the first best. Requires at least one row.
+inline BestRecord start_population(Problem& problem, std::span<double> rows, std::span<double> values,
+                                   const Bounds& bounds, std::span<const double> span, RandomSource& rng,
+                                   WorkMeter& meter) {
+    const std::size_t d = span.size();
+    fill_uniform_population(rows, values.size(), bounds, span, rng, meter);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        meter.spend(d);
+        values[i] = problem.evaluate(rows.subspan(i * d, d));
+    }
+    meter.spend(values.size());
+    return BestRecord::first_of(rows.first(values.size() * d), values);
+}
+
+// Refuses a population of fewer than `minimum` members with
+// "<parameter> must be at least <minimum> for <method>".
+inline std::optional<OptimizerError> too_few(std::uint64_t size, std::uint64_t minimum, std::string_view parameter,
+                                             std::string_view method) {
+    if (size >= minimum) return std::nullopt;
+    return OptimizerError::invalid_input(std::string(parameter) + " must be at least " + std::to_string(minimum) +
+                                         " for " + std::string(method));
+}
 
 // One normal deviate from two uniforms (the cosine branch of Box-Muller), with
 // u1 clamped into [1e-12, 1] so the logarithm stays finite.

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "algorithms/common.hpp"
-#include "algorithms/ranking.hpp"
+#include "algorithms/ordering.hpp"
 #include "core/numeric.hpp"
 
 namespace hivekit {
@@ -29,7 +29,7 @@ Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSe
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t n = params.n_nests;
-    if (n < 2) return OptimizerError::invalid_input("n_nests must be at least 2 for cuckoo search");
+    if (auto error = too_few(n, 2, "n_nests", "cuckoo search")) return *error;
 
     // Nest i occupies [i * d, (i + 1) * d).
     std::vector<double> x(rows_size(n, d));
@@ -39,14 +39,14 @@ Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSe
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
-    fill_uniform_population(x, n, bounds, span, rng);
-    for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});
-    BestRecord best = BestRecord::first_of(x, value);
+    WorkMeter meter(problem);
+    BestRecord best = start_population(problem, x, value, bounds, span, rng, meter);
 
     const std::size_t k = cuckoo_abandon_count(params.pa, n);
     const double alpha = params.alpha, levy_scale = params.levy_scale;
     for (std::uint64_t t = 0; t < params.n_iterations; ++t) {
         for (std::size_t i = 0; i < n; ++i) {
+            meter.spend(2 * d);
             double* xi = &x[i * d];
             std::copy(xi, xi + d, y.begin());
             for (std::size_t j = 0; j < d; ++j) {
@@ -68,8 +68,9 @@ Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSe
 
         // The worst nests are rebuilt in worst-first order, which fixes the
         // order of their draws.
-        auto order = ranking.descending(value);
+        auto order = ranking.descending(value, meter);
         for (std::size_t r = 0; r < k; ++r) {
+            meter.spend(d);
             const std::size_t i = order[r];
             double* xi = &x[i * d];
             fill_uniform_position({xi, d}, bounds, span, rng);
@@ -78,6 +79,7 @@ Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSe
 
         // Only now does the best move: a flight improvement of a nest that was
         // just abandoned is lost.
+        meter.spend(n);
         const std::size_t top = initial_best_index(value);
         best.offer({&x[top * d], d}, value[top]);
         result.history.push_back(best.value);

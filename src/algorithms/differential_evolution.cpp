@@ -14,7 +14,7 @@ Outcome run_differential_evolution(Problem& problem, const Bounds& bounds, const
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t n = params.n_individuals;
-    if (n < 4) return OptimizerError::invalid_input("n_individuals must be at least 4 for differential evolution");
+    if (auto error = too_few(n, 4, "n_individuals", "differential evolution")) return *error;
 
     // Population row by row: individual i occupies [i * d, (i + 1) * d).
     std::vector<double> x(rows_size(n, d));
@@ -22,13 +22,13 @@ Outcome run_differential_evolution(Problem& problem, const Bounds& bounds, const
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
-    fill_uniform_population(x, n, bounds, span, rng);
-    for (std::size_t i = 0; i < n; ++i) cost[i] = problem.evaluate({&x[i * d], d});
-    BestRecord best = BestRecord::first_of(x, cost);
+    WorkMeter meter(problem);
+    BestRecord best = start_population(problem, x, cost, bounds, span, rng, meter);
 
     const double f = params.f, cr = params.cr;
     for (std::uint64_t g = 0; g < params.n_iterations; ++g) {
         for (std::size_t i = 0; i < n; ++i) {
+            meter.spend(d);
             // Partners are drawn from the other n - 1 indices in ascending
             // order; a repeat is discarded and drawn again, so a, b, c keep
             // the order in which they were first drawn.

@@ -15,7 +15,7 @@ Outcome run_firefly(Problem& problem, const Bounds& bounds, const FireflyParams&
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t n = params.n_fireflies;
-    if (n < 2) return OptimizerError::invalid_input("n_fireflies must be at least 2 for firefly optimization");
+    if (auto error = too_few(n, 2, "n_fireflies", "firefly optimization")) return *error;
 
     // Firefly i occupies [i * d, (i + 1) * d).
     std::vector<double> x(rows_size(n, d));
@@ -24,18 +24,21 @@ Outcome run_firefly(Problem& problem, const Bounds& bounds, const FireflyParams&
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
-    fill_uniform_population(x, n, bounds, span, rng);
-    for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});
-    BestRecord best = BestRecord::first_of(x, value);
+    WorkMeter meter(problem);
+    BestRecord best = start_population(problem, x, value, bounds, span, rng, meter);
 
     const double beta0 = params.beta0, gamma = params.gamma, alpha = params.alpha;
     for (std::uint64_t t = 0; t < params.n_iterations; ++t) {
         for (std::size_t i = 0; i < n; ++i) {
+            // Once the swarm has settled no firefly moves and nothing is
+            // evaluated: these comparisons are then all the run does.
+            meter.spend(n);
             double* xi = &x[i * d];
             for (std::size_t j = 0; j < n; ++j) {
                 // A NaN on either side fails this test and so attracts. Values
                 // are the current ones: moves made earlier in this pass count.
                 if (value[j] >= value[i]) continue;
+                meter.spend(3 * d);
                 const double* xj = &x[j * d];
                 double r2 = -0.0;
                 for (std::size_t c = 0; c < d; ++c) {

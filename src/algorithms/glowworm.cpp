@@ -16,7 +16,7 @@ Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParam
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t n = params.n_worms;
-    if (n < 2) return OptimizerError::invalid_input("n_worms must be at least 2 for glowworm optimization");
+    if (auto error = too_few(n, 2, "n_worms", "glowworm optimization")) return *error;
 
     // Worm i occupies [i * d, (i + 1) * d).
     std::vector<double> x(rows_size(n, d));
@@ -26,20 +26,23 @@ Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParam
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
+    WorkMeter meter(problem);
     // The only draws of the run; everything after is deterministic.
-    fill_uniform_population(x, n, bounds, span, rng);
-    for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});
-    BestRecord best = BestRecord::first_of(x, value);
+    BestRecord best = start_population(problem, x, value, bounds, span, rng, meter);
 
     const double keep = 1.0 - params.luciferin_decay;
     const double gain = params.luciferin_enhancement;
     const double step = params.step_size, radius = params.neighborhood_radius;
     for (std::uint64_t t = 0; t < params.n_iterations; ++t) {
+        meter.spend(n);
         // max_num drops a NaN value, leaving the 1e-12 floor as divisor.
         for (std::size_t k = 0; k < n; ++k)
             luciferin[k] = keep * luciferin[k] + gain / max_num(value[k] + 1.0, 1e-12);
 
         for (std::size_t i = 0; i < n; ++i) {
+            // A worm that finds no target is evaluated no more: a swarm where
+            // none does spends whole iterations on these comparisons alone.
+            meter.spend(n);
             double* xi = &x[i * d];
             // The target is the neighbour of smallest value, the first of equal
             // minima; a comparison with NaN keeps the current target.
@@ -47,6 +50,7 @@ Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParam
             std::size_t target = 0;
             for (std::size_t j = 0; j < n; ++j) {
                 if (j == i || !(luciferin[j] > luciferin[i])) continue;
+                meter.spend(d);
                 const double* xj = &x[j * d];
                 double r2 = -0.0;
                 for (std::size_t c = 0; c < d; ++c) {
@@ -59,6 +63,7 @@ Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParam
             }
             if (!found) continue;
 
+            meter.spend(d);
             const double* xk = &x[target * d];
             for (std::size_t c = 0; c < d; ++c) y[c] = xi[c] + step * (xk[c] - xi[c]);
             bounds.clip(y);

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "algorithms/common.hpp"
-#include "algorithms/ranking.hpp"
+#include "algorithms/ordering.hpp"
 
 namespace hivekit {
 
@@ -22,7 +22,7 @@ Outcome run_grey_wolf(Problem& problem, const Bounds& bounds, const GreyWolfPara
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t n = params.n_wolves;
-    if (n < 3) return OptimizerError::invalid_input("n_wolves must be at least 3 for grey wolf optimization");
+    if (auto error = too_few(n, 3, "n_wolves", "grey wolf optimization")) return *error;
 
     // Wolf i occupies [i * d, (i + 1) * d).
     std::vector<double> x(rows_size(n, d));
@@ -33,9 +33,8 @@ Outcome run_grey_wolf(Problem& problem, const Bounds& bounds, const GreyWolfPara
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
-    fill_uniform_population(x, n, bounds, span, rng);
-    for (std::size_t i = 0; i < n; ++i) value[i] = problem.evaluate({&x[i * d], d});
-    BestRecord best = BestRecord::first_of(x, value);
+    WorkMeter meter(problem);
+    BestRecord best = start_population(problem, x, value, bounds, span, rng, meter);
 
     const auto copy_row = [&](std::size_t i, std::vector<double>& to) {
         std::copy(x.begin() + i * d, x.begin() + (i + 1) * d, to.begin());
@@ -45,11 +44,12 @@ Outcome run_grey_wolf(Problem& problem, const Bounds& bounds, const GreyWolfPara
         const double a2 = a + a;
         // Leaders are frozen for the whole pass; the moves below are not greedy
         // and must not shift them.
-        auto order = ranking.ascending(value);
+        auto order = ranking.ascending(value, meter);
         copy_row(order[0], alpha);
         copy_row(order[1], beta);
         copy_row(order[2], delta);
         for (std::size_t i = 0; i < n; ++i) {
+            meter.spend(6 * d);
             const double* xi = &x[i * d];
             for (std::size_t j = 0; j < d; ++j) {
                 const double r1a = rng.uniform();

@@ -12,9 +12,10 @@ namespace {
 // Positions a particle may take as its leader this iteration: the archive's
 // first front in front order, or the whole archive when dominance cycles
 // (NaN objective values) leave it without a front.
-std::vector<const double*> leader_candidates(const std::vector<Individual>& archive) {
+std::vector<const double*> leader_candidates(const std::vector<Individual>& archive, WorkMeter& meter) {
     std::vector<const double*> candidates;
-    const auto fronts = non_dominated_sort(archive);
+    const auto fronts = non_dominated_sort(archive, meter);
+    meter.spend(archive.size());
     if (fronts.empty()) {
         for (const auto& member : archive) candidates.push_back(member.position.data());
     } else {
@@ -39,12 +40,14 @@ Outcome run_mopso(Problem& problem, const Bounds& bounds, const MopsoParams& par
     pool.reserve(n);
     std::vector<double> f;
 
-    fill_uniform_population(x, n, bounds, span, rng);
+    WorkMeter meter(problem);
+    fill_uniform_population(x, n, bounds, span, rng, meter);
     for (std::size_t i = 0; i < n; ++i) {
+        meter.spend(2 * d);
         best[i].position.assign(&x[i * d], &x[i * d] + d);
         problem.evaluate_objectives(best[i].position, best[i].objectives);
     }
-    std::vector<Individual> archive = select_by_fronts(best, params.archive_size);
+    std::vector<Individual> archive = select_by_fronts(best, params.archive_size, meter);
 
     const double w = params.w, c1 = params.c1, c2 = params.c2;
     for (std::uint64_t it = 0; it < params.n_iterations; ++it) {
@@ -55,8 +58,9 @@ Outcome run_mopso(Problem& problem, const Bounds& bounds, const MopsoParams& par
         // draw; an empty archive leaves each particle to follow its own
         // personal best, again without a draw.
         std::vector<const double*> candidates;
-        if (archive.size() > 1) candidates = leader_candidates(archive);
+        if (archive.size() > 1) candidates = leader_candidates(archive, meter);
         for (std::size_t i = 0; i < n; ++i) {
+            meter.spend(2 * d);
             double* xi = &x[i * d];
             double* vi = &v[i * d];
             const double* pi = best[i].position.data();
@@ -83,7 +87,8 @@ Outcome run_mopso(Problem& problem, const Bounds& bounds, const MopsoParams& par
         pool.clear();
         pool.insert(pool.end(), archive.begin(), archive.end());
         pool.insert(pool.end(), best.begin(), best.end());
-        archive = select_by_fronts(pool, params.archive_size);
+        meter.spend(pool.size() * d);
+        archive = select_by_fronts(pool, params.archive_size, meter);
     }
 
     RunResult result;

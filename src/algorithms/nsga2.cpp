@@ -16,11 +16,11 @@ struct Standing {
     std::vector<std::size_t> rank;
     std::vector<double> crowding;
 
-    explicit Standing(std::span<const Individual> population)
+    Standing(std::span<const Individual> population, WorkMeter& meter)
         : rank(population.size(), std::numeric_limits<std::size_t>::max()), crowding(population.size(), 0.0) {
-        const auto fronts = non_dominated_sort(population);
+        const auto fronts = non_dominated_sort(population, meter);
         for (std::size_t k = 0; k < fronts.size(); ++k)
-            for (const Crowding& c : crowding_distance(population, fronts[k])) {
+            for (const Crowding& c : crowding_distance(population, fronts[k], meter)) {
                 rank[c.index] = k;
                 crowding[c.index] = c.distance;
             }
@@ -49,11 +49,18 @@ Outcome run_nsga2(Problem& problem, const Bounds& bounds, const Nsga2Params& par
     std::vector<Individual> population;
     population.reserve(rows_size(n, 2));
     std::vector<double> initial(rows_size(n, d));
-    fill_uniform_population(initial, n, bounds, span, rng);
+    WorkMeter meter(problem);
+    fill_uniform_population(initial, n, bounds, span, rng, meter);
     population.resize(n);
-    for (std::size_t i = 0; i < n; ++i) population[i].position.assign(&initial[i * d], &initial[i * d] + d);
+    for (std::size_t i = 0; i < n; ++i) {
+        meter.spend(d);
+        population[i].position.assign(&initial[i * d], &initial[i * d] + d);
+    }
     std::vector<double>().swap(initial);
-    for (auto& individual : population) problem.evaluate_objectives(individual.position, individual.objectives);
+    for (auto& individual : population) {
+        meter.spend(d);
+        problem.evaluate_objectives(individual.position, individual.objectives);
+    }
 
     const double crossover_rate = params.crossover_rate;
     const double mutation_rate = params.mutation_rate;
@@ -64,11 +71,12 @@ Outcome run_nsga2(Problem& problem, const Bounds& bounds, const Nsga2Params& par
         // generations would change nothing.
         if (population.empty()) break;
         const std::size_t parents = population.size();
-        const Standing standing(population);
+        const Standing standing(population, meter);
         // Every child is bred before any is evaluated; the draws of a child are
         // its two tournaments, the crossover test (and alpha), then the
         // mutation test (and step) of each coordinate in order.
         for (std::size_t c = 0; c < n; ++c) {
+            meter.spend(3 * d);
             const std::size_t first = standing.tournament(rng, parents);
             const std::size_t second = standing.tournament(rng, parents);
             Individual child;
@@ -88,17 +96,21 @@ Outcome run_nsga2(Problem& problem, const Bounds& bounds, const Nsga2Params& par
             bounds.clip(child.position);
             population.push_back(std::move(child));
         }
-        for (std::size_t k = parents; k < population.size(); ++k)
+        for (std::size_t k = parents; k < population.size(); ++k) {
+            meter.spend(d);
             problem.evaluate_objectives(population[k].position, population[k].objectives);
+        }
 
         std::vector<Individual> next;
         next.reserve(rows_size(n, 2));
-        for (std::size_t index : select_indices_by_fronts(population, n)) next.push_back(std::move(population[index]));
+        for (std::size_t index : select_indices_by_fronts(population, n, meter))
+            next.push_back(std::move(population[index]));
         population = std::move(next);
     }
 
     RunResult result;
-    for (std::size_t index : select_indices_by_fronts(population, params.archive_size)) {
+    for (std::size_t index : select_indices_by_fronts(population, params.archive_size, meter)) {
+        meter.spend(d);
         result.archive_positions.push_back(population[index].position);
         result.archive_objectives.push_back(population[index].objectives);
     }

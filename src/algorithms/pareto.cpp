@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "algorithms/pareto_sort.hpp"
+#include "algorithms/ordering.hpp"
 #include "core/numeric.hpp"
 
 namespace hivekit {
@@ -34,7 +34,7 @@ bool dominates(std::span<const double> a, std::span<const double> b) {
     return relate(a, b) == Relation::FirstDominates;
 }
 
-std::vector<Front> non_dominated_sort(std::span<const Individual> individuals) {
+std::vector<Front> non_dominated_sort(std::span<const Individual> individuals, WorkMeter& meter) {
     const std::size_t count = individuals.size();
     std::vector<Front> fronts;
     if (count == 0) return fronts;
@@ -45,6 +45,7 @@ std::vector<Front> non_dominated_sort(std::span<const Individual> individuals) {
     std::vector<std::size_t> dominators(count, 0);
     for (std::size_t p = 0; p < count; ++p) {
         const auto& fp = individuals[p].objectives;
+        meter.spend((count - p) * (fp.size() + 1));
         for (std::size_t q = p + 1; q < count; ++q) {
             switch (relate(fp, individuals[q].objectives)) {
                 case Relation::FirstDominates:
@@ -61,6 +62,7 @@ std::vector<Front> non_dominated_sort(std::span<const Individual> individuals) {
         }
     }
     Front first;
+    meter.spend(count);
     for (std::size_t p = 0; p < count; ++p)
         if (dominators[p] == 0) first.push_back(p);
     // Only a dominance cycle (NaN values) can leave no member undominated.
@@ -68,16 +70,20 @@ std::vector<Front> non_dominated_sort(std::span<const Individual> individuals) {
     fronts.push_back(std::move(first));
     for (std::size_t i = 0; i < fronts.size(); ++i) {
         Front next;
-        for (std::size_t p : fronts[i])
+        for (std::size_t p : fronts[i]) {
+            meter.spend(dominated[p].size() + 1);
             for (std::size_t q : dominated[p])
                 if (--dominators[q] == 0) next.push_back(q);
+        }
         if (!next.empty()) fronts.push_back(std::move(next));
     }
     return fronts;
 }
 
-std::vector<Crowding> crowding_distance(std::span<const Individual> individuals, std::span<const std::size_t> front) {
+std::vector<Crowding> crowding_distance(std::span<const Individual> individuals, std::span<const std::size_t> front,
+                                        WorkMeter& meter) {
     const std::size_t size = front.size();
+    meter.spend(size);
     std::vector<Crowding> result(size);
     for (std::size_t k = 0; k < size; ++k) result[k] = {front[k], 0.0};
     if (size == 0) return result;
@@ -92,8 +98,10 @@ std::vector<Crowding> crowding_distance(std::span<const Individual> individuals,
             const auto& f = individuals[front[place]].objectives;
             return m < f.size() ? f[m] : kInfinity;
         };
+        meter.spend(2 * size);
         for (std::size_t k = 0; k < size; ++k) order[k] = k;
-        stable_sort_by(std::span<std::size_t>(order), [&](std::size_t a, std::size_t b) { return value(a) < value(b); });
+        sort_nan_tied_by_widths(
+            std::span<std::size_t>(order), [&](std::size_t a, std::size_t b) { return value(a) < value(b); }, meter);
         result[order.front()].distance = kInfinity;
         result[order.back()].distance = kInfinity;
         if (size < 3) continue;
@@ -107,26 +115,34 @@ std::vector<Crowding> crowding_distance(std::span<const Individual> individuals,
     return result;
 }
 
-std::vector<std::size_t> select_indices_by_fronts(std::span<const Individual> individuals, std::size_t limit) {
+std::vector<std::size_t> select_indices_by_fronts(std::span<const Individual> individuals, std::size_t limit,
+                                                  WorkMeter& meter) {
     std::vector<std::size_t> chosen;
-    for (const Front& front : non_dominated_sort(individuals)) {
+    for (const Front& front : non_dominated_sort(individuals, meter)) {
         if (chosen.size() == limit) break;
+        meter.spend(front.size());
         if (front.size() <= limit - chosen.size()) {
             chosen.insert(chosen.end(), front.begin(), front.end());
             continue;
         }
-        auto crowding = crowding_distance(individuals, front);
-        stable_sort_by(std::span<Crowding>(crowding),
-                       [](const Crowding& a, const Crowding& b) { return a.distance > b.distance; });
+        auto crowding = crowding_distance(individuals, front, meter);
+        sort_nan_tied_by_widths(
+            std::span<Crowding>(crowding), [](const Crowding& a, const Crowding& b) { return a.distance > b.distance; },
+            meter);
         for (std::size_t k = 0; chosen.size() < limit; ++k) chosen.push_back(crowding[k].index);
         break;
     }
     return chosen;
 }
 
-std::vector<Individual> select_by_fronts(std::span<const Individual> individuals, std::size_t limit) {
+std::vector<Individual> select_by_fronts(std::span<const Individual> individuals, std::size_t limit,
+                                         WorkMeter& meter) {
     std::vector<Individual> result;
-    for (std::size_t index : select_indices_by_fronts(individuals, limit)) result.push_back(individuals[index]);
+    for (std::size_t index : select_indices_by_fronts(individuals, limit, meter)) {
+        const Individual& chosen = individuals[index];
+        meter.spend(chosen.position.size() + chosen.objectives.size());
+        result.push_back(chosen);
+    }
     return result;
 }
 
@@ -137,7 +153,9 @@ double hypervolume_2d(const std::vector<std::vector<double>>& objectives) {
     std::vector<Point> points;
     for (const auto& f : objectives)
         if (f.size() >= 2) points.push_back({f[0], f[1]});
-    stable_sort_by(std::span<Point>(points), [](const Point& a, const Point& b) { return a.x < b.x; });
+    WorkMeter unstoppable;  // read by score(), which has no run to stop
+    sort_nan_tied_by_widths(
+        std::span<Point>(points), [](const Point& a, const Point& b) { return a.x < b.x; }, unstoppable);
     double volume = 0.0;
     double prev = 1.0;
     for (const Point& p : points) {

@@ -24,7 +24,9 @@ Outcome run_particle_swarm(Problem& problem, const Bounds& bounds, const Particl
 
     // Two draws per coordinate, taken for a whole particle before its arithmetic.
     std::vector<double> draws(rows_size(2, d));
+    WorkMeter meter(problem);
     for (std::size_t i = 0; i < n; ++i) {
+        meter.spend(2 * d);
         double* xi = &x[i * d];
         double* vi = &v[i * d];
         rng.fill_uniform(draws);
@@ -41,7 +43,10 @@ Outcome run_particle_swarm(Problem& problem, const Bounds& bounds, const Particl
 
     const double w = params.w, c1 = params.c1, c2 = params.c2;
     for (std::uint64_t it = 0; it < params.n_iterations; ++it) {
+        // An iteration of an empty swarm is a step too: it must not escape the meter.
+        meter.spend(1);
         for (std::size_t i = 0; i < n; ++i) {
+            meter.spend(2 * d);
             double* xi = &x[i * d];
             double* vi = &v[i * d];
             const double* pi = &p[i * d];

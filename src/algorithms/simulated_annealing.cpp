@@ -18,13 +18,14 @@ Outcome run_simulated_annealing(Problem& problem, const Bounds& bounds, const Si
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
-    fill_uniform_position(current, bounds, span, rng);
-    double current_value = problem.evaluate(current);
-    BestRecord best{current, current_value};
+    double current_value;
+    WorkMeter meter(problem);
+    BestRecord best = start_population(problem, current, {&current_value, 1}, bounds, span, rng, meter);
 
     double temperature = params.initial_temperature;
     const double step_scale = params.step_scale;
     for (std::uint64_t k = 0; k < params.n_iterations; ++k) {
+        meter.spend(d);
         for (std::size_t j = 0; j < d; ++j) {
             const double u = rng.uniform();
             candidate[j] = current[j] + ((2.0 * u - 1.0) * step_scale) * span[j];

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -30,9 +31,42 @@ public:
         out.assign(1, evaluate(position));
     }
 
-    // Called by long computations that make no evaluations (tour searches) at
-    // least every few milliseconds; may throw EvaluationAborted.
+    // Called by the bodies through a WorkMeter about every millisecond of
+    // their own work, evaluations aside; may throw EvaluationAborted to stop
+    // the run. This is the one place where a run looks outside the engine
+    // between evaluations, so it has to stay a single call.
     virtual void check_interrupt() {}
+};
+
+// Counts the work a body does and gives its problem a chance to stop the run
+// about every millisecond of it. A unit is one step of an inner loop: one
+// coordinate moved, drawn, copied or compared, or one pair of individuals
+// compared or merged; a step that costs several times more counts several
+// units. Counting instead of reading a clock keeps the cost of the test to an
+// addition and a branch that is almost never taken. A meter made without a
+// problem counts and never asks anyone (tools and tests that cannot stop).
+class WorkMeter {
+public:
+    WorkMeter() = default;
+    explicit WorkMeter(Problem& problem) : problem_(&problem) {}
+
+    void spend(std::uint64_t units) {
+        work_ += units;
+        if (work_ >= kInterval) [[unlikely]]
+            ask();
+    }
+
+private:
+    // Roughly a millisecond of steps that cost one to four nanoseconds each.
+    static constexpr std::uint64_t kInterval = std::uint64_t{1} << 18;
+
+    void ask() {
+        work_ = 0;
+        if (problem_) problem_->check_interrupt();
+    }
+
+    Problem* problem_ = nullptr;
+    std::uint64_t work_ = 0;
 };
 
 }  // namespace hivekit

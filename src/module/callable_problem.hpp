@@ -7,10 +7,15 @@
 
 namespace hivekit::py {
 
+// Lets Ctrl-C stop a long computation that calls no Python code: when a signal
+// handler has raised, the run unwinds and the caller sees KeyboardInterrupt.
+void check_signals();
+
 // Calls the objective with a new list of floats per evaluation. Exceptions of
 // the objective and results that are not numbers count as +infinity; an
 // exception outside the Exception hierarchy (KeyboardInterrupt, SystemExit)
-// is kept and stops the run by EvaluationAborted.
+// is kept and stops the run by EvaluationAborted, and so does a Ctrl-C seen
+// between evaluations.
 class CallableProblem final : public Problem {
 public:
     CallableProblem(PyObject* objective, std::size_t dimension) : objective_(objective), dimension_(dimension) {}
@@ -21,6 +26,7 @@ public:
     bool is_discrete() const override { return false; }
     std::string_view name() const override { return "objective"; }
     const DistanceMatrix* distance_matrix() const override { return nullptr; }
+    void check_interrupt() override { check_signals(); }
 
 private:
     PyObject* call(std::span<const double> position);
@@ -38,8 +44,5 @@ bool number_from_result(PyObject* result, double& out);
 // EvaluationAborted, so the engine unwinds.
 [[noreturn]] void abort_run();
 
-// Lets Ctrl-C stop a long computation that calls no Python code: when a signal
-// handler has raised, the run unwinds and the caller sees KeyboardInterrupt.
-void check_signals();
 
 }  // namespace hivekit::py

@@ -217,6 +217,9 @@ PyObject* finish_fit(State& s, Problem& problem, const Bounds* bounds, NativePro
             outcome = s.entry->run(call);
         }))
         return nullptr;
+    // The run looks for Ctrl-C only now and then; one that came after its last
+    // look must still fail this fit before anything is stored, not after.
+    if (PyErr_CheckSignals() < 0) return nullptr;
     if (auto* error = std::get_if<OptimizerError>(&*outcome)) {
         std::string text = error->display();
         PyErr_SetString(PyExc_ValueError, text.c_str());

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "algorithms/pareto.hpp"
-#include "algorithms/pareto_sort.hpp"
+#include "algorithms/ordering.hpp"
 #include "recorder.hpp"
 
 namespace hivekit {
@@ -20,6 +20,7 @@ using test_support::kInf;
 using test_support::kNaN;
 using Values = std::vector<double>;
 using Indices = std::vector<std::size_t>;
+WorkMeter idle;
 
 std::vector<Individual> individuals(const std::vector<Values>& objectives) {
     std::vector<Individual> out;
@@ -30,7 +31,7 @@ std::vector<Individual> individuals(const std::vector<Values>& objectives) {
 Values distances(const std::vector<Values>& objectives, const Indices& front) {
     const auto pop = individuals(objectives);
     Values out;
-    for (std::size_t k = 0; const Crowding& c : crowding_distance(pop, front)) {
+    for (std::size_t k = 0; const Crowding& c : crowding_distance(pop, front, idle)) {
         EXPECT_EQ(c.index, front[k++]);
         out.push_back(c.distance);
     }
@@ -51,14 +52,14 @@ TEST(Pareto, DominanceIsNowhereGreaterSomewhereLessOverTheShorterLengthWithNaNAs
 }
 
 TEST(Pareto, FrontsListTheFirstInIndexOrderAndLaterOnesInReleaseOrder) {
-    EXPECT_EQ(non_dominated_sort(individuals({{1, 4}, {2, 2}, {3, 3}, {4, 1}, {5, 5}, {2, 2}})),
+    EXPECT_EQ(non_dominated_sort(individuals({{1, 4}, {2, 2}, {3, 3}, {4, 1}, {5, 5}, {2, 2}}), idle),
               (std::vector<Front>{{0, 1, 3, 5}, {2}, {4}}));
     // Member 2 releases member 1 before member 3 releases member 0.
-    EXPECT_EQ(non_dominated_sort(individuals({{6, 1}, {1, 6}, {0, 5}, {5, 0}})), (std::vector<Front>{{2, 3}, {1, 0}}));
-    EXPECT_TRUE(non_dominated_sort({}).empty());
+    EXPECT_EQ(non_dominated_sort(individuals({{6, 1}, {1, 6}, {0, 5}, {5, 0}}), idle), (std::vector<Front>{{2, 3}, {1, 0}}));
+    EXPECT_TRUE(non_dominated_sort({}, idle).empty());
     const auto cycle = individuals({{0, kNaN, 1}, {1, 0, kNaN}, {kNaN, 1, 0}});
-    EXPECT_TRUE(non_dominated_sort(cycle).empty());
-    EXPECT_TRUE(select_by_fronts(cycle, 3).empty());
+    EXPECT_TRUE(non_dominated_sort(cycle, idle).empty());
+    EXPECT_TRUE(select_by_fronts(cycle, 3, idle).empty());
 }
 
 TEST(Pareto, CrowdingDistancesFollowTheFrontOrder) {
@@ -74,11 +75,11 @@ TEST(Pareto, CrowdingDistancesFollowTheFrontOrder) {
 
 TEST(Pareto, SelectionTakesWholeFrontsThenTheMostCrowdingFirst) {
     const auto pop = individuals({{5, 5}, {0, 4}, {1, 2}, {3, 1}, {4, 0}});
-    EXPECT_EQ(select_indices_by_fronts(pop, 5), (Indices{1, 2, 3, 4, 0}));
-    EXPECT_EQ(select_indices_by_fronts(pop, 4), (Indices{1, 2, 3, 4}));
-    EXPECT_TRUE(select_indices_by_fronts(pop, 0).empty());
-    EXPECT_EQ(select_indices_by_fronts(individuals(kStaircase), 3), (Indices{0, 3, 1}));
-    const auto chosen = select_by_fronts(individuals(kStaircase), 3);
+    EXPECT_EQ(select_indices_by_fronts(pop, 5, idle), (Indices{1, 2, 3, 4, 0}));
+    EXPECT_EQ(select_indices_by_fronts(pop, 4, idle), (Indices{1, 2, 3, 4}));
+    EXPECT_TRUE(select_indices_by_fronts(pop, 0, idle).empty());
+    EXPECT_EQ(select_indices_by_fronts(individuals(kStaircase), 3, idle), (Indices{0, 3, 1}));
+    const auto chosen = select_by_fronts(individuals(kStaircase), 3, idle);
     ASSERT_EQ(chosen.size(), 3u);
     EXPECT_EQ(chosen[2].objectives, (Values{1, 2}));
     EXPECT_EQ(chosen[2].position, (Values{1}));
@@ -94,10 +95,10 @@ TEST(Pareto, HypervolumeCountsTheAreaInsideTheReferenceBoxOnce) {
 
 TEST(Pareto, TheSortKeepsTiesInOrderAndNaNKeysInTheRange) {
     std::vector<std::pair<int, int>> items = {{2, 0}, {1, 1}, {2, 2}, {0, 3}, {1, 4}, {2, 5}, {0, 6}};
-    stable_sort_by(std::span(items), [](auto a, auto b) { return a.first < b.first; });
+    sort_nan_tied_by_widths(std::span(items), [](auto a, auto b) { return a.first < b.first; }, idle);
     EXPECT_EQ(items, (std::vector<std::pair<int, int>>{{0, 3}, {0, 6}, {1, 1}, {1, 4}, {2, 0}, {2, 2}, {2, 5}}));
     Values keys = {3, kNaN, 1, kNaN, 2, 0, kNaN, 5, 4};
-    stable_sort_by(std::span(keys), [](double a, double b) { return a < b; });
+    sort_nan_tied_by_widths(std::span(keys), [](double a, double b) { return a < b; }, idle);
     EXPECT_EQ(std::count_if(keys.begin(), keys.end(), [](double v) { return std::isnan(v); }), 3);
     Values numbers;
     std::copy_if(keys.begin(), keys.end(), std::back_inserter(numbers), [](double v) { return v == v; });
