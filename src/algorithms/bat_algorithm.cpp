@@ -59,6 +59,8 @@ Outcome run_bat_algorithm(Problem& problem, const Bounds& bounds, const BatAlgor
                 loudness[i] = alpha * loudness[i];
                 pulse_rate[i] = pulse_rate[i] * decay;
                 best.offer(xi, f);
+            } else {
+                best.offer_over_nan(xi, f);
             }
         }
         result.history.push_back(best.value);

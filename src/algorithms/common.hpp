@@ -113,6 +113,13 @@ struct BestRecord {
         value = f;
     }
 
+    // For values the body's own rule does not offer (a member stuck at NaN
+    // accepts nothing; a bat may turn a better value down): a number still
+    // takes the place of a NaN best, which must not outlast the numbers seen.
+    void offer_over_nan(std::span<const double> x, double f) {
+        if (value != value) offer(x, f);
+    }
+
     // Hands the record over as the run's best value and solution.
     void store_in(RunResult& result) && {
         result.best_value = value;

@@ -58,6 +58,8 @@ Outcome run_firefly(Problem& problem, const Bounds& bounds, const FireflyParams&
                     std::copy(y.begin(), y.end(), xi);
                     value[i] = f;
                     best.offer(y, f);
+                } else {
+                    best.offer_over_nan(y, f);
                 }
             }
         }
