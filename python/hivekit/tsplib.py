@@ -322,8 +322,9 @@ class _InstanceReader:
                 raise self.lines.error(f"{key} ends before all {n} nodes are listed")
             number, line = self.lines.next()
             fields = line.split()
-            listed = sum(p is not None for p in found)
             if fields[0].upper() == "EOF" or fields[0].upper().endswith("_SECTION"):
+                # Counted only here: counting on every line made reading quadratic in the dimension.
+                listed = sum(p is not None for p in found)
                 raise TsplibError(self.filename, number, f"{key} lists {listed} of {n} nodes")
             if len(fields) != 3:
                 raise TsplibError(self.filename, number, f"{key} expects 'node x y', found {line!r}")

@@ -198,46 +198,38 @@ void TwoOptSearch::build_neighbours() {
             near_distance_[a * list_size_ + k] = order[k].first;
         }
     }
+    reach_.resize(n);
+    for (std::size_t a = 0; a < n; ++a)
+        reach_[a] = list_size_ == n ? std::numeric_limits<double>::infinity()
+                                    : near_distance_[a * list_size_ + list_size_ - 1];
+    // The same pairs filed by the listed city, in ascending order of the owner.
+    reverse_start_.assign(n + 2, 0);
+    for (const std::uint32_t y : near_) ++reverse_start_[y + 2];
+    for (std::size_t y = 2; y <= n + 1; ++y) reverse_start_[y] += reverse_start_[y - 1];
+    reverse_.resize(near_.size());
+    reverse_distance_.resize(near_.size());
+    for (std::size_t x = 0; x < n; ++x)
+        for (std::size_t k = 0; k < list_size_; ++k) {
+            const std::uint32_t y = near_[x * list_size_ + k];
+            const std::size_t slot = reverse_start_[y + 1]++;
+            reverse_[slot] = static_cast<std::uint32_t>(x);
+            reverse_distance_[slot] = near_distance_[x * list_size_ + k];
+        }
+    spend(2 * near_.size());
 }
 
 inline bool TwoOptSearch::list_covers(std::size_t city, double radius) const {
     // A city outside the list is at least as far as the list's last one.
-    return list_size_ == d_.size() || radius <= near_distance_[city * list_size_ + list_size_ - 1];
+    return radius <= reach_[city];
 }
 
-void TwoOptSearch::collect_far_candidates(std::size_t m, double margin, bool integral) {
-    const std::size_t* ring = ring_.data();
-    far_start_.assign(m + 2, 0);
-    unlisted_.clear();
-    pairs_.clear();
-    // Found in ascending far end j and then filed by row with a stable
-    // counting sort, so every row's candidates come out ascending.
-    for (std::size_t j = 3; j <= m; ++j) {
-        const std::size_t far_end = ring[j];
-        const double radius = integral ? forward_[j - 1] : forward_[j - 1] + margin;
-        if (!list_covers(far_end, radius)) {
-            unlisted_.push_back({j, far_end, radius});
-            continue;
-        }
-        const std::uint32_t* near = &near_[far_end * list_size_];
-        const double* distance = &near_distance_[far_end * list_size_];
-        for (std::size_t k = 0; k < list_size_ && distance[k] < radius; ++k) {
-            const std::size_t i = position_[near[k]];
-            if (i < 1 || i + 2 > j) continue;
-            pairs_.push_back({i, j});
-            ++far_start_[i + 1];
-        }
-    }
-    spend(m + pairs_.size());
-    for (std::size_t i = 1; i <= m + 1; ++i) far_start_[i] += far_start_[i - 1];
-    far_.resize(pairs_.size());
-    for (const auto& [i, j] : pairs_) far_[far_start_[i]++] = j;
-    // Filing advanced every start to the next row's start; shift them back.
-    for (std::size_t i = m + 1; i > 0; --i) far_start_[i] = far_start_[i - 1];
-    far_start_[0] = 0;
+void TwoOptSearch::forget_row(std::size_t i) {
+    clean_[i] = 0;
+    fragile_count_ -= fragile_[i].size();
+    fragile_[i].clear();
 }
 
-// Which candidates a row may leave out. Accepting the move (i, j) needs
+// Which candidates need no exact look. Accepting the move (i, j) needs
 // Lc^ + 1e-12 < L^ (notation of scan), so Lc^ < L^. Let a and b be the removed
 // edges D[t(i-1)][t(i)] and D[t(j-1)][t(j)], c and d the added ones
 // D[t(i-1)][t(j-1)] and D[t(i)][t(j)], A the sum of |edges| of the tour and T
@@ -262,102 +254,290 @@ void TwoOptSearch::collect_far_candidates(std::size_t m, double margin, bool int
 // itself exact, is negative. The margin is then zero, and the new length is
 // the tour's position-order sum, which measure() computes.
 //
-// Which candidates the margin leaves. The first condition, c < a + M, asks for
-// t(j-1) among the cities nearer to t(i-1) than its successor plus M, read from
-// t(i-1)'s list. The second, d < b + M, asks for t(i) among the cities nearer
-// to t(j) than its predecessor plus M, read from t(j)'s list once per pass for
-// every j and filed by the row it names. A list that cannot vouch for its
-// radius (its last distance is below it) sends the whole row to the plain
-// scan, or the far end j to every row. The rest are examined in ascending j
-// with the plain test, so the first move taken is the plain scan's.
+// Where the lists find them. The first condition, c < a + M, asks for t(j-1)
+// among the cities nearer to t(i-1) than a + M: from t(i-1)'s list, or from
+// the reverse lists of t(j-1) (the cities whose lists hold it). The second,
+// d < b + M, asks for t(i) among the cities nearer to t(j) than b + M: from
+// t(j)'s list, or from the reverse list of t(i). A list that cannot vouch for
+// its radius (its last distance is below it) makes its row a long row, all of
+// whose far ends are looked at, or its far end an unlisted one, looked at from
+// every row.
 template <bool Integral>
-bool TwoOptSearch::pruned_scan(std::span<std::size_t> tour, double& length) {
-    const std::size_t m = tour.size();
-    const double weight = static_cast<double>(m + 2) * 0x1p-52;
-    const double inf = std::numeric_limits<double>::infinity();
-    const double top = largest_entry_;
-    const double margin = Integral ? 0.0 : weight * (2.0 * forward_magnitude_ + 2.0 * top) + 0x1p-1074;
-    // The bounds of scan, for the candidates it examines.
-    const double base = 3.0 * forward_magnitude_ + 2.0 * backward_magnitude_;
-    const double pass_bound = weight * (((base + 2.0 * (top + top)) + top) + top) + 0x1p-1074;
-    collect_far_candidates(m, margin, Integral);
+TwoOptSearch::Verdict TwoOptSearch::decide(std::size_t i, std::size_t j, double& taken_length) const {
     const std::size_t* ring = ring_.data();
-    for (std::size_t i = 1; i + 3 <= m; ++i) {
-        const std::size_t before = ring[i - 1];
-        const double* from_before = d_.row(before).data();
-        const double* from_first = d_.row(ring[i]).data();
-        const double removed_first = forward_[i - 1];
-        // Decides the candidate j exactly as scan does; true when it was taken.
-        const auto take = [&](std::size_t j) {
-            const double added_first = from_before[ring[j - 1]];
-            const double added_last = from_first[ring[j]];
-            const double removed_last = forward_[j - 1];
-            const double change = (added_first + added_last) - (removed_first + removed_last);
-            if constexpr (Integral) {
-                if (!(change < 0.0)) return false;
-                std::reverse(tour.begin() + static_cast<std::ptrdiff_t>(i), tour.begin() + static_cast<std::ptrdiff_t>(j));
-                measure(tour);
-                for (std::size_t k = i; k < j; ++k) position_[tour[k]] = k;
-                length = prefix_[m];
-                return true;
-            } else {
-                if (change >= pass_bound && change < inf) return false;
-                const double magnitude =
-                    ((base + 2.0 * (std::fabs(added_first) + std::fabs(added_last))) + std::fabs(removed_first)) +
-                    std::fabs(removed_last);
-                if (std::isfinite(change) && (magnitude == 0.0 || change >= weight * magnitude + 0x1p-1074))
-                    return false;
-                spend(m - i);
-                const double candidate = reversed_length(tour, i, j);
-                if (!(candidate + kMinimumGain < length)) return false;
-                std::reverse(tour.begin() + static_cast<std::ptrdiff_t>(i), tour.begin() + static_cast<std::ptrdiff_t>(j));
-                measure(tour);
-                for (std::size_t k = i; k < j; ++k) position_[tour[k]] = k;
-                length = candidate;
-                return true;
-            }
-        };
-        const double radius = Integral ? removed_first : removed_first + margin;
-        if (!list_covers(before, radius)) {
-            spend(m - i);
-            for (std::size_t j = i + 2; j <= m; ++j)
-                if (take(j)) return true;
-            continue;
+    const double added_first = d_(ring[i - 1], ring[j - 1]);
+    const double added_last = d_(ring[i], ring[j]);
+    const double removed_first = forward_[i - 1];
+    const double removed_last = forward_[j - 1];
+    const double change = (added_first + added_last) - (removed_first + removed_last);
+    if constexpr (Integral) {
+        return change < 0.0 ? Verdict::Taken : Verdict::Rejected;
+    } else {
+        // The bounds of scan.
+        const double inf = std::numeric_limits<double>::infinity();
+        if (change >= pass_bound_ && change < inf) return Verdict::Rejected;
+        const double magnitude =
+            ((base_ + 2.0 * (std::fabs(added_first) + std::fabs(added_last))) + std::fabs(removed_first)) +
+            std::fabs(removed_last);
+        if (std::isfinite(change) && (magnitude == 0.0 || change >= weight_ * magnitude + 0x1p-1074))
+            return Verdict::Rejected;
+        const std::size_t m = ring_.size() - 1;
+        const double candidate = reversed_length(std::span<const std::size_t>(ring, m), i, j);
+        const double length = prefix_[m];
+        if (!(candidate + kMinimumGain < length)) return Verdict::Fragile;
+        taken_length = candidate;
+        return Verdict::Taken;
+    }
+}
+
+template <bool Integral>
+void TwoOptSearch::apply(std::span<std::size_t> tour, std::size_t i, std::size_t j) {
+    const std::size_t m = tour.size();
+    if (i < j) {
+        const auto at = [](auto& v, std::size_t k) { return v.begin() + static_cast<std::ptrdiff_t>(k); };
+        std::reverse(at(tour, i), at(tour, j));
+        std::reverse(at(ring_, i), at(ring_, j));
+        // The segment's own edges are the same values read the other way
+        // round, the same bits both ways: only the two end edges are new.
+        std::reverse(at(forward_, i), at(forward_, j - 1));
+        const std::size_t* ring = ring_.data();
+        forward_[i - 1] = d_(ring[i - 1], ring[i]);
+        forward_[j - 1] = d_(ring[j - 1], ring[j]);
+        std::copy(at(forward_, i - 1), at(forward_, j), at(backward_, i - 1));
+        double sum = prefix_[i - 1];
+        for (std::size_t k = i - 1; k < m; ++k) {
+            sum += forward_[k];
+            prefix_[k + 1] = sum;
         }
-        row_candidates_.clear();
-        const std::uint32_t* near = &near_[before * list_size_];
-        const double* distance = &near_distance_[before * list_size_];
-        for (std::size_t k = 0; k < list_size_ && distance[k] < radius; ++k) {
-            const std::size_t j = position_[near[k]] + 1;
-            if (j >= i + 2) row_candidates_.push_back(j);
+        double magnitude = 0.0;
+        for (std::size_t k = 0; k < m; ++k) magnitude += std::fabs(forward_[k]);
+        forward_magnitude_ = backward_magnitude_ = magnitude;
+        for (std::size_t k = i; k < j; ++k) position_[tour[k]] = k;
+    } else {
+        measure(tour);
+    }
+    const double top = largest_entry_;
+    weight_ = static_cast<double>(m + 2) * 0x1p-52;
+    margin_ = Integral ? 0.0 : weight_ * (2.0 * forward_magnitude_ + 2.0 * top) + 0x1p-1074;
+    base_ = 3.0 * forward_magnitude_ + 2.0 * backward_magnitude_;
+    pass_bound_ = weight_ * (((base_ + 2.0 * (top + top)) + top) + top) + 0x1p-1074;
+    // The rows and far ends whose lists fall short of their radius.
+    const std::size_t* ring = ring_.data();
+    long_rows_.clear();
+    unlisted_.clear();
+    for (std::size_t k = 0; k < m; ++k) {
+        const double radius = Integral ? forward_[k] : forward_[k] + margin_;
+        if (k + 4 <= m && !list_covers(ring[k], radius)) long_rows_.push_back(k + 1);
+        if (k >= 2 && !list_covers(ring[k + 1], radius)) unlisted_.push_back({k + 1, ring[k + 1], radius});
+    }
+    spend(m);
+}
+
+template <bool Integral>
+std::size_t TwoOptSearch::scan_row(std::size_t i, double& taken_length) {
+    const std::size_t m = ring_.size() - 1;
+    const std::size_t* ring = ring_.data();
+    const std::size_t before = ring[i - 1], first = ring[i];
+    const double radius = Integral ? forward_[i - 1] : forward_[i - 1] + margin_;
+    std::vector<std::size_t>& fragile = fragile_[i];
+    const auto look = [&](std::size_t j) {
+        const Verdict verdict = decide<Integral>(i, j, taken_length);
+        if (verdict == Verdict::Fragile) {
+            fragile.push_back(j);
+            ++fragile_count_;
         }
-        row_candidates_.insert(row_candidates_.end(), far_.begin() + static_cast<std::ptrdiff_t>(far_start_[i]),
-                               far_.begin() + static_cast<std::ptrdiff_t>(far_start_[i + 1]));
-        std::sort(row_candidates_.begin(), row_candidates_.end());
-        // A far end whose list cannot say is tested here: its added edge d
-        // against its own radius. Merged in ascending order with the rest.
-        auto unlisted = std::lower_bound(unlisted_.begin(), unlisted_.end(), i + 2,
-                                         [](const FarEnd& end, std::size_t j) { return end.j < j; });
-        spend(row_candidates_.size() + static_cast<std::size_t>(unlisted_.end() - unlisted) + 1);
-        std::size_t last = 0;
-        auto listed = row_candidates_.begin();
-        while (true) {
-            std::size_t j;
-            if (unlisted != unlisted_.end() && (listed == row_candidates_.end() || unlisted->j <= *listed)) {
-                const FarEnd& end = *unlisted++;
-                if (!(from_first[end.city] < end.radius)) continue;
-                j = end.j;
-            } else if (listed != row_candidates_.end()) {
-                j = *listed++;
-            } else {
-                break;
+        return verdict == Verdict::Taken;
+    };
+    if (!list_covers(before, radius)) {
+        spend(m - i);
+        for (std::size_t j = i + 2; j <= m; ++j)
+            if (look(j)) return j;
+        return 0;
+    }
+    row_candidates_.clear();
+    const std::uint32_t* near = &near_[before * list_size_];
+    const double* distance = &near_distance_[before * list_size_];
+    for (std::size_t k = 0; k < list_size_ && distance[k] < radius; ++k) {
+        const std::size_t j = position_[near[k]] + 1;
+        if (j >= i + 2) row_candidates_.push_back(j);
+    }
+    // Far ends whose lists hold t(i) near enough; a far end at position 0 is j = m.
+    for (std::size_t s = reverse_start_[first]; s < reverse_start_[first + 1]; ++s) {
+        const std::size_t p = position_[reverse_[s]];
+        const std::size_t j = p == 0 ? m : p;
+        if (j < i + 2) continue;
+        if (reverse_distance_[s] < (Integral ? forward_[j - 1] : forward_[j - 1] + margin_))
+            row_candidates_.push_back(j);
+    }
+    const double* from_first = d_.row(first).data();
+    auto unlisted = std::lower_bound(unlisted_.begin(), unlisted_.end(), i + 2,
+                                     [](const FarEnd& end, std::size_t j) { return end.j < j; });
+    spend(row_candidates_.size() + static_cast<std::size_t>(unlisted_.end() - unlisted) + 2 * list_size_);
+    for (; unlisted != unlisted_.end(); ++unlisted)
+        if (from_first[unlisted->city] < unlisted->radius) row_candidates_.push_back(unlisted->j);
+    std::sort(row_candidates_.begin(), row_candidates_.end());
+    std::size_t last = 0;
+    for (const std::size_t j : row_candidates_) {
+        if (j == last) continue;
+        last = j;
+        if (look(j)) return j;
+    }
+    return 0;
+}
+
+template <bool Integral>
+std::pair<std::size_t, std::size_t> TwoOptSearch::rescan_before(std::size_t h, std::size_t j,
+                                                                  double& taken_length) {
+    const std::size_t* ring = ring_.data();
+    pairs_.clear();
+    const auto row_radius = [&](std::size_t i) { return Integral ? forward_[i - 1] : forward_[i - 1] + margin_; };
+    for (std::size_t c = std::max<std::size_t>(h, 3); c <= j; ++c) {
+        // d < b + M: rows whose t(i) is near t(c).
+        const std::size_t far_end = ring[c];
+        const double radius = Integral ? forward_[c - 1] : forward_[c - 1] + margin_;
+        if (list_covers(far_end, radius)) {
+            const std::uint32_t* near = &near_[far_end * list_size_];
+            const double* distance = &near_distance_[far_end * list_size_];
+            for (std::size_t k = 0; k < list_size_ && distance[k] < radius; ++k) {
+                const std::size_t i = position_[near[k]];
+                if (i >= 1 && i < h && i + 2 <= c) pairs_.push_back({i, c});
             }
-            if (j == last) continue;
-            last = j;
-            if (take(j)) return true;
+        } else {
+            const std::size_t rows = std::min(h - 1, c - 2);
+            // D[t(i)][t(c)], read along the far end's row: the same bits.
+            const double* from_far_end = d_.row(far_end).data();
+            spend(rows);
+            for (std::size_t i = 1; i <= rows; ++i)
+                if (from_far_end[ring[i]] < radius) pairs_.push_back({i, c});
+        }
+        // c < a + M: rows whose t(i-1) holds t(c-1) near enough in its list.
+        const std::size_t end_city = ring[c - 1];
+        for (std::size_t s = reverse_start_[end_city]; s < reverse_start_[end_city + 1]; ++s) {
+            const std::size_t i = position_[reverse_[s]] + 1;
+            if (i < h && i + 2 <= c && reverse_distance_[s] < row_radius(i)) pairs_.push_back({i, c});
         }
     }
-    return false;
+    spend(2 * list_size_ * (j - h + 1));
+    for (const std::size_t i : long_rows_) {
+        if (i >= h) break;
+        spend(j - h + 1);
+        for (std::size_t c = std::max(h, i + 2); c <= j; ++c) pairs_.push_back({i, c});
+    }
+    // Candidates whose exact sums rejected them: the same four cities, but a
+    // different tour around them.
+    if (fragile_count_ > 0)
+        for (std::size_t i = 1; i < h; ++i) {
+            for (const std::size_t c : fragile_[i])
+                if (c < h || c > j) pairs_.push_back({i, c});
+            fragile_count_ -= fragile_[i].size();
+            fragile_[i].clear();
+        }
+    std::sort(pairs_.begin(), pairs_.end());
+    spend(pairs_.size());
+    std::pair<std::size_t, std::size_t> last{0, 0};
+    for (const auto& candidate : pairs_) {
+        if (candidate == last) continue;
+        last = candidate;
+        const auto [i, c] = candidate;
+        const Verdict verdict = decide<Integral>(i, c, taken_length);
+        if (verdict == Verdict::Taken) return candidate;
+        if (verdict == Verdict::Fragile) {
+            fragile_[i].push_back(c);
+            ++fragile_count_;
+        }
+    }
+    return {0, 0};
+}
+
+// The search remembers, across moves, which rows are known to hold nothing.
+// The candidate (i, j) is read from four cities only, at positions i-1, i,
+// j-1 and j, and from the tour's length. Moves are taken at the first
+// candidate in scan order, so when the move (h, j) is taken every row before
+// h has been looked at and holds nothing. Reversing positions h .. j-1 changes
+// the cities of a row i < h only at its far ends j' in h .. j; every row in
+// h .. j changes; a row after j keeps all its cities (its far ends come after
+// j + 1). So after the move only the far ends h .. j of the rows before h are
+// new, and the rows from h on that were clean before stay clean past j.
+//
+// A rejection made for four unchanged cities stands when it did not depend on
+// the rest of the tour. With exact integers the test is the sign of the change
+// of four edges: it does. With rounding, a candidate set aside by the margin
+// or by the bounds of decide stays aside while the tour's magnitude A (which
+// both grow with, through monotone rounding) is not above the A it was judged
+// with; should A grow, every row is looked at again. A candidate that only its
+// exact sum rejected is kept in fragile_ and decided again after every move,
+// in its place in the scan order; should they become many, every row is looked
+// at again after every move, which is the plain restart.
+template <bool Integral>
+void TwoOptSearch::list_search(std::span<std::size_t> tour, double& length) {
+    const std::size_t m = tour.size();
+    const double inf = std::numeric_limits<double>::infinity();
+    clean_.assign(m + 1, 0);
+    fragile_.resize(m + 1);
+    for (auto& row : fragile_) row.clear();
+    fragile_count_ = 0;
+    // The smallest magnitude A any clean row was judged with.
+    double judged_with = inf;
+    bool remember = true;
+    apply<Integral>(tour, 0, 0);
+    const auto forget_all = [&] {
+        for (std::size_t i = 1; i <= m; ++i) forget_row(i);
+        judged_with = inf;
+    };
+    std::size_t r = 1;
+    while (true) {
+        while (r + 3 <= m && clean_[r] && fragile_[r].empty()) ++r;
+        if (r + 3 > m) break;
+        double taken_length = 0.0;
+        std::size_t j = 0;
+        if (!clean_[r]) {
+            j = scan_row<Integral>(r, taken_length);
+        } else {
+            spend(fragile_[r].size());
+            std::vector<std::size_t> again;
+            again.swap(fragile_[r]);
+            fragile_count_ -= again.size();
+            for (const std::size_t c : again) {
+                const Verdict verdict = decide<Integral>(r, c, taken_length);
+                if (verdict == Verdict::Taken) {
+                    j = c;
+                    break;
+                }
+                if (verdict == Verdict::Fragile) {
+                    fragile_[r].push_back(c);
+                    ++fragile_count_;
+                }
+            }
+        }
+        if (j == 0) {
+            clean_[r] = 1;
+            judged_with = std::min(judged_with, forward_magnitude_);
+            ++r;
+            continue;
+        }
+        std::size_t h = r;
+        while (true) {
+            apply<Integral>(tour, h, j);
+            length = Integral ? prefix_[m] : taken_length;
+            if (!(length > -inf)) return;  // nothing passes Lc + 1e-12 < L any more
+            for (std::size_t i = h; i <= j && i <= m; ++i) forget_row(i);
+            if (fragile_count_ > m) remember = false;
+            if (!remember || (!Integral && forward_magnitude_ > judged_with)) {
+                forget_all();
+                h = 1;
+                break;
+            }
+            // The rows before h are judged again, with this magnitude.
+            judged_with = std::min(judged_with, forward_magnitude_);
+            const auto [i, c] = rescan_before<Integral>(h, j, taken_length);
+            if (i == 0) break;
+            // Rows after i were not looked at for this move's far ends.
+            for (std::size_t k = i + 1; k < h; ++k) forget_row(k);
+            h = i;
+            j = c;
+        }
+        r = h;
+    }
 }
 
 double TwoOptSearch::improve(std::span<std::size_t> tour) {
@@ -367,19 +547,22 @@ double TwoOptSearch::improve(std::span<std::size_t> tour) {
     double length = prefix_[m];
     if (m < 4) return length;
     const double cities = static_cast<double>(m);
-    // The lists apply when no sum can overflow (see pruned_scan).
-    const bool pruned = method_ == Method::Automatic && symmetric_ && finite_ && largest_entry_ * cities < 0x1p1000 &&
+    // The lists apply when no sum can overflow (see decide).
+    const bool listed = method_ == Method::Automatic && symmetric_ && finite_ && largest_entry_ * cities < 0x1p1000 &&
                         visits_every_city_once(tour);
-    const bool exact = integral_ && largest_entry_ <= 0x1p52 / cities;
-    if (pruned && near_.empty()) build_neighbours();
     // Lc + 1e-12 < L is false for every Lc when L is NaN or -inf.
     const double no_gain_below = -std::numeric_limits<double>::infinity();
-    while (length > no_gain_below) {
-        bool moved;
-        if (pruned)
-            moved = exact ? pruned_scan<true>(tour, length) : pruned_scan<false>(tour, length);
+    if (!(length > no_gain_below)) return length;
+    if (listed) {
+        if (near_.empty()) build_neighbours();
+        if (integral_ && largest_entry_ <= 0x1p52 / cities)
+            list_search<true>(tour, length);
         else
-            moved = symmetric_ ? scan<true>(tour, length) : scan<false>(tour, length);
+            list_search<false>(tour, length);
+        return length;
+    }
+    while (length > no_gain_below) {
+        const bool moved = symmetric_ ? scan<true>(tour, length) : scan<false>(tour, length);
         if (!moved) break;
     }
     return length;

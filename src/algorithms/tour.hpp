@@ -63,26 +63,45 @@ public:
     double improve(std::span<std::size_t> tour);
 
 private:
+    // What the exact test says of one candidate: rejected for as long as its
+    // four end cities stay where they are (and, with rounding, the tour's
+    // magnitudes do not grow), rejected only by its exact sum (which other
+    // moves may change), or taken.
+    enum class Verdict { Rejected, Fragile, Taken };
+
     // One pass of the scan; true when it took a move (the tour and `length`
     // are then updated and the scan must start again).
     template <bool Symmetric>
     bool scan(std::span<std::size_t> tour, double& length);
-    // The same pass over the candidates the neighbour lists leave; `Integral`
-    // when every sum is exact.
+    // The whole search through the neighbour lists; `Integral` when every sum is exact.
     template <bool Integral>
-    bool pruned_scan(std::span<std::size_t> tour, double& length);
+    void list_search(std::span<std::size_t> tour, double& length);
+    // The candidate (i, j) of the current tour; on Taken, `taken_length` is its length.
+    template <bool Integral>
+    Verdict decide(std::size_t i, std::size_t j, double& taken_length) const;
+    // Every candidate of row i that may pass, in ascending j; the first taken
+    // one's j, or 0. Fragile rejections go to fragile_[i].
+    template <bool Integral>
+    std::size_t scan_row(std::size_t i, double& taken_length);
+    // After the move that reversed positions h .. j-1: the first candidate
+    // taken among rows 1 .. h-1 whose far end j' lies in h .. j or that was
+    // fragile, as (row, far end), or row 0.
+    template <bool Integral>
+    std::pair<std::size_t, std::size_t> rescan_before(std::size_t h, std::size_t j, double& taken_length);
+    // Reverses positions i .. j-1 and measures the new tour.
+    template <bool Integral>
+    void apply(std::span<std::size_t> tour, std::size_t i, std::size_t j);
     // Whether the lists serve this tour: a permutation of every city.
     bool visits_every_city_once(std::span<const std::size_t> tour);
     void build_neighbours();
     // Whether every city closer to `city` than `radius` is in its list.
     bool list_covers(std::size_t city, double radius) const;
-    // Rows of the candidates found from the far end of the move (see pruned_scan).
-    void collect_far_candidates(std::size_t m, double margin, bool integral);
     // Edge arrays, partial sums and magnitudes of the current tour.
     void measure(std::span<const std::size_t> tour);
     // Exact closed length of the tour with positions i .. j-1 reversed.
     double reversed_length(std::span<const std::size_t> tour, std::size_t i, std::size_t j) const;
     void spend(std::size_t units);
+    void forget_row(std::size_t i);
 
     const DistanceMatrix& d_;
     std::function<void()> check_interrupt_;
@@ -95,21 +114,34 @@ private:
     bool finite_ = true;    // no NaN or infinite entry
     bool integral_ = true;  // every entry a whole number
     // The nearest `list_size_` cities of every city, row by row, nearest
-    // first (ties by index), with their distances.
+    // first (ties by index), with their distances; and the other way round,
+    // for every city y the cities whose lists hold y:
+    // reverse_[reverse_start_[y] .. reverse_start_[y+1]) with D[x][y].
     std::size_t list_size_ = 0;
-    std::vector<std::uint32_t> near_;
-    std::vector<double> near_distance_;
-    // Position of every city in the current tour (when it visits each once),
-    // candidates of one row, and the candidates found from their far end:
-    // far_[far_start_[i] .. far_start_[i+1]) for row i, ascending, and
-    // `unlisted_`, the far ends whose list cannot say, ascending.
+    std::vector<std::uint32_t> near_, reverse_;
+    std::vector<double> near_distance_, reverse_distance_;
+    // The distance of every city's last listed one (infinite when it lists all).
+    std::vector<double> reach_;
+    std::vector<std::size_t> reverse_start_;
+    // Bounds of the current tour (see decide and list_search).
+    double weight_ = 0.0, margin_ = 0.0, base_ = 0.0, pass_bound_ = 0.0;
+    // Position of every city in the current tour (when it visits each once)
+    // and the candidates of one row.
+    std::vector<std::size_t> position_, row_candidates_;
+    // Far ends j whose list cannot say which rows are near enough, ascending,
+    // and rows whose own list cannot say.
     struct FarEnd {
         std::size_t j, city;  // position j and the city there
         double radius;        // b + margin
     };
-    std::vector<std::size_t> position_, row_candidates_, far_, far_start_;
     std::vector<FarEnd> unlisted_;
-    std::vector<std::pair<std::size_t, std::size_t>> pairs_;  // (row, far end) as found
+    std::vector<std::size_t> long_rows_;
+    // Rows known to hold no candidate that passes, and for each row the far
+    // ends its exact sums rejected (they may pass after other moves).
+    std::vector<char> clean_;
+    std::vector<std::vector<std::size_t>> fragile_;
+    std::size_t fragile_count_ = 0;
+    std::vector<std::pair<std::size_t, std::size_t>> pairs_;
     // The current tour followed by its first city again.
     std::vector<std::size_t> ring_;
     // forward_[k] = D[t_k][t_(k+1) mod m]; backward_[k] = D[t_(k+1) mod m][t_k];

@@ -237,13 +237,14 @@ TEST(TwoOpt, MatchesThePlainProcedureBitForBitOnRandomInstances) {
 }
 
 // Instances larger than a neighbour list, so that rows and far ends whose
-// lists fall short take their fall-backs: the search with the lists (and the
-// exact integer test) against the plain procedure where it is quick enough and
-// against the full scan beyond.
+// lists fall short take their fall-backs and the rows remembered clean across
+// moves are judged again after many moves of every length: the search with the
+// lists (and the exact integer test) against the plain procedure where it is
+// quick enough and against the full scan beyond.
 TEST(TwoOpt, NeighbourListsFindTheMovesOfTheFullScanOnLargerInstances) {
     std::mt19937_64 gen(7);
     for (Kind kind : kAllKinds) {
-        for (std::size_t n : {40, 110}) {
+        for (std::size_t n : {40, 110, 300}) {
             DistanceMatrix d = random_matrix(kind, n, gen);
             Tour permutation(n);
             std::iota(permutation.begin(), permutation.end(), std::size_t{0});

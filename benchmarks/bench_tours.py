@@ -1,0 +1,99 @@
+"""Processor time of the tour optimisers and of the TSPLIB reader.
+
+1. ``AntColony(variant=..., random_state=0)`` with its defaults on the bundled pr1002: processor seconds of
+   ``fit`` and the gap of ``score()`` to the optimum 259045 (``--iterations`` shortens the fits; the default
+   is the constructor's 100).
+2. One ant's tour at 1,000 cities without 2-opt: the one-iteration fit of 51 ants less that of 1 ant (which
+   holds the matrix conversion and the weight table), divided by 50.
+3. ``load_tsplib`` of a 2,392-city EUC_2D instance written to a temporary file (random whole coordinates in
+   the range of the large printed-circuit instances): with numpy, with the plain-Python path (numpy
+   hidden), and the time numpy's tolist() alone takes to make the 5.7 million floats of the lists.
+
+Run with the package importable:
+    PYTHONPATH=build/dev/pkg .venv/bin/python benchmarks/bench_tours.py [--variants acs mmas] [--iterations N]
+"""
+
+import argparse
+import random
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+from hivekit import AntColony
+from hivekit import tsplib
+
+OPTIMUM = 259045.0
+
+
+def cpu(fn):
+    start = time.process_time()
+    result = fn()
+    return time.process_time() - start, result
+
+
+def colony(variants, iterations):
+    matrix = tsplib.load_tsplib("pr1002").distance_matrix
+    for variant in variants:
+        est = AntColony(variant=variant, random_state=0, n_iterations=iterations)
+        seconds, _ = cpu(lambda: est.fit(matrix))
+        gap = (est.score() - OPTIMUM) / OPTIMUM
+        print(f"AntColony {variant:5} pr1002 {iterations} iterations: {seconds:8.1f} s CPU, "
+              f"length {est.score():.0f}, gap {100 * gap:.2f} %", flush=True)
+
+
+def one_ant():
+    matrix = tsplib.load_tsplib("pr1002").distance_matrix[:1000]
+    matrix = [row[:1000] for row in matrix]
+    times = {}
+    for ants in (1, 51):
+        est = AntColony(n_ants=ants, n_iterations=1, use_two_opt=False, random_state=0)
+        best = min(cpu(lambda: est.fit(matrix))[0] for _ in range(3))
+        times[ants] = best
+    per_ant = (times[51] - times[1]) / 50
+    print(f"one ant's tour at 1000 cities (no 2-opt): {1000 * per_ant:.2f} ms CPU "
+          f"(difference of 51-ant and 1-ant fits / 50)", flush=True)
+
+
+def write_instance(path, n, seed=2392):
+    rng = random.Random(seed)
+    lines = [f"NAME : random{n}", "TYPE : TSP", f"DIMENSION : {n}", "EDGE_WEIGHT_TYPE : EUC_2D",
+             "NODE_COORD_SECTION"]
+    lines += [f"{k + 1} {rng.randint(0, 20000)} {rng.randint(0, 20000)}" for k in range(n)]
+    lines.append("EOF")
+    path.write_text("\n".join(lines) + "\n")
+
+
+def loader():
+    with tempfile.TemporaryDirectory() as tmp:
+        path = Path(tmp) / "random2392.tsp"
+        write_instance(path, 2392)
+        with_numpy = min(cpu(lambda: tsplib.load_tsplib(path))[0] for _ in range(3))
+        import numpy
+
+        array = numpy.array(tsplib.load_tsplib(path).distance_matrix)
+        lists = min(cpu(array.tolist)[0] for _ in range(3))
+        saved = sys.modules.get("numpy")
+        sys.modules["numpy"] = None  # the import in the reader now fails
+        try:
+            plain, _ = cpu(lambda: tsplib.load_tsplib(path))
+        finally:
+            sys.modules["numpy"] = saved
+        print(f"load_tsplib 2392 cities: numpy {with_numpy:.3f} s CPU, plain Python {plain:.3f} s CPU, "
+              f"ratio {plain / with_numpy:.1f}x; of which the array's tolist() alone: {lists:.3f} s", flush=True)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--variants", nargs="*", default=["acs", "mmas"])
+    parser.add_argument("--iterations", type=int, default=100)
+    parser.add_argument("--skip-colony", action="store_true")
+    args = parser.parse_args()
+    loader()
+    one_ant()
+    if not args.skip_colony:
+        colony(args.variants, args.iterations)
+
+
+if __name__ == "__main__":
+    main()
