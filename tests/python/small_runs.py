@@ -1,4 +1,14 @@
-"""Tiny, fast fits of every class of the registry and readers of an estimator's whole state, shared by test files."""
+"""Tiny, fast fits of every class of the registry, readers of an estimator's whole state, and child processes."""
+
+import fcntl
+import os
+import pty
+import queue
+import struct
+import subprocess
+import sys
+import termios
+import threading
 
 import hivekit
 from hivekit._registry import CLASSES
@@ -16,6 +26,7 @@ SMALL = {name: {**({size: 4} if size else {}), "n_iterations": 2} for name, size
 SMALL["BacterialForagingOptimizer"]["n_chemotactic_steps"] = 2
 
 SQUARE = [[0.0, 1.0, 1.5, 1.0], [1.0, 0.0, 1.0, 1.5], [1.5, 1.0, 0.0, 1.0], [1.0, 1.5, 1.0, 0.0]]
+CHILD_ENV = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
 
 
 def sphere(x):
@@ -38,9 +49,7 @@ def make(name, **overrides):
 
 
 def fit_args(name, dimension=2):
-    if name in TOUR_CLASSES:
-        return (SQUARE,)
-    return (objective_for(name), [-1.0] * dimension, [1.0] * dimension)
+    return (SQUARE,) if name in TOUR_CLASSES else (objective_for(name), [-1.0] * dimension, [1.0] * dimension)
 
 
 def fitted(name, **overrides):
@@ -69,3 +78,34 @@ def readers(est):
 def snapshot(est):
     """Everything the estimator reports, to the bit (NaN included)."""
     return {name: reading(read) for name, read in readers(est).items()}
+
+
+def child(*args, **options):
+    """A Python child importing what this process imports, and a queue receiving its output lines."""
+    proc = subprocess.Popen([sys.executable, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                            env=CHILD_ENV, **options)
+    lines = queue.Queue()
+    threading.Thread(target=lambda: [lines.put(line.rstrip("\n")) for line in proc.stdout], daemon=True).start()
+    return proc, lines
+
+
+def on_terminal(*args):
+    """Runs a Python child with standard error on a pseudo-terminal: its output there, and the finished process."""
+    primary, secondary = pty.openpty()
+    fcntl.ioctl(secondary, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 100, 0, 0))  # a real terminal's size
+    try:
+        proc = subprocess.run([sys.executable, *args], stdout=subprocess.PIPE, stderr=secondary, env=CHILD_ENV,
+                              timeout=120)
+        os.close(secondary)
+        seen = b""
+        while True:
+            try:
+                chunk = os.read(primary, 4096)
+            except OSError:  # the terminal closed
+                break
+            if not chunk:
+                break
+            seen += chunk
+    finally:
+        os.close(primary)
+    return seen, proc
