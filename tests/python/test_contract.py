@@ -314,13 +314,6 @@ def test_fit_refuses_an_empty_box_after_the_probe_and_before_the_population_size
         fitted(info.name, **{POPULATION[info.name]: least})
 
 
-def test_numpy_limits_and_results_fit_like_their_python_counterparts():
-    plain, numeric = make("ParticleSwarm"), make("ParticleSwarm")
-    plain.fit(sphere, [-1.0, -1.0], [1.0, 1.0])
-    numeric.fit(lambda x: np.float64(sphere(x)), np.array([-1.0, -1.0]), np.array([1.0, 1.0]))
-    assert snapshot(numeric) == snapshot(plain)
-
-
 def number_text(value):
     """Shortest round-trip digits without exponent, whole numbers without a fraction."""
     return "inf" if value == math.inf else "-inf" if value == -math.inf else np.format_float_positional(value, trim="-")
