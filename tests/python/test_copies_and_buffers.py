@@ -1,10 +1,9 @@
-"""Boxes that cannot be searched, copies and pickles of estimators, and limits given as buffers."""
+"""Copies and pickles of estimators, and limits given as buffers."""
 
 import array
 import copy
 import math
 import pickle
-import sys
 
 import numpy as np
 import pytest
@@ -13,31 +12,6 @@ from hivekit._registry import BOX_CLASSES, BY_NAME, CLASSES
 from small_runs import SQUARE
 
 INF, NAN = math.inf, math.nan
-UNSEARCHABLE = [
-    ([0.0, NAN], [1.0, 1.0], "Bounds must be finite: lower[1] is NaN"),
-    ([0.0, 0.0], [1.0, INF], "Bounds must be finite: upper[1] is inf"),
-    ([-INF, 0.0], [INF, 1.0], "Bounds must be finite: lower[0] is -inf"),
-    ([0.0, NAN], [NAN, 1.0], "Bounds must be finite: upper[0] is NaN"),  # an earlier index comes first
-    ([-1e308, 0.0], [1e308, INF], "Bounds must be finite: upper[1] is inf"),  # every limit before any width
-    ([0.0, -1e308], [1.0, 1e308], "Bounds are too wide: upper[1] - lower[1] overflows"),
-    ([INF], [1.0], "Lower bound inf > upper bound 1 at index 0"),  # the order of the limits is checked first
-]
-
-
-@pytest.mark.parametrize("cls", BOX_CLASSES, ids=lambda c: c.__name__)
-def test_a_box_that_cannot_be_searched_is_refused_before_the_objective_runs(cls):
-    calls = []
-    for lower, upper, message in UNSEARCHABLE:
-        with pytest.raises(ValueError) as caught:
-            cls(random_state=0).fit(calls.append, lower, upper)
-        assert (str(caught.value), calls) == (message, [])
-    if not BY_NAME[cls.__name__].multi_objective:
-        half = sys.float_info.max / 2  # the width is exactly the largest double
-        est = cls(n_iterations=2, random_state=0)
-        est.fit(lambda x: x[0], [-half], [half])
-        assert math.isfinite(est.score())
-
-
 COPIERS = [copy.copy, copy.deepcopy] + [lambda est, p=p: pickle.loads(pickle.dumps(est, p))
                                         for p in range(pickle.HIGHEST_PROTOCOL + 1)]
 
