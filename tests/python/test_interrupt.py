@@ -11,19 +11,26 @@ from small_runs import BOX_CLASSES, TOUR_CLASSES, child
 STOP_DEADLINE = 10.0  # the fits would otherwise run for minutes; generous for a loaded machine
 STOP_BOUND = 0.2  # from the signal to the report, for runs that rarely call the objective
 
-EVERY_CLASS = """
+PRELUDE = """
 import math, random, sys
 import hivekit
-from small_runs import PARETO_CLASSES, POPULATION, SQUARE, TOUR_CLASSES, make, objective_for, snapshot
+from small_runs import PARETO_CLASSES, POPULATION, SQUARE, TOUR_CLASSES, make, objective_for, snapshot, sphere
 
-def attempt(name, est, *args):
-    before = snapshot(est)
+def cities(n):
+    rng = random.Random(0)
+    points = [(rng.random(), rng.random()) for _ in range(n)]
+    return [[math.dist(a, b) for b in points] for a in points]
+
+def attempt(name, est, *args):  # est None: two_opt
+    before = est and snapshot(est)
     try:
-        est.fit(*args)
+        (hivekit.two_opt if est is None else est.fit)(*args)
     except KeyboardInterrupt:
-        print(name, "interrupted", "untouched" if snapshot(est) == before else "changed", flush=True)
+        print(*name, "interrupted", "untouched" if (est and snapshot(est)) == before else "changed", flush=True)
     else:
-        print(name, "finished", flush=True)
+        print(*name, "finished", flush=True)
+"""
+EVERY_CLASS = PRELUDE + """
 
 for name in sys.argv[1:]:
     # Earlier results from a fast objective written in C; the long fit's objective computes for a while.
@@ -39,19 +46,17 @@ for name in sys.argv[1:]:
             pass
         return base(x)
 
-    attempt(name, est, objective, [-1.0, -1.0], [1.0, 1.0])
+    attempt([name], est, objective, [-1.0, -1.0], [1.0, 1.0])
 
 # An objective written in C runs no bytecode of its own; the estimator is new and must stay unfitted.
 print("running", flush=True)
-attempt("builtin objective", make("ParticleSwarm", n_iterations=10**7), sum, [-1.0, -1.0], [1.0, 1.0])
-rng = random.Random(0)
-points = [(rng.random(), rng.random()) for _ in range(400)]
-matrix = [[math.dist(a, b) for b in points] for a in points]
+attempt(["builtin objective"], make("ParticleSwarm", n_iterations=10**7), sum, [-1.0, -1.0], [1.0, 1.0])
+matrix = cities(400)
 for name in TOUR_CLASSES:
     est = make(name, **{POPULATION[name]: 20, "n_iterations": 20000})
     est.fit(SQUARE)
     print("running", flush=True)
-    attempt(name, est, matrix)
+    attempt([name], est, matrix)
 """
 
 
@@ -91,25 +96,10 @@ QUIET_RUNS = {
                                 "lambda x: (x[0], 1.0 - x[0]), [0.0], [1.0]"),
 }
 
-QUIET_CHILD = """
-import math, random, sys
-import hivekit
-from small_runs import SQUARE, snapshot, sphere
-
-def cities(n):
-    rng = random.Random(0)
-    points = [(rng.random(), rng.random()) for _ in range(n)]
-    return [[math.dist(a, b) for b in points] for a in points]
-
-est, args = eval(sys.argv[1]), eval(sys.argv[2])
-before = est and snapshot(est)  # an estimator made for a run this long is unfitted, and must stay so
+QUIET_CHILD = PRELUDE + """
+est, args = eval(sys.argv[1]), eval(sys.argv[2])  # an estimator made for a run this long is unfitted, and stays so
 print("running", flush=True)
-try:
-    (hivekit.two_opt if est is None else est.fit)(*args)
-except KeyboardInterrupt:
-    print("interrupted", "untouched" if (est and snapshot(est)) == before else "changed", flush=True)
-else:
-    print("finished", flush=True)
+attempt([], est, *args)
 """
 
 

@@ -51,25 +51,6 @@ def test_expected_evaluations_match_the_calls_made(name):
 
 
 @pytest.mark.parametrize("name", BOX_CLASSES)
-def test_monitor_sees_what_a_plain_wrapper_sees(name):
-    seen = []
-    monitor = hivekit.Monitor(recording(objective_for(name), seen, nan_every=0 if name in PARETO_CLASSES else 7))
-    sized(name, 6, n_iterations=5, random_state=1).fit(monitor, LOWER, UPPER)
-    assert monitor.n_evaluations == len(seen) and monitor.stopped_by is None and monitor.seconds > 0
-    if name in PARETO_CLASSES:
-        assert monitor.last == seen[-1][1] and monitor.best is None and monitor.x is None and monitor.trace == []
-        return
-    values = [v for _, v in seen]
-    assert monitor.best == best_of(values) and monitor.x == seen[values.index(monitor.best)][0]
-    # The staircase gives the best after every call; the first call returned NaN, which no number leaves.
-    trace = monitor.trace
-    for k in range(1, len(values) + 1):
-        step = [b for c, b in trace if c <= k][-1]
-        assert step == best_of(values[:k]) or (math.isnan(step) and k == 1), k
-    assert [c for c, _ in trace] == sorted({c for c, _ in trace})
-
-
-@pytest.mark.parametrize("name", BOX_CLASSES)
 def test_budgets_stop_the_fit_and_keep_the_earlier_results(name):
     objective, seen = objective_for(name), []
     est = getattr(hivekit, name)(n_iterations=50, random_state=5)
@@ -98,12 +79,23 @@ def test_budgets_stop_the_fit_and_keep_the_earlier_results(name):
 
 
 @pytest.mark.parametrize("name", BOX_CLASSES)
-def test_minimize_reports_the_estimators_results_or_the_monitors_best(name):
-    objective, seen = objective_for(name), []
+def test_minimize_reports_the_estimators_results_and_the_monitor_the_best_it_saw(name):
+    objective, seen, pareto = objective_for(name), [], name in PARETO_CLASSES
     est = sized(name, 6, n_iterations=10, random_state=2)
-    done = hivekit.minimize(est, recording(objective, seen), LOWER, UPPER)
+    monitor = hivekit.Monitor(recording(objective, seen, nan_every=0 if pareto else 7))
+    done = hivekit.minimize(est, monitor, LOWER, UPPER)
     assert (done.x, done.fun, done.stopped_by, done.estimator) == (est.predict(), est.score(), None, est)
-    assert done.n_evaluations == len(seen)
+    assert done.n_evaluations == monitor.n_evaluations == len(seen) and monitor.stopped_by is None and monitor.seconds > 0
+    values = [v for _, v in seen]
+    if pareto:
+        assert monitor.last == values[-1] and monitor.best is None and monitor.x is None and monitor.trace == []
+    else:
+        assert monitor.best == best_of(values) and monitor.x == seen[values.index(monitor.best)][0]
+        trace = monitor.trace  # the best after every call; the first call returned NaN, which no number leaves
+        for k in range(1, len(values) + 1):
+            step = [b for c, b in trace if c <= k][-1]
+            assert step == best_of(values[:k]) or (math.isnan(step) and k == 1), k
+        assert [c for c, _ in trace] == sorted({c for c, _ in trace})
     before, seen = snapshot(est), []
     cut = hivekit.minimize(est, recording(objective, seen), LOWER, UPPER, max_evaluations=9)
     assert (cut.n_evaluations, cut.stopped_by, cut.estimator.score()) == (9, "max_evaluations", done.fun)

@@ -2,8 +2,6 @@
 
 import os
 import signal
-import subprocess
-import sys
 import time
 from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
 
@@ -11,6 +9,7 @@ import pytest
 
 import hivekit
 from hivekit import problems
+from small_runs import child
 from vectors import bits
 
 SEEDS = [7, 3, 11, 0]
@@ -111,21 +110,18 @@ def test_one_interrupt_stops_the_call_and_its_workers(tmp_path, executor):
     script = tmp_path / "child.py"  # process pools re-import the main module
     script.write_text(INTERRUPTED)
     # A session of its own lets the signal reach the whole group, as a terminal's Ctrl-C does.
-    child = subprocess.Popen([sys.executable, str(script), executor], stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, text=True, start_new_session=True)
+    proc, lines = child(str(script), executor, start_new_session=True)
     try:
-        lines = [child.stdout.readline() for _ in range(2 if executor != "threads" else 1)]
-        assert all(lines), child.communicate()
-        workers = [int(line.split()[1]) for line in lines]
+        workers = [int(lines.get(timeout=60).split()[1]) for _ in range(2 if executor != "threads" else 1)]
         time.sleep(0.3)
-        os.killpg(child.pid, signal.SIGINT)
+        os.killpg(proc.pid, signal.SIGINT)
         start = time.monotonic()
-        _, err = child.communicate(timeout=10)
+        proc.wait(timeout=10)
         elapsed = time.monotonic() - start
     finally:
-        if child.poll() is None:
-            os.killpg(child.pid, signal.SIGKILL)
-            child.communicate()
+        if proc.poll() is None:
+            os.killpg(proc.pid, signal.SIGKILL)
+    err = proc.stderr.read()
     assert elapsed < 2.0 and err.rstrip().endswith("KeyboardInterrupt"), err
     assert not [pid for pid in workers if alive(pid)]
 
