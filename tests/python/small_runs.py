@@ -58,6 +58,38 @@ def fitted(name, **overrides):
     return est
 
 
+class Halt(BaseException):
+    """Outside the Exception hierarchy: no evaluation may swallow it."""
+
+
+def failing_fits(name):
+    """Fits failing along each path (conversion, box, probe, the run): arguments, exception and message start."""
+    if name in TOUR_CLASSES:
+        return [(([[0.0, 1.0, 2.0], [1.0, 0.0, 2.0]],), ValueError, "distance_matrix must be square: row 0 has length 3, "
+                 "expected 2"), (([],), ValueError, "distance_matrix must be non-empty"),
+                ((["ab"],), TypeError, "argument 'distance_matrix': "),
+                (([[0.0, "x"], [1.0, 0.0]],), TypeError, "argument 'distance_matrix': ")] + [
+            ((m,), ValueError, "Invalid input: distance matrix must have at least 3 cities")
+            for m in ([[0.0]], [[0.0, 1.0], [1.0, 0.0]]) if name == "PermutationGeneticOptimizer"]
+    objective, calls = objective_for(name), []
+
+    def fails_in_the_run(x):  # the second call fails as an evaluation, the third stops the fit
+        calls.append(x)
+        if len(calls) in (2, 3):
+            raise RuntimeError if len(calls) == 2 else Halt
+        return objective(x)
+
+    return [((objective, [0, 1], [1]), ValueError, "Lower and upper bounds must have the same length"),
+            ((objective, [0, 5, 3], [1, 4, 2]), ValueError, "Lower bound 5 > upper bound 4 at index 1"),
+            ((objective, "a", [1]), TypeError, "argument 'lower': "),
+            ((objective, [0.0], iter([1.0])), TypeError,
+             "argument 'upper': 'list_iterator' object cannot be converted to 'Sequence'"),
+            ((objective, [], []), ValueError, "Invalid input: "),
+            ((lambda x: 1 / 0, [0], [1]), ZeroDivisionError, "division by zero"),
+            ((lambda x: 1.0 if name in PARETO_CLASSES else "1.0", [0], [1]), TypeError, ""),
+            ((fails_in_the_run, [0], [1]), Halt, "")]
+
+
 def reading(read):
     """A reader's result as comparable bits, or its exception's type name and message."""
     try:

@@ -16,7 +16,8 @@ from hypothesis import strategies as st
 import hivekit
 from hivekit import _hivekit
 from hivekit._registry import CLASSES
-from small_runs import POPULATION, SMALL, SQUARE, fit_args, fitted, make, objective_for, reading, snapshot, sphere
+from small_runs import (POPULATION, SMALL, SQUARE, Halt, failing_fits, fit_args, fitted, make, objective_for, reading,
+                        snapshot, sphere)
 from vectors import bits
 
 README = pathlib.Path(__file__).resolve().parents[2] / "README.md"
@@ -79,10 +80,6 @@ def hook(value):
             raise value
         return value
     return type("Hook", (), {"__index__": give, **({"__float__": give} if isinstance(value, Exception) else {})})()
-
-
-class Halt(BaseException):
-    """Outside the Exception hierarchy: no evaluation may swallow it."""
 
 
 # Per parameter kind: values refused (with the exception type) and values accepted (with the float get_params shows).
@@ -245,38 +242,7 @@ def test_the_same_seed_reproduces_a_fit_and_no_seed_does_not(info):
 def test_a_failing_fit_raises_its_error_and_leaves_earlier_results_untouched(info):
     est = fitted(info.name)
     before = snapshot(est)
-    if info.input == "tour":
-        failures = [
-            (([[0.0, 1.0, 2.0], [1.0, 0.0, 2.0]],), ValueError, "distance_matrix must be square: row 0 has length 3, expected 2"),
-            (([],), ValueError, "distance_matrix must be non-empty"),
-            ((["ab"],), TypeError, "argument 'distance_matrix': "),
-            (([[0.0, "x"], [1.0, 0.0]],), TypeError, "argument 'distance_matrix': "),
-        ] + [((m,), ValueError, "Invalid input: distance matrix must have at least 3 cities")
-             for m in ([[0.0]], [[0.0, 1.0], [1.0, 0.0]]) if info.name == "PermutationGeneticOptimizer"]
-    else:
-        objective, pareto = objective_for(info.name), info.family == "pareto"
-        calls = []
-
-        def halts_in_the_run(x):
-            calls.append(x)
-            if len(calls) == 3:
-                raise Halt
-            return objective(x)
-
-        def probe_fails(x):
-            raise ZeroDivisionError("probe")
-
-        failures = [
-            ((objective, [0, 1], [1]), ValueError, "Lower and upper bounds must have the same length"),
-            ((objective, [0, 5, 3], [1, 4, 2]), ValueError, "Lower bound 5 > upper bound 4 at index 1"),
-            ((objective, "a", [1]), TypeError, "argument 'lower': "),
-            ((objective, [0.0], iter([1.0])), TypeError, "argument 'upper': 'list_iterator' object cannot be converted to 'Sequence'"),
-            ((objective, [], []), ValueError, "Invalid input: "),
-            ((probe_fails, [0], [1]), ZeroDivisionError, "probe"),
-            ((lambda x: 1.0 if pareto else "1.0", [0], [1]), TypeError, ""),
-            ((halts_in_the_run, [0], [1]), Halt, ""),
-        ]
-    for args, error, message in failures:
+    for args, error, message in failing_fits(info.name):
         with pytest.raises(error) as caught:
             est.fit(*args)
         assert str(caught.value).startswith(message), (args, caught.value)

@@ -8,13 +8,10 @@ import sys
 import pytest
 
 import hivekit
-from small_runs import ALL_CLASSES, CHILD_ENV, PARETO_CLASSES, POPULATION, TOUR_CLASSES, make, objective_for, snapshot
+from small_runs import (ALL_CLASSES, CHILD_ENV, PARETO_CLASSES, POPULATION, TOUR_CLASSES, Halt, failing_fits, make,
+                        objective_for, snapshot)
 
 UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
-
-
-class Halt(BaseException):
-    pass
 
 
 FAILURES = (ValueError, TypeError, ZeroDivisionError, Halt)
@@ -27,15 +24,6 @@ def too_large(name, size):
 
 def args_of_dimension(name, d):
     return ([[1.0] * d for _ in range(d)],) if name in TOUR_CLASSES else (objective_for(name), [0.0] * d, [1.0] * d)
-
-
-@pytest.mark.parametrize("name", ALL_CLASSES)
-def test_sizes_too_large_to_allocate_raise_memory_error_and_store_nothing(name):
-    for size in (10**15, 2**62, 2**64 - 1):  # with four coordinates or cities, 2^62 rows overflow the cell count
-        big = make(name, **too_large(name, size))
-        with pytest.raises(MemoryError):
-            big.fit(*args_of_dimension(name, 4))
-        assert snapshot(big) == snapshot(make(name, **too_large(name, size)))
 
 
 # Working sets that virtual memory would grant but physical memory cannot hold. The child runs under an address-space
@@ -106,29 +94,11 @@ def test_an_objective_result_claiming_a_huge_length_fails_the_probe_and_is_a_fai
     assert len(calls) > 1 and est.predict()
 
 
-def failing_fits(name, d):
-    """Arguments of a fit failing along each path (conversion, box, probe, the run), with watched objects."""
-    if name in TOUR_CLASSES:
-        return [([[0.0, 1.0]],), (["x"],), ([[0.0, "x"], [1.0, 0.0]],), ([[0.0, 1.0], [1.0]],)]
-    objective, calls = objective_for(name), []
-
-    def in_the_run(error):
-        def fails(x):
-            calls.append(1)
-            if len(calls) % 3 == 0:  # the probe and one evaluation succeed
-                raise error()
-            return objective(x)
-        return fails
-
-    return [(objective, [0.0] * d, [1.0] * (d + 1)), (objective, [0.0] * d, ["x"] * d), (in_the_run(Halt), [0.0] * d,
-            [1.0] * d), (in_the_run(RuntimeError), [0.0] * d, [1.0] * d), (lambda x: 1 / 0, [0.0] * d, [1.0] * d)]
-
-
 def one_round(name, d):
     """A successful fit, then fits failing along every path, a refused size and every reader."""
     est = make(name, random_state=None)
     est.fit(*args_of_dimension(name, d))
-    for args in failing_fits(name, d):
+    for args, *_ in failing_fits(name):
         try:
             est.fit(*args)
         except FAILURES:
@@ -154,8 +124,8 @@ def test_thousands_of_fits_of_every_class_keep_resident_memory_flat():
 
 
 @pytest.mark.parametrize("name", ALL_CLASSES)
-def test_fits_leave_the_reference_counts_of_their_arguments_as_they_were(name):
-    cases = [args_of_dimension(name, 3), *failing_fits(name, 3)]
+def test_fits_and_sizes_too_large_leave_results_and_reference_counts_of_their_arguments_as_they_were(name):
+    cases = [args_of_dimension(name, 3), *(args for args, *_ in failing_fits(name))]
     watched = [obj for args in cases for arg in args for obj in [arg, *(arg if isinstance(arg, list) else [])]]
     counts = [sys.getrefcount(o) for o in watched]
     for args in cases:
@@ -165,6 +135,9 @@ def test_fits_leave_the_reference_counts_of_their_arguments_as_they_were(name):
             except FAILURES:
                 pass
         assert [sys.getrefcount(o) for o in watched] == counts, args
-    with pytest.raises(MemoryError):
-        make(name, **too_large(name, 10**15)).fit(*cases[0])
-    assert [sys.getrefcount(o) for o in watched] == counts
+    for size in (10**15, 2**62, 2**64 - 1):  # with four coordinates or cities, 2^62 rows overflow the cell count
+        big = make(name, **too_large(name, size))
+        with pytest.raises(MemoryError):
+            big.fit(*args_of_dimension(name, 4))
+        assert snapshot(big) == snapshot(make(name, **too_large(name, size)))
+        assert [sys.getrefcount(o) for o in watched] == counts
