@@ -1,5 +1,7 @@
-"""The command line: the table of every class, the tsp command and its plot, exit codes, errors and closed pipes."""
+"""The command line (the table of every class, the tsp command and its plot, exit codes, errors, closed pipes) and the
+example scripts."""
 
+import pathlib
 import subprocess
 import sys
 
@@ -130,3 +132,17 @@ def test_a_reader_that_goes_away_gets_no_traceback(args):
     err = child.stderr.read()
     child.wait(timeout=60)
     assert (err, child.returncode) == ("", 1)
+
+
+EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
+CASES = {"box_minimisation.py": "reproduced exactly: True", "tsp_tour.py": "same length measured in Python: True",
+         "pareto_front.py": "MopsoOptimizer: ", "bit_vectors.py": "of at most 470",
+         "multistart_seeds.py": "gives the same score: True"}
+
+
+@pytest.mark.parametrize("name", sorted(CASES))
+def test_example_runs(name):
+    assert sorted(p.name for p in EXAMPLES.glob("*.py")) == sorted(CASES)  # every example is exercised
+    result = subprocess.run([sys.executable, str(EXAMPLES / name), "--small"], capture_output=True, text=True,
+                            timeout=120)
+    assert result.returncode == 0 and CASES[name] in result.stdout, result.stderr

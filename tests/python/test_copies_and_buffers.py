@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 
 from hivekit._registry import BOX_CLASSES, BY_NAME, CLASSES
-from small_runs import SQUARE
+from small_runs import SQUARE, snapshot
 
 INF, NAN = math.inf, math.nan
 COPIERS = [copy.copy, copy.deepcopy] + [lambda est, p=p: pickle.loads(pickle.dumps(est, p))
@@ -25,17 +25,6 @@ def fit(est, shift=0.0, lower=(-1.0, -1.0), upper=(1.0, 1.0), number=float):
     else:
         est.fit(lambda x: number(sum((v - shift) ** 2 for v in x)), lower, upper)
     return est
-
-
-def results(est):
-    """Everything a fit left, printed exactly (repr of a float round-trips, -0.0 included)."""
-    out = [est.population_] + ([est.history_] if hasattr(est, "history_") else [])
-    for method in (est.predict, est.score):
-        try:
-            out.append(method())
-        except ValueError as unfitted:
-            out.append(str(unfitted))
-    return repr(out)
 
 
 def unusual(info):
@@ -54,15 +43,15 @@ def test_copies_and_pickles_keep_hyperparameters_seed_and_results(info):
                 assert type(twin) is info.cls and twin is not est
                 # The constructor's arguments, the seed last: None stays None, a seed stays exact.
                 assert twin.__reduce__()[1] == est.__reduce__()[1] and twin.__reduce__()[1][-1] == random_state
-                assert twin.get_params() == est.get_params() and results(twin) == results(est)
+                assert snapshot(twin) == snapshot(est)
             fit(est)
     # A seeded copy refits as the original does, and refitting it leaves the original alone.
     est = fit(info.cls(**unusual(info), random_state=11))
-    before = results(est)
+    before = snapshot(est)
     for copier in COPIERS:
         twin = copier(est)
-        assert results(fit(twin, shift=0.25)) == results(fit(copier(est), shift=0.25)) and results(est) == before
-    assert results(fit(est, shift=0.25)) == results(twin)
+        assert snapshot(fit(twin, shift=0.25)) == snapshot(fit(copier(est), shift=0.25)) and snapshot(est) == before
+    assert snapshot(fit(est, shift=0.25)) == snapshot(twin)
 
 
 def replace(index, value):
@@ -87,10 +76,10 @@ def replace(index, value):
 ])
 def test_a_forged_state_is_refused_and_changes_nothing(name, forge, error):
     est = fit(BY_NAME[name].cls(**unusual(BY_NAME[name]), random_state=3))
-    before, bad = results(est), forge(est.__reduce__()[2])
+    before, bad = snapshot(est), forge(est.__reduce__()[2])
     with pytest.raises(error, match="^invalid state: "):
         est.__setstate__(bad)
-    assert results(est) == before
+    assert snapshot(est) == before
     if bad is not None:  # unpickling calls __setstate__ only with a state
         forged = type("Forged", (), {"__reduce__": lambda self: est.__reduce__()[:2] + (bad,)})
         with pytest.raises(error, match="^invalid state: "):
@@ -129,9 +118,9 @@ ARRAY_FORMS = [np.array, lambda v: np.array(v).view(BufferOnly), lambda v: np.ar
 def test_limits_given_as_arrays_give_the_results_of_lists(cls):
     info = BY_NAME[cls.__name__]
     lower, upper = [-1 / 3, -0.0], [0.1 + 0.2, 2 / 7]  # all 53 bits in use: any rounding would show
-    expected = results(fit(cls(**unusual(info), random_state=5), lower=lower, upper=upper))
+    expected = snapshot(fit(cls(**unusual(info), random_state=5), lower=lower, upper=upper))
     for form in ARRAY_FORMS:
         est = cls(**unusual(info), random_state=5)
-        assert results(fit(est, lower=form(lower), upper=form(upper), number=np.float64)) == expected
+        assert snapshot(fit(est, lower=form(lower), upper=form(upper), number=np.float64)) == expected
     with pytest.raises(ValueError, match=r"^Bounds must be finite: upper\[1\] is NaN$"):
         fit(cls(), lower=np.zeros(2), upper=np.array([1.0, NAN]))
