@@ -40,7 +40,7 @@ def test_python_m_hivekit_prints_every_class_and_shows_progress_only_on_a_termin
     assert f"[{len(CLASSES)}/{len(CLASSES)}] MopsoOptimizer".encode() in seen
 
 
-def test_table_rows_report_problem_value_and_evaluations_and_repeat_under_a_seed(capsys):
+def test_table_rows_report_problem_value_evaluations_or_their_error_and_repeat_under_a_seed(capsys, monkeypatch):
     status, out, err = run(capsys, "--only", "ParticleSwarm", "AntColony", "DifferentialEvolution", "--quick")
     assert status == 0 and err == ""  # no progress line when not on a terminal
     swarm, colony = rows(out)["ParticleSwarm"], rows(out)["AntColony"]
@@ -50,6 +50,13 @@ def test_table_rows_report_problem_value_and_evaluations_and_repeat_under_a_seed
     assert rows(again)["DifferentialEvolution"][:5] == rows(out)["DifferentialEvolution"][:5]
     moved = rows(run(capsys, "--only", "ParticleSwarm", "BinaryParticleSwarm", "--problem", "ackley", "--quick")[1])
     assert (moved["ParticleSwarm"][1], moved["BinaryParticleSwarm"][1]) == ("ackley-5", "knapsack-24")
+    monkeypatch.setattr(cli, "DEMO", [cli.DemoRun("BatAlgorithm", "sphere", {"n_bats": 1}),
+                                      cli.DemoRun("ParticleSwarm", "sphere", {"n_iterations": 5})])
+    status, out, err = run(capsys)
+    bat, swarm = out.splitlines()[2:]
+    assert status == 1 and "1 of 2 classes failed" in err
+    assert "error: ValueError: Invalid input: n_bats must be at least 2 for bat algorithm" in bat
+    assert swarm.split()[:2] == ["ParticleSwarm", "sphere-10"] and "error" not in swarm
 
 
 def test_every_single_objective_table_run_draws_a_falling_curve():
@@ -63,17 +70,7 @@ def test_every_single_objective_table_run_draws_a_falling_curve():
             assert row.curve[-1][0] <= row.evaluations
 
 
-def test_failing_class_shows_its_error_in_its_row_and_the_exit_status(monkeypatch, capsys):
-    monkeypatch.setattr(cli, "DEMO", [cli.DemoRun("BatAlgorithm", "sphere", {"n_bats": 1}),
-                                      cli.DemoRun("ParticleSwarm", "sphere", {"n_iterations": 5})])
-    status, out, err = run(capsys)
-    bat, swarm = out.splitlines()[2:]
-    assert status == 1 and "1 of 2 classes failed" in err
-    assert "error: ValueError: Invalid input: n_bats must be at least 2 for bat algorithm" in bat
-    assert swarm.split()[:2] == ["ParticleSwarm", "sphere-10"] and "error" not in swarm
-
-
-def test_tsp_prints_a_tour_of_the_printed_length_and_its_gap(capsys, tmp_path):
+def test_tsp_prints_tour_length_and_gap_and_its_errors_name_the_bundled_instances(capsys, tmp_path):
     status, out, _ = run(capsys, "tsp", "berlin52", "--seed", "0")
     tour, length = [int(c) - 1 for c in field(out, "tour").split()], float(field(out, "length"))
     assert status == 0 and sorted(tour) == list(range(52))
@@ -84,6 +81,14 @@ def test_tsp_prints_a_tour_of_the_printed_length_and_its_gap(capsys, tmp_path):
                     "1 0 0\n2 0 10\n3 10 0\n4 10 10\nEOF\n")
     status, out, _ = run(capsys, "tsp", str(path), "--algo", "PermutationGeneticOptimizer", "--iterations", "3")
     assert status == 0 and field(out, "length") == "40" and "gap" not in out
+    status, out, _ = run(capsys, "tsp", "--help")
+    assert status == 0 and "--variant" in out and "berlin52" in out
+    status, _, err = run(capsys, "tsp", "no-such-instance")
+    assert status == 1 and "no-such-instance" in err and "berlin52" in err
+    path = tmp_path / "broken.tsp"
+    path.write_text("NAME : broken\nDIMENSION : 2\nEDGE_WEIGHT_TYPE : EUC_2D\nNODE_COORD_SECTION\n1 0 0\n2 0 y\n")
+    status, _, err = run(capsys, "tsp", str(path))
+    assert status == 1 and f"{path}, line 6: expected a number" in err
 
 
 def test_tsp_plot_draws_the_recorded_history_or_says_it_needs_matplotlib(capsys, tmp_path, monkeypatch):
@@ -110,17 +115,6 @@ def test_tsp_plot_draws_the_recorded_history_or_says_it_needs_matplotlib(capsys,
 def test_bad_arguments_exit_with_a_usage_error(args, capsys):
     status, _, err = run(capsys, *args)
     assert status == 2 and "usage:" in err and "error:" in err
-
-
-def test_tsp_help_and_errors_name_the_bundled_instances(capsys, tmp_path):
-    status, out, _ = run(capsys, "tsp", "--help")
-    assert status == 0 and "--variant" in out and "berlin52" in out
-    status, _, err = run(capsys, "tsp", "no-such-instance")
-    assert status == 1 and "no-such-instance" in err and "berlin52" in err
-    path = tmp_path / "broken.tsp"
-    path.write_text("NAME : broken\nDIMENSION : 2\nEDGE_WEIGHT_TYPE : EUC_2D\nNODE_COORD_SECTION\n1 0 0\n2 0 y\n")
-    status, _, err = run(capsys, "tsp", str(path))
-    assert status == 1 and f"{path}, line 6: expected a number" in err
 
 
 @pytest.mark.parametrize("args", [["--only", "ParticleSwarm", "--quick"], ["tsp", "berlin52", "--iterations", "2"]])
