@@ -129,15 +129,14 @@ def on_terminal(*args):
         proc = subprocess.run([sys.executable, *args], stdout=subprocess.PIPE, stderr=secondary, env=CHILD_ENV,
                               timeout=120)
         os.close(secondary)
-        seen = b""
+        chunks = []
         while True:
             try:
-                chunk = os.read(primary, 4096)
+                chunks.append(os.read(primary, 4096))
             except OSError:  # the terminal closed
                 break
-            if not chunk:
+            if not chunks[-1]:
                 break
-            seen += chunk
     finally:
         os.close(primary)
-    return seen, proc
+    return b"".join(chunks), proc

@@ -16,7 +16,7 @@ from hypothesis import strategies as st
 import hivekit
 from hivekit import _hivekit
 from hivekit._registry import CLASSES
-from small_runs import (POPULATION, SMALL, SQUARE, Halt, failing_fits, fit_args, fitted, make, objective_for, reading,
+from small_runs import (POPULATION, SQUARE, Halt, failing_fits, fit_args, fitted, make, objective_for, reading,
                         snapshot, sphere)
 from vectors import bits
 
@@ -210,13 +210,7 @@ def test_fit_stores_what_the_family_prescribes(info):
         empty = make(info.name, archive_size=0)  # keeps a population but no archive: not fitted
         empty.fit(objective, [-1.0], [1.0])
         assert empty.population_ and reading(empty.score) == ("ValueError", "must call fit() before score()")
-    elif info.family == "best":
-        assert est.history_ == [est.score()] and est.population_ == [[float(v) for v in est.predict()]]
-    else:
-        history = est.history_
-        assert len(history) == SMALL[info.name]["n_iterations"] and history[-1] == est.score()
-        assert all(later <= earlier for earlier, later in zip(history, history[1:]))
-    if info.input == "box" and info.family != "pareto":
+    elif info.input == "box":  # the shapes of the other families' results are pinned by the expected runs
         assert est.score() == objective(est.predict())
     before = snapshot(est)
     est.population_.append([9.0])

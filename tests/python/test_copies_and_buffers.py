@@ -86,13 +86,6 @@ def test_a_forged_state_is_refused_and_changes_nothing(name, forge, error):
             pickle.loads(pickle.dumps(forged()))
 
 
-def test_truncated_pickles_raise():
-    data = pickle.dumps(fit(BY_NAME["AntColony"].cls(n_ants=3, n_iterations=2, random_state=1)))
-    for end in range(len(data)):
-        with pytest.raises(Exception):
-            pickle.loads(data[:end])
-
-
 class BufferOnly(np.ndarray):
     def __getitem__(self, index):
         raise AssertionError("read element by element")

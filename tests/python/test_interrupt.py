@@ -82,15 +82,14 @@ def test_ctrl_c_stops_long_fits_of_every_class_and_keeps_earlier_results():
 # Runs that spend most of their time without calling the objective: an empty swarm, fireflies and glowworms that
 # never move, bacteria that only reproduce, fireflies settled on the minimum, a genetic run of one individual, a
 # long 2-opt and the sorts of a large population. Each is an estimator (None for two_opt) and the call's arguments.
+FLAT = "lambda x: 0.0, [0.0], [1.0]"
 QUIET_RUNS = {
-    "empty swarm": ("hivekit.ParticleSwarm(n_particles=0, n_iterations=2**64 - 1)", "lambda x: 0.0, [0.0], [1.0]"),
-    "still fireflies": ("hivekit.FireflyOptimizer(n_iterations=10**9)", "lambda x: 0.0, [0.0], [1.0]"),
-    "still glowworms": ("hivekit.GlowwormOptimizer(n_iterations=10**9)", "lambda x: 0.0, [0.0], [1.0]"),
-    "reproducing bacteria": ("hivekit.BacterialForagingOptimizer(n_iterations=10**9, n_chemotactic_steps=0,"
-                             " elimination_probability=0.0)", "lambda x: 0.0, [0.0], [1.0]"),
+    "empty swarm": ("hivekit.ParticleSwarm(n_particles=0, n_iterations=2**64 - 1)", FLAT),
+    "still fireflies": ("hivekit.FireflyOptimizer(n_iterations=10**9)", FLAT),
+    "still glowworms": ("hivekit.GlowwormOptimizer(n_iterations=10**9)", FLAT),
+    "reproducing bacteria": ("hivekit.BacterialForagingOptimizer(n_iterations=10**9, n_chemotactic_steps=0, elimination_probability=0.0)", FLAT),
     "settled fireflies": ("hivekit.FireflyOptimizer(n_iterations=10**7)", "sphere, [0.0] * 5, [1.0] * 5"),
-    "one-individual genetic run": ("hivekit.PermutationGeneticOptimizer(n_individuals=1, n_iterations=3 * 10**7)",
-                                   "SQUARE,"),
+    "one-individual genetic run": ("hivekit.PermutationGeneticOptimizer(n_individuals=1, n_iterations=3 * 10**7)", "SQUARE,"),
     "long two_opt": ("None", "random.Random(1).sample(range(1000), 1000), cities(1000)"),
     "large Pareto population": ("hivekit.Nsga2Optimizer(n_individuals=8000, n_iterations=10**6)",
                                 "lambda x: (x[0], 1.0 - x[0]), [0.0], [1.0]"),

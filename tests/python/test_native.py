@@ -184,7 +184,7 @@ def test_problem_reaches_its_optimum_at_its_solution_and_pickles(name):
     assert p.kind != "box" or p.objective([s + 0.5 for s in p.solution]) > p.optimum + 1e-6
 
 
-def test_dimensions_gaps_and_left_to_right_sums():
+def test_dimensions_gaps_sums_and_points_on_the_fronts():
     p = problems.problem("rastrigin", 3)
     assert p.name == "rastrigin-3" and p.lower == [-5.12] * 3 and p.upper == [5.12] * 3
     for name, dimension in [("nope", None), ("sphere", 0), ("knapsack", 5)]:
@@ -193,9 +193,6 @@ def test_dimensions_gaps_and_left_to_right_sums():
     assert problems.problem("sphere").gap(0.5) == 0.5  # positive when worse, whichever way the problem points
     assert problems.problem("zdt1").gap(problems.problem("zdt1").optimum - 0.1) == pytest.approx(0.1)
     assert problems.sphere([1e8, 1.0, 1.0]) == 1e16  # 1e16 + 1 rounds back twice; a compensated sum keeps the 2
-
-
-def test_zdt_points_with_zero_tails_lie_on_the_front_and_others_off_it():
     for objective, f1, f2 in [(problems.zdt1, 0.25, 1.0 - math.sqrt(0.25)), (problems.zdt2, 0.5, 1.0 - 0.25),
                               (problems.zdt3, 0.05, 1.0 - math.sqrt(0.05) - 0.05 * math.sin(10.0 * math.pi * 0.05))]:
         assert objective([f1] + [0.0] * 9) == pytest.approx([f1, f2], abs=1e-15)

@@ -15,14 +15,6 @@ WAIT = 10  # seconds a thread waits for another before giving up
 REFUSAL = {"fit": "Already borrowed", "__setstate__": "Already borrowed"}  # every other call: "Already mutably borrowed"
 
 
-def run_threads(*targets):
-    threads = [threading.Thread(target=target) for target in targets]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-
-
 def fit_seeded(name, seed, objective=None):
     est, args = make(name, random_state=seed), fit_args(name)
     est.fit(*((objective,) + args[1:] if objective else args))
@@ -62,8 +54,12 @@ def test_threads_fitting_estimators_of_every_class_at_once_get_the_results_of_se
 
         results[name, seed] = fit_seeded(name, seed, objective)
 
-    run_threads(*(lambda job=job: work(*job) for job in jobs),
-                *(lambda key=key: results.__setitem__(key, fit_native(key)) for key in native))
+    threads = [threading.Thread(target=lambda job=job: work(*job)) for job in jobs]
+    threads += [threading.Thread(target=lambda key=key: results.__setitem__(key, fit_native(key))) for key in native]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
     assert not barrier.broken and results == expected
 
 

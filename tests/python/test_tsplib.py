@@ -34,13 +34,16 @@ def test_bundled_optimal_tour_measures_its_published_length(name):
     assert tsplib.tour_length(tour, instance.distance_matrix) == PUBLISHED[name]
 
 
-def test_bundled_instance_by_path_equals_by_name_and_others_have_no_optimum(tmp_path):
+def test_instances_by_path_or_name_unknown_ones_and_a_dimension_too_large_to_hold(tmp_path):
     copy = tmp_path / "berlin52.tsp"
     copy.write_bytes((resources.files("hivekit") / "data" / "tsplib" / "berlin52.tsp").read_bytes())
     assert tsplib.load_tsplib(copy) == tsplib.load_tsplib("berlin52.tsp") == tsplib.load_tsplib("berlin52")
     assert tsplib.load_tsplib(coordinates(tmp_path, "EUC_2D", [(0, 0), (3, 4)])).optimum is None
     with pytest.raises(FileNotFoundError, match="berlin52"):
         tsplib.load_tsplib("no-such-instance")
+    path = write(tmp_path, "NAME : huge\nTYPE : TSP\nDIMENSION : 85900000\nEDGE_WEIGHT_TYPE : EUC_2D\nNODE_COORD_SECTION\n")
+    with pytest.raises(MemoryError, match="DIMENSION 85900000 needs .* GiB"):
+        tsplib.load_tsplib(path)
 
 
 @pytest.mark.parametrize("weight_type, points, entries", [
@@ -63,12 +66,6 @@ def test_coordinate_rules_give_the_same_bits_with_and_without_numpy(tmp_path, mo
     monkeypatch.setitem(sys.modules, "numpy", None)
     assert [[x.hex() for x in row] for row in with_numpy] == [[x.hex() for x in row]
                                                               for row in tsplib.load_tsplib(path).distance_matrix]
-
-
-def test_a_dimension_too_large_to_hold_is_refused_before_the_coordinates(tmp_path):
-    path = write(tmp_path, "NAME : huge\nTYPE : TSP\nDIMENSION : 85900000\nEDGE_WEIGHT_TYPE : EUC_2D\nNODE_COORD_SECTION\n")
-    with pytest.raises(MemoryError, match="DIMENSION 85900000 needs .* GiB"):
-        tsplib.load_tsplib(path)
 
 
 @pytest.mark.parametrize("layout, weights", [
