@@ -1,4 +1,14 @@
-"""Tiny, fast fits of every class of the registry and readers of an estimator's whole state, shared by test files."""
+"""Tiny, fast fits of every class of the registry, readers of an estimator's whole state, and child processes."""
+
+import fcntl
+import os
+import pty
+import queue
+import struct
+import subprocess
+import sys
+import termios
+import threading
 
 import hivekit
 from hivekit._registry import CLASSES
@@ -16,6 +26,7 @@ SMALL = {name: {**({size: 4} if size else {}), "n_iterations": 2} for name, size
 SMALL["BacterialForagingOptimizer"]["n_chemotactic_steps"] = 2
 
 SQUARE = [[0.0, 1.0, 1.5, 1.0], [1.0, 0.0, 1.0, 1.5], [1.5, 1.0, 0.0, 1.0], [1.0, 1.5, 1.0, 0.0]]
+CHILD_ENV = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
 
 
 def sphere(x):
@@ -38,15 +49,45 @@ def make(name, **overrides):
 
 
 def fit_args(name, dimension=2):
-    if name in TOUR_CLASSES:
-        return (SQUARE,)
-    return (objective_for(name), [-1.0] * dimension, [1.0] * dimension)
+    return (SQUARE,) if name in TOUR_CLASSES else (objective_for(name), [-1.0] * dimension, [1.0] * dimension)
 
 
 def fitted(name, **overrides):
     est = make(name, **overrides)
     est.fit(*fit_args(name))
     return est
+
+
+class Halt(BaseException):
+    """Outside the Exception hierarchy: no evaluation may swallow it."""
+
+
+def failing_fits(name):
+    """Fits failing along each path (conversion, box, probe, the run): arguments, exception and message start."""
+    if name in TOUR_CLASSES:
+        return [(([[0.0, 1.0, 2.0], [1.0, 0.0, 2.0]],), ValueError, "distance_matrix must be square: row 0 has length 3, "
+                 "expected 2"), (([],), ValueError, "distance_matrix must be non-empty"),
+                ((["ab"],), TypeError, "argument 'distance_matrix': "),
+                (([[0.0, "x"], [1.0, 0.0]],), TypeError, "argument 'distance_matrix': ")] + [
+            ((m,), ValueError, "Invalid input: distance matrix must have at least 3 cities")
+            for m in ([[0.0]], [[0.0, 1.0], [1.0, 0.0]]) if name == "PermutationGeneticOptimizer"]
+    objective, calls = objective_for(name), []
+
+    def fails_in_the_run(x):  # the second call fails as an evaluation, the third stops the fit
+        calls.append(x)
+        if len(calls) in (2, 3):
+            raise RuntimeError if len(calls) == 2 else Halt
+        return objective(x)
+
+    return [((objective, [0, 1], [1]), ValueError, "Lower and upper bounds must have the same length"),
+            ((objective, [0, 5, 3], [1, 4, 2]), ValueError, "Lower bound 5 > upper bound 4 at index 1"),
+            ((objective, "a", [1]), TypeError, "argument 'lower': "),
+            ((objective, [0.0], iter([1.0])), TypeError,
+             "argument 'upper': 'list_iterator' object cannot be converted to 'Sequence'"),
+            ((objective, [], []), ValueError, "Invalid input: "),
+            ((lambda x: 1 / 0, [0], [1]), ZeroDivisionError, "division by zero"),
+            ((lambda x: 1.0 if name in PARETO_CLASSES else "1.0", [0], [1]), TypeError, ""),
+            ((fails_in_the_run, [0], [1]), Halt, "")]
 
 
 def reading(read):
@@ -69,3 +110,33 @@ def readers(est):
 def snapshot(est):
     """Everything the estimator reports, to the bit (NaN included)."""
     return {name: reading(read) for name, read in readers(est).items()}
+
+
+def child(*args, **options):
+    """A Python child importing what this process imports, and a queue receiving its output lines."""
+    proc = subprocess.Popen([sys.executable, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                            env=CHILD_ENV, **options)
+    lines = queue.Queue()
+    threading.Thread(target=lambda: [lines.put(line.rstrip("\n")) for line in proc.stdout], daemon=True).start()
+    return proc, lines
+
+
+def on_terminal(*args):
+    """Runs a Python child with standard error on a pseudo-terminal: its output there, and the finished process."""
+    primary, secondary = pty.openpty()
+    fcntl.ioctl(secondary, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 100, 0, 0))  # a real terminal's size
+    try:
+        proc = subprocess.run([sys.executable, *args], stdout=subprocess.PIPE, stderr=secondary, env=CHILD_ENV,
+                              timeout=120)
+        os.close(secondary)
+        chunks = []
+        while True:
+            try:
+                chunks.append(os.read(primary, 4096))
+            except OSError:  # the terminal closed
+                break
+            if not chunks[-1]:
+                break
+    finally:
+        os.close(primary)
+    return b"".join(chunks), proc

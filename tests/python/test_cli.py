@@ -1,7 +1,7 @@
-"""The command line: the table of every class, the tsp command, exit codes and errors."""
+"""The command line (the table of every class, the tsp command and its plot, exit codes, errors, closed pipes) and the
+example scripts."""
 
-import os
-import pty
+import pathlib
 import subprocess
 import sys
 
@@ -10,6 +10,7 @@ import pytest
 from hivekit import __main__ as cli
 from hivekit import tsplib
 from hivekit._registry import CLASSES
+from small_runs import on_terminal
 
 
 def run(capsys, *args):
@@ -31,33 +32,17 @@ def field(output, name):
 
 
 def test_python_m_hivekit_prints_every_class_and_shows_progress_only_on_a_terminal():
-    primary, secondary = pty.openpty()
-    try:
-        proc = subprocess.run([sys.executable, "-m", "hivekit", "--quick"], stdout=subprocess.PIPE, stderr=secondary,
-                              text=True, timeout=120)
-        os.close(secondary)
-        seen = b""
-        while chunk := _read(primary):
-            seen += chunk
-    finally:
-        os.close(primary)
-    lines = proc.stdout.splitlines()
+    seen, proc = on_terminal("-m", "hivekit", "--quick")
+    lines = proc.stdout.decode().splitlines()
     assert lines[0].split(maxsplit=2)[:2] == ["class", "problem"] and "evaluations" in lines[0] and "gap" in lines[0]
     assert [line.split()[0] for line in lines[2:]] == [info.name for info in CLASSES]
-    assert proc.returncode == 0 and "error:" not in proc.stdout
-    assert f"[{len(CLASSES)}/{len(CLASSES)}] MopsoOptimizer".encode() in seen and b"[1/" not in proc.stdout.encode()
+    assert proc.returncode == 0 and b"error:" not in proc.stdout and b"[1/" not in proc.stdout
+    assert f"[{len(CLASSES)}/{len(CLASSES)}] MopsoOptimizer".encode() in seen
 
 
-def _read(fd):
-    try:
-        return os.read(fd, 4096)
-    except OSError:  # the terminal closed
-        return b""
-
-
-def test_table_rows_report_problem_value_and_evaluations_and_repeat_under_a_seed(capsys):
+def test_table_rows_report_problem_value_evaluations_or_their_error_and_repeat_under_a_seed(capsys, monkeypatch):
     status, out, err = run(capsys, "--only", "ParticleSwarm", "AntColony", "DifferentialEvolution", "--quick")
-    assert status == 0 and err == "" and "[1/" not in err  # no progress line when not on a terminal
+    assert status == 0 and err == ""  # no progress line when not on a terminal
     swarm, colony = rows(out)["ParticleSwarm"], rows(out)["AntColony"]
     assert swarm[1] == "sphere-10" and int(swarm[4]) > 0 and float(swarm[2]) >= 0
     assert colony[1] == "berlin52" and colony[4] == "-" and float(colony[3]) == float(colony[2]) - 7542
@@ -65,9 +50,6 @@ def test_table_rows_report_problem_value_and_evaluations_and_repeat_under_a_seed
     assert rows(again)["DifferentialEvolution"][:5] == rows(out)["DifferentialEvolution"][:5]
     moved = rows(run(capsys, "--only", "ParticleSwarm", "BinaryParticleSwarm", "--problem", "ackley", "--quick")[1])
     assert (moved["ParticleSwarm"][1], moved["BinaryParticleSwarm"][1]) == ("ackley-5", "knapsack-24")
-
-
-def test_failing_class_shows_its_error_in_its_row_and_the_exit_status(monkeypatch, capsys):
     monkeypatch.setattr(cli, "DEMO", [cli.DemoRun("BatAlgorithm", "sphere", {"n_bats": 1}),
                                       cli.DemoRun("ParticleSwarm", "sphere", {"n_iterations": 5})])
     status, out, err = run(capsys)
@@ -77,7 +59,18 @@ def test_failing_class_shows_its_error_in_its_row_and_the_exit_status(monkeypatc
     assert swarm.split()[:2] == ["ParticleSwarm", "sphere-10"] and "error" not in swarm
 
 
-def test_tsp_prints_a_tour_of_the_printed_length_and_its_gap(capsys, tmp_path):
+def test_every_single_objective_table_run_draws_a_falling_curve():
+    for run_ in cli.DEMO:
+        row = cli.run_demo(run_, seed=0, quick=True)
+        gaps = [gap for _, gap in row.curve]
+        if run_.problem.startswith("tsp:") or row.problem.startswith("zdt"):
+            assert gaps == []
+        else:
+            assert len(gaps) > 2 and gaps == sorted(set(gaps), reverse=True), run_
+            assert row.curve[-1][0] <= row.evaluations
+
+
+def test_tsp_prints_tour_length_and_gap_and_its_errors_name_the_bundled_instances(capsys, tmp_path):
     status, out, _ = run(capsys, "tsp", "berlin52", "--seed", "0")
     tour, length = [int(c) - 1 for c in field(out, "tour").split()], float(field(out, "length"))
     assert status == 0 and sorted(tour) == list(range(52))
@@ -88,30 +81,6 @@ def test_tsp_prints_a_tour_of_the_printed_length_and_its_gap(capsys, tmp_path):
                     "1 0 0\n2 0 10\n3 10 0\n4 10 10\nEOF\n")
     status, out, _ = run(capsys, "tsp", str(path), "--algo", "PermutationGeneticOptimizer", "--iterations", "3")
     assert status == 0 and field(out, "length") == "40" and "gap" not in out
-
-
-def test_tsp_plot_writes_a_png_or_says_it_needs_matplotlib(capsys, tmp_path, monkeypatch):
-    pytest.importorskip("matplotlib")
-    out = tmp_path / "tour.png"
-    assert run(capsys, "tsp", "eil51", "--iterations", "2", "--plot", str(out))[0] == 0
-    assert out.read_bytes().startswith(b"\x89PNG")
-    for module in [m for m in sys.modules if m.split(".")[0] == "matplotlib"]:
-        monkeypatch.setitem(sys.modules, module, None)  # importing it now fails
-    status, _, err = run(capsys, "tsp", "berlin52", "--plot", str(tmp_path / "x.png"))
-    assert status == 1 and "--plot needs matplotlib" in err
-
-
-@pytest.mark.parametrize("args", [
-    ["--seed", "-1"], ["--seed", "x"], ["--only", "Nope"], ["--problem", "zdt1"], ["frobnicate"], ["tsp"],
-    ["tsp", "berlin52", "--algo", "ParticleSwarm"], ["tsp", "berlin52", "--algo", "PermutationGeneticOptimizer", "--variant", "acs"],
-    ["tsp", "berlin52", "--variant", "ACS"], ["tsp", "berlin52", "--iterations", "0"],
-])
-def test_bad_arguments_exit_with_a_usage_error(args, capsys):
-    status, _, err = run(capsys, *args)
-    assert status == 2 and "usage:" in err and "error:" in err
-
-
-def test_tsp_help_and_errors_name_the_bundled_instances(capsys, tmp_path):
     status, out, _ = run(capsys, "tsp", "--help")
     assert status == 0 and "--variant" in out and "berlin52" in out
     status, _, err = run(capsys, "tsp", "no-such-instance")
@@ -120,3 +89,54 @@ def test_tsp_help_and_errors_name_the_bundled_instances(capsys, tmp_path):
     path.write_text("NAME : broken\nDIMENSION : 2\nEDGE_WEIGHT_TYPE : EUC_2D\nNODE_COORD_SECTION\n1 0 0\n2 0 y\n")
     status, _, err = run(capsys, "tsp", str(path))
     assert status == 1 and f"{path}, line 6: expected a number" in err
+
+
+def test_tsp_plot_draws_the_recorded_history_or_says_it_needs_matplotlib(capsys, tmp_path, monkeypatch):
+    figure = pytest.importorskip("matplotlib.figure")
+    saved, savefig = [], figure.Figure.savefig
+    monkeypatch.setattr(figure.Figure, "savefig", lambda fig, path: saved.append(fig) or savefig(fig, path))
+    for algo, panels in [("AntColony", 1), ("PermutationGeneticOptimizer", 2)]:  # a convergence curve needs a history
+        out = tmp_path / f"{algo}.png"
+        assert run(capsys, "tsp", "eil51", "--algo", algo, "--iterations", "3", "--plot", str(out))[0] == 0
+        assert out.read_bytes().startswith(b"\x89PNG") and len(saved[-1].axes) == panels
+    assert len(saved[-1].axes[1].lines[0].get_xdata()) == 3
+    for module in [m for m in sys.modules if m.split(".")[0] == "matplotlib"]:
+        monkeypatch.setitem(sys.modules, module, None)  # importing it now fails
+    status, _, err = run(capsys, "tsp", "berlin52", "--plot", str(tmp_path / "x.png"))
+    assert status == 1 and "--plot needs matplotlib" in err
+
+
+@pytest.mark.parametrize("args", [
+    ["--seed", "-1"], ["--seed", "x"], ["--only", "Nope"], ["--problem", "zdt1"], ["frobnicate"], ["tsp"],
+    ["tsp", "berlin52", "--algo", "ParticleSwarm"], ["tsp", "berlin52", "--algo", "PermutationGeneticOptimizer",
+                                                     "--variant", "acs"],
+    ["tsp", "berlin52", "--variant", "ACS"], ["tsp", "berlin52", "--iterations", "0"],
+])
+def test_bad_arguments_exit_with_a_usage_error(args, capsys):
+    status, _, err = run(capsys, *args)
+    assert status == 2 and "usage:" in err and "error:" in err
+
+
+@pytest.mark.parametrize("args", [["--only", "ParticleSwarm", "--quick"], ["tsp", "berlin52", "--iterations", "2"]])
+def test_a_reader_that_goes_away_gets_no_traceback(args):
+    # As `python -m hivekit | head -1` does once it has its line; here the reader leaves before the first one.
+    child = subprocess.Popen([sys.executable, "-m", "hivekit", *args], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+    child.stdout.close()
+    err = child.stderr.read()
+    child.wait(timeout=60)
+    assert (err, child.returncode) == ("", 1)
+
+
+EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
+CASES = {"box_minimisation.py": "reproduced exactly: True", "tsp_tour.py": "same length measured in Python: True",
+         "pareto_front.py": "MopsoOptimizer: ", "bit_vectors.py": "of at most 470",
+         "multistart_seeds.py": "gives the same score: True"}
+
+
+@pytest.mark.parametrize("name", sorted(CASES))
+def test_example_runs(name):
+    assert sorted(p.name for p in EXAMPLES.glob("*.py")) == sorted(CASES)  # every example is exercised
+    result = subprocess.run([sys.executable, str(EXAMPLES / name), "--small"], capture_output=True, text=True,
+                            timeout=120)
+    assert result.returncode == 0 and CASES[name] in result.stdout, result.stderr

@@ -4,22 +4,17 @@ import json
 import os
 import subprocess
 import sys
-import textwrap
 
 import pytest
 
 import hivekit
-from small_runs import ALL_CLASSES, PARETO_CLASSES, POPULATION, SQUARE, TOUR_CLASSES, make, objective_for, snapshot
+from small_runs import (ALL_CLASSES, CHILD_ENV, PARETO_CLASSES, POPULATION, TOUR_CLASSES, Halt, failing_fits, make,
+                        objective_for, snapshot)
 
 UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 
-class Boom(Exception):
-    pass
-
-
-class Halt(BaseException):
-    pass
+FAILURES = (ValueError, TypeError, ZeroDivisionError, Halt)
 
 
 def too_large(name, size):
@@ -31,74 +26,55 @@ def args_of_dimension(name, d):
     return ([[1.0] * d for _ in range(d)],) if name in TOUR_CLASSES else (objective_for(name), [0.0] * d, [1.0] * d)
 
 
-@pytest.mark.parametrize("name", ALL_CLASSES)
-def test_sizes_too_large_to_allocate_raise_memory_error_and_store_nothing(name):
-    for size in (10**15, 2**62, 2**64 - 1):  # with four coordinates or cities, 2^62 rows overflow the cell count
-        big = make(name, **too_large(name, size))
-        with pytest.raises(MemoryError):
-            big.fit(*args_of_dimension(name, 4))
-        assert snapshot(big) == snapshot(make(name, **too_large(name, size)))
+# Working sets that virtual memory would grant but physical memory cannot hold. The child runs under an address-space
+# limit well below the machine's memory, so that a missing refusal fails instead of exhausting the machine
+# (AddressSanitizer needs the address space, so then it runs without).
+LARGER_THAN_MEMORY = """
+import json, math, os, resource, sys
+physical = os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE")
+if sys.argv[1] == "limit":
+    resource.setrlimit(resource.RLIMIT_AS, (physical // 4, physical // 4))
+import hivekit
+from small_runs import ALL_CLASSES, PARETO_CLASSES, POPULATION, SQUARE, TOUR_CLASSES, make, objective_for, snapshot
 
+def attempt(case, call, est=None):
+    before = None if est is None else snapshot(est)
+    try:
+        call()
+        outcome = ["success", ""]
+    except BaseException as e:
+        outcome = [type(e).__name__, str(e)]
+    print(json.dumps([case, *outcome, est is None or snapshot(est) == before]), flush=True)
 
-# Working sets that virtual memory would grant but physical memory cannot hold. The child runs under an
-# address-space limit well below the machine's memory, so that a missing refusal fails instead of exhausting
-# the machine (AddressSanitizer needs the address space, so then it runs without).
-LARGER_THAN_MEMORY = textwrap.dedent(
-    """
-    import json, math, os, resource, sys
-    physical = os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE")
-    if sys.argv[1] == "limit":
-        resource.setrlimit(resource.RLIMIT_AS, (physical // 4, physical // 4))
-    import hivekit
-    from small_runs import ALL_CLASSES, PARETO_CLASSES, POPULATION, SQUARE, TOUR_CLASSES, make, objective_for, snapshot
+wide = physical // (32 * 500) + 1
+row = [1.0] * wide
+for name in ALL_CLASSES:
+    # One array of the population's shape takes half the memory (for simulated annealing, the history).
+    est = make(name, **{POPULATION[name] or "n_iterations": physical // 16 if POPULATION[name] else physical // 8 + 1})
+    attempt(name, lambda: est.fit(*([[[0.0] * 3] * 3] if name in TOUR_CLASSES else [objective_for(name), [0.0], [1.0]])))
+    if POPULATION[name]:
+        # A thousand rows fit; a thousand rows (five hundred food sources for the bee colony) as wide as it takes to
+        # pass the memory do not, and the earlier results stay. A flat objective keeps the first fit cheap.
+        est, flat = make(name, **{POPULATION[name]: 1000}), (lambda x: [1.0, 1.0]) if name in PARETO_CLASSES else (lambda x: 1.0)
+        est.fit(*([SQUARE] if name in TOUR_CLASSES else [flat, [0.0], [1.0]]))
+        attempt(name + " after a fit", lambda: est.fit(*([[row] * wide] if name in TOUR_CLASSES else [flat, [0.0] * wide, row])), est)
 
-    def attempt(case, call, est=None):
-        before = None if est is None else snapshot(est)
-        try:
-            call()
-            outcome = ["success", ""]
-        except BaseException as e:
-            outcome = [type(e).__name__, str(e)]
-        print(json.dumps([case, *outcome, est is None or snapshot(est) == before]), flush=True)
-
-    wide = physical // (32 * 500) + 1
-    row = [1.0] * wide
-    for name in ALL_CLASSES:
-        # One array of the population's shape takes half the memory (for simulated annealing, the history).
-        size = physical // 16 if POPULATION[name] else physical // 8 + 1
-        est = make(name, **{POPULATION[name] or "n_iterations": size})
-        attempt(name, lambda: est.fit(*([[[0.0] * 3] * 3] if name in TOUR_CLASSES else [objective_for(name), [0.0], [1.0]])))
-        if not POPULATION[name]:
-            continue
-        # A thousand rows fit; a thousand rows (five hundred food sources for the bee colony) as wide as it takes
-        # to pass the memory do not, and the earlier results stay. A flat objective keeps the first fit cheap.
-        est = make(name, **{POPULATION[name]: 1000})
-        if name in TOUR_CLASSES:
-            est.fit(SQUARE)
-            attempt(name + " after a fit", lambda: est.fit([row] * wide), est)
-        else:
-            flat = (lambda x: [1.0, 1.0]) if name in PARETO_CLASSES else (lambda x: 1.0)
-            est.fit(flat, [0.0], [1.0])
-            attempt(name + " after a fit", lambda: est.fit(flat, [0.0] * wide, row), est)
-
-    # A matrix whose arrays of its shape would not fit, built from one shared row so that it costs nothing here;
-    # limits and tours whose length alone is more than a fit could hold copies of.
-    cities = math.isqrt(physical // 32) + 1
-    matrix = [[1.0] * cities] * cities
-    for name in TOUR_CLASSES:
-        attempt(name + " matrix", lambda: make(name).fit(matrix))
-    attempt("two_opt matrix", lambda: hivekit.two_opt([0, 1], matrix))
-    dimension = physical // 128 + 1
-    attempt("box dimension", lambda: make("ParticleSwarm").fit(sum, range(dimension), range(1, dimension + 1)))
-    attempt("tour length", lambda: hivekit.two_opt(range(dimension), [[0.0]]))
-    """
-)
+# A matrix whose arrays would not fit, built from one shared row so that it costs nothing here; limits and tours
+# whose length alone is more than a fit could hold copies of.
+cities = math.isqrt(physical // 32) + 1
+matrix = [[1.0] * cities] * cities
+for name in TOUR_CLASSES:
+    attempt(name + " matrix", lambda: make(name).fit(matrix))
+attempt("two_opt matrix", lambda: hivekit.two_opt([0, 1], matrix))
+dimension = physical // 128 + 1
+attempt("box dimension", lambda: make("ParticleSwarm").fit(sum, range(dimension), range(1, dimension + 1)))
+attempt("tour length", lambda: hivekit.two_opt(range(dimension), [[0.0]]))
+"""
 
 
 def test_working_sets_larger_than_physical_memory_are_refused_before_allocating():
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
     child = subprocess.run([sys.executable, "-c", LARGER_THAN_MEMORY, "none" if UNDER_ASAN else "limit"],
-                           capture_output=True, text=True, env=env, timeout=120)
+                           capture_output=True, text=True, env=CHILD_ENV, timeout=120)
     assert child.returncode == 0, child.stderr
     outcomes = [json.loads(line) for line in child.stdout.splitlines()]
     cases = [case for name in ALL_CLASSES for case in [name] + [name + " after a fit"] * bool(POPULATION[name])]
@@ -108,58 +84,28 @@ def test_working_sets_larger_than_physical_memory_are_refused_before_allocating(
         assert kind == "MemoryError" and message.endswith("bytes of physical memory") and untouched, (case, kind, message)
 
 
-class ClaimsToBeHuge:
-    def __len__(self):
-        return 2**60
-
-    def __getitem__(self, i):
-        return 0.0
-
-
 @pytest.mark.parametrize("name", PARETO_CLASSES)
 def test_an_objective_result_claiming_a_huge_length_fails_the_probe_and_is_a_failed_evaluation_later(name):
+    huge = type("ClaimsToBeHuge", (), {"__len__": lambda self: 2**60, "__getitem__": lambda self, i: 0.0})
     with pytest.raises(MemoryError):
-        make(name).fit(lambda x: ClaimsToBeHuge(), [0.0], [1.0])
-    calls = []
-    est = make(name)
-    est.fit(lambda x: calls.append(1) or ([0.0, 0.0] if len(calls) == 1 else ClaimsToBeHuge()), [0.0], [1.0])
+        make(name).fit(lambda x: huge(), [0.0], [1.0])
+    calls, est = [], make(name)
+    est.fit(lambda x: calls.append(1) or ([0.0, 0.0] if len(calls) == 1 else huge()), [0.0], [1.0])
     assert len(calls) > 1 and est.predict()
 
 
-def failing_fits(name, d):
-    """Arguments of a fit failing along each path (conversion, box, probe, the run, reentry), with watched objects."""
-    if name in TOUR_CLASSES:
-        return [([[0.0, 1.0]],), (["x"],), ([[0.0, "x"], [1.0, 0.0]],), ([[0.0, 1.0], [1.0]],)]
-    objective, calls = objective_for(name), []
-
-    def in_the_run(error):
-        def fails(x):
-            calls.append(1)
-            if len(calls) % 3 == 0:  # the probe and one evaluation succeed
-                raise error()
-            return objective(x)
-        return fails
-
-    def at_once(x):
-        raise Boom()
-
-    return [(objective, [0.0] * d, [1.0] * (d + 1)), (objective, [0.0] * d, ["x"] * d), (at_once, [0.0] * d, [1.0] * d),
-            (in_the_run(Halt), [0.0] * d, [1.0] * d), (in_the_run(RuntimeError), [0.0] * d, [1.0] * d)]
-
-
 def one_round(name, d):
-    """A successful fit, a fit failing along every path, a refused size and every reader."""
+    """A successful fit, then fits failing along every path, a refused size and every reader."""
     est = make(name, random_state=None)
     est.fit(*args_of_dimension(name, d))
-    for args in failing_fits(name, d):
+    for args, *_ in failing_fits(name):
         try:
             est.fit(*args)
-        except (ValueError, TypeError, Boom, Halt):
+        except FAILURES:
             pass
     with pytest.raises(MemoryError):
         make(name, **too_large(name, 10**15)).fit(*args_of_dimension(name, d))
-    snapshot(est)
-    repr(est)
+    snapshot(est), repr(est)
 
 
 def resident_kib():
@@ -169,32 +115,29 @@ def resident_kib():
 
 @pytest.mark.skipif(UNDER_ASAN, reason="AddressSanitizer keeps freed memory in quarantine")
 def test_thousands_of_fits_of_every_class_keep_resident_memory_flat():
-    for _ in range(10):  # the interpreter's own caches and pools settle first
-        for name in ALL_CLASSES:
-            one_round(name, 12)
-    before = resident_kib()
-    for _ in range(150):
-        for name in ALL_CLASSES:
-            one_round(name, 12)
+    for rounds in (10, 150):  # the interpreter's own caches and pools settle first
+        before = resident_kib()
+        for _ in range(rounds):
+            for name in ALL_CLASSES:
+                one_round(name, 12)
     assert resident_kib() - before < 1024
 
 
 @pytest.mark.parametrize("name", ALL_CLASSES)
-def test_fits_leave_the_reference_counts_of_their_arguments_as_they_were(name):
-    cases = [args_of_dimension(name, 3), *failing_fits(name, 3)]
+def test_fits_and_sizes_too_large_leave_results_and_reference_counts_of_their_arguments_as_they_were(name):
+    cases = [args_of_dimension(name, 3), *(args for args, *_ in failing_fits(name))]
     watched = [obj for args in cases for arg in args for obj in [arg, *(arg if isinstance(arg, list) else [])]]
     counts = [sys.getrefcount(o) for o in watched]
     for args in cases:
-        try:
-            make(name).fit(*args)
-        except (ValueError, TypeError, Boom, Halt):
-            pass
-        if name in TOUR_CLASSES:
+        for run in [lambda: make(name).fit(*args)] + [lambda: hivekit.two_opt([0, 2, 1], args[0])] * (name in TOUR_CLASSES):
             try:
-                hivekit.two_opt([0, 2, 1], args[0])
-            except (ValueError, TypeError):
+                run()
+            except FAILURES:
                 pass
         assert [sys.getrefcount(o) for o in watched] == counts, args
-    with pytest.raises(MemoryError):
-        make(name, **too_large(name, 10**15)).fit(*cases[0])
-    assert [sys.getrefcount(o) for o in watched] == counts
+    for size in (10**15, 2**62, 2**64 - 1):  # with four coordinates or cities, 2^62 rows overflow the cell count
+        big = make(name, **too_large(name, size))
+        with pytest.raises(MemoryError):
+            big.fit(*args_of_dimension(name, 4))
+        assert snapshot(big) == snapshot(make(name, **too_large(name, size)))
+        assert [sys.getrefcount(o) for o in watched] == counts

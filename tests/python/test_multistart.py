@@ -1,20 +1,24 @@
-"""Parallel multi-start: the results of fits run one by one, in a deterministic order."""
+"""Parallel multi-start: the results of fits run one by one, in a deterministic order, on any executor."""
 
-from concurrent.futures import ThreadPoolExecutor
+import os
+import signal
+import time
+from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
 
 import pytest
 
 import hivekit
 from hivekit import problems
+from small_runs import child
 from vectors import bits
 
 SEEDS = [7, 3, 11, 0]
 SMALL = {"n_particles": 10, "n_iterations": 15}
 
 
-def one_by_one(cls, fit_args, params):
+def one_by_one(cls, fit_args, params, seeds=SEEDS):
     results = []
-    for seed in SEEDS:
+    for seed in seeds:
         est = cls(**params, random_state=seed)
         est.fit(*fit_args)
         results.append((seed, bits(est.score()), bits(est.predict()), bits(getattr(est, "history_", []))))
@@ -30,34 +34,27 @@ def test_default_process_pool_gives_the_sequential_results_best_first():
     results = hivekit.multistart(hivekit.ParticleSwarm, problems.rastrigin, *box, seeds=SEEDS, params=SMALL)
     assert as_bits(results) == one_by_one(hivekit.ParticleSwarm, (problems.rastrigin, *box), SMALL)
     assert [r.score for r in results] == sorted(r.score for r in results)
+    assert hivekit.multistart(hivekit.ParticleSwarm, problems.sphere, [0.0], [1.0], seeds=[]) == []
 
 
 def test_given_executors_run_any_objective_stay_open_and_rank_every_kind_of_class():
     p = problems.problem("zdt1", 3)
-    nsga = {"n_individuals": 12, "n_iterations": 10}
+    nsga, colony = {"n_individuals": 12, "n_iterations": 10}, {"n_ants": 5, "n_iterations": 3}
     matrix = hivekit.load_tsplib("eil51").distance_matrix
-    colony = {"n_ants": 5, "n_iterations": 3}
     with ThreadPoolExecutor(max_workers=2) as pool:
         flat = hivekit.multistart(hivekit.ParticleSwarm, lambda x: 1.0, [0.0], [1.0], seeds=SEEDS, params=SMALL,
                                   executor=pool)
         pareto = hivekit.multistart(hivekit.Nsga2Optimizer, p.objective, p.lower, p.upper, seeds=SEEDS, params=nsga,
                                     executor=pool)
         tours = hivekit.multistart_tour(hivekit.AntColony, matrix, seeds=SEEDS, params=colony, executor=pool)
+        with pytest.raises(ZeroDivisionError):
+            hivekit.multistart(hivekit.ParticleSwarm, lambda x: 1 / 0, [0.0], [1.0], seeds=SEEDS, executor=pool)
         assert pool.submit(lambda: 1).result() == 1
     assert [r.seed for r in flat] == SEEDS  # equal scores keep the order of the seeds
     assert as_bits(pareto) == one_by_one(hivekit.Nsga2Optimizer, (p.objective, p.lower, p.upper), nsga)
     assert [r.score for r in pareto] == sorted((r.score for r in pareto), reverse=True)  # largest hypervolume first
     assert as_bits(tours) == one_by_one(hivekit.AntColony, (matrix,), colony)
     assert [r.score for r in tours] == sorted(r.score for r in tours)
-
-
-def test_a_failing_fit_raises_its_exception():
-    def fails(x):
-        raise ZeroDivisionError("probe")
-
-    with ThreadPoolExecutor(max_workers=2) as pool, pytest.raises(ZeroDivisionError, match="probe"):
-        hivekit.multistart(hivekit.ParticleSwarm, fails, [0.0], [1.0], seeds=SEEDS, executor=pool)
-    assert hivekit.multistart(hivekit.ParticleSwarm, problems.sphere, [0.0], [1.0], seeds=[]) == []
 
 
 @pytest.mark.parametrize("call", [
@@ -70,3 +67,92 @@ def test_a_failing_fit_raises_its_exception():
 def test_bad_arguments_fail_before_any_fit(call):
     with pytest.raises(TypeError):
         call()
+
+
+INTERRUPTED = """
+import os, sys, time
+from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
+import hivekit
+
+announced = []
+
+def slow(x):
+    if not announced:
+        announced.append(os.write(1, f"worker {os.getpid()}\\n".encode()))  # one write: the workers share the pipe
+    time.sleep(0.001)
+    return sum(v * v for v in x)
+
+def run(executor):
+    hivekit.multistart(hivekit.DifferentialEvolution, slow, [-1.0] * 3, [1.0] * 3, seeds=range(6),
+                       params={"n_iterations": 100000}, executor=executor)
+
+if __name__ == "__main__":
+    if sys.argv[1] == "default":
+        run(None)
+    else:
+        with (ThreadPoolExecutor if sys.argv[1] == "threads" else ProcessPoolExecutor)(2) as pool:
+            run(pool)
+"""
+
+
+def alive(pid):
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except FileNotFoundError:
+        return False
+
+
+@pytest.mark.parametrize("executor", ["default", "threads", "processes"])
+def test_one_interrupt_stops_the_call_and_its_workers(tmp_path, executor):
+    script = tmp_path / "child.py"  # process pools re-import the main module
+    script.write_text(INTERRUPTED)
+    # A session of its own lets the signal reach the whole group, as a terminal's Ctrl-C does.
+    proc, lines = child(str(script), executor, start_new_session=True)
+    try:
+        workers = [int(lines.get(timeout=60).split()[1]) for _ in range(2 if executor != "threads" else 1)]
+        time.sleep(0.3)
+        os.killpg(proc.pid, signal.SIGINT)
+        start = time.monotonic()
+        proc.wait(timeout=10)
+        elapsed = time.monotonic() - start
+    finally:
+        if proc.poll() is None:
+            os.killpg(proc.pid, signal.SIGKILL)
+    err = proc.stderr.read()
+    assert elapsed < 2.0 and err.rstrip().endswith("KeyboardInterrupt"), err
+    assert not [pid for pid in workers if alive(pid)]
+
+
+def nested_objective_factory():
+    def objective(x):
+        return x[0]
+    return objective
+
+
+class NoSubmit(ProcessPoolExecutor):
+    def submit(self, *args, **kwargs):
+        raise AssertionError("a task was submitted")
+
+
+@pytest.mark.parametrize("objective", [lambda x: x[0], nested_objective_factory()], ids=["lambda", "nested"])
+def test_an_unpicklable_objective_is_refused_before_any_work_with_a_process_pool(objective):
+    with NoSubmit(max_workers=1) as pool:
+        for executor in (None, pool):
+            with pytest.raises(TypeError, match="module level.*thread pool"):
+                hivekit.multistart(hivekit.ParticleSwarm, objective, [0.0], [1.0], seeds=[1], executor=executor)
+    with ThreadPoolExecutor(max_workers=1) as threads:
+        result = hivekit.multistart(hivekit.ParticleSwarm, objective, [0.0], [1.0], seeds=[1],
+                                    params={"n_iterations": 5}, executor=threads)
+    assert as_bits(result) == one_by_one(hivekit.ParticleSwarm, (objective, [0.0], [1.0]), {"n_iterations": 5}, [1])
+
+
+def test_a_dask_cluster_gives_the_local_results_bit_for_bit():
+    import distributed
+    box, params = ([-5.12] * 4, [5.12] * 4), {"n_individuals": 12, "n_iterations": 20}
+    # Workers in this process talk to the scheduler in memory: no network is needed.
+    with distributed.LocalCluster(n_workers=1, threads_per_worker=2, processes=False,
+                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+        remote = hivekit.multistart(hivekit.DifferentialEvolution, problems.rastrigin, *box, seeds=range(4),
+                                    params=params, executor=client.get_executor())
+    assert as_bits(remote) == one_by_one(hivekit.DifferentialEvolution, (problems.rastrigin, *box), params, range(4))

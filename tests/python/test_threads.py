@@ -1,27 +1,18 @@
-"""Estimators used from several threads, and from inside their own objective.
+"""Estimators used from several threads, and from inside their own objective: different estimators stay
+independent, and one estimator turns callers away while it is being fitted (the native-objective tests show
+another thread turned away too)."""
 
-Objectives here release the interpreter lock (time.sleep), so other threads run in the middle of a fit: different
-estimators stay independent, and one estimator turns callers away while it is being fitted instead of showing them
-a half-written result."""
-
+import copy
 import threading
 import time
 
 import pytest
 
-from small_runs import (ALL_CLASSES, BOX_CLASSES, PARETO_CLASSES, SQUARE, TOUR_CLASSES, fit_args, make, objective_for,
-                        reading, readers, snapshot)
+from hivekit import ParticleSwarm, Nsga2Optimizer, problems
+from small_runs import ALL_CLASSES, BOX_CLASSES, TOUR_CLASSES, fit_args, make, objective_for, readers, snapshot
 
 WAIT = 10  # seconds a thread waits for another before giving up
-REFUSAL = {"fit": "Already borrowed"}  # every other call: "Already mutably borrowed"
-
-
-def run_threads(*targets):
-    threads = [threading.Thread(target=target) for target in targets]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
+REFUSAL = {"fit": "Already borrowed", "__setstate__": "Already borrowed"}  # every other call: "Already mutably borrowed"
 
 
 def fit_seeded(name, seed, objective=None):
@@ -30,109 +21,54 @@ def fit_seeded(name, seed, objective=None):
     return snapshot(est)
 
 
-@pytest.mark.parametrize("first", BOX_CLASSES)
-def test_two_threads_fitting_two_estimators_get_the_results_of_sequential_runs(first):
-    second = BOX_CLASSES[(BOX_CLASSES.index(first) + 5) % len(BOX_CLASSES)]  # every class meets another kind
-    expected = {first: fit_seeded(first, 11), second: fit_seeded(second, 12)}
-    tours = {(name, seed): fit_seeded(name, seed) for name in TOUR_CLASSES for seed in (1, 2)}
-    barrier, results = threading.Barrier(2), {}
+def test_threads_fitting_estimators_of_every_class_at_once_get_the_results_of_sequential_runs():
+    jobs = [(name, seed) for seed in (11, 12) for name in ALL_CLASSES]
+    # Two long fits with objectives written in C run without the interpreter lock the whole time.
+    native = {"swarm": (ParticleSwarm, problems.ackley, ([-5.0] * 8, [5.0] * 8)),
+              "nsga": (Nsga2Optimizer, problems.zdt2, ([0.0] * 8, [1.0] * 8))}
+    expected, results = {job: fit_seeded(*job) for job in jobs}, {}
+    barrier = threading.Barrier(2 * len(BOX_CLASSES))
+
+    def fit_native(key):
+        cls, objective, box = native[key]
+        est = cls(n_iterations=300, random_state=1)
+        est.fit(objective, *box)
+        return snapshot(est)
+
+    expected.update({key: fit_native(key) for key in native})
 
     def work(name, seed):
+        if name in TOUR_CLASSES:  # a tour fit runs no Python code: threads meet between fits
+            for _ in range(3):
+                results[name, seed] = fit_seeded(name, seed)
+                time.sleep(0)
+            return
         base, calls = objective_for(name), []
 
         def objective(x):
             calls.append(1)
             if len(calls) == 3:
-                barrier.wait(WAIT)  # both fits are now under way
+                barrier.wait(WAIT)  # every fit is now under way
             time.sleep(0)
             return base(x)
 
-        results[name] = fit_seeded(name, seed, objective)
+        results[name, seed] = fit_seeded(name, seed, objective)
 
-    def tour_work(key):  # a tour fit runs no Python code: threads meet between fits
-        for _ in range(3):
-            results[key] = fit_seeded(*key)
-            time.sleep(0)
-
-    run_threads(lambda: work(first, 11), lambda: work(second, 12), *(lambda k=key: tour_work(k) for key in tours))
-    assert not barrier.broken and results == {**expected, **tours}
-
-
-def other_problem(name):
-    """Arguments whose results differ from fit_args' ones."""
-    if name in TOUR_CLASSES:
-        return ([[2.0 * v for v in row] for row in SQUARE],)
-    base = objective_for(name)
-    shifted = (lambda x: [v + 1.0 for v in base(x)]) if name in PARETO_CLASSES else (lambda x: base(x) + 1.0)
-    return (shifted, [-2.0, -2.0], [2.0, 2.0])
-
-
-@pytest.mark.parametrize("name", ALL_CLASSES)
-def test_a_thread_reading_an_estimator_being_fitted_is_turned_away_and_never_sees_a_torn_result(name):
-    est, fresh = make(name), make(name)
-    est.fit(*fit_args(name))
-    fresh.fit(*other_problem(name))
-    old, new = snapshot(est), snapshot(fresh)
-    assert new != old
-    fitting, done = threading.Event(), threading.Event()
-    refused, torn = [], []
-
-    def reader():
-        fitting.wait(WAIT)
-        while not done.is_set():
-            for attribute, read in readers(est).items():
-                seen = reading(read)
-                if seen[0] == "RuntimeError":
-                    refused.append((attribute, seen[1]))
-                elif seen not in (old[attribute], new[attribute]):
-                    torn.append((attribute, seen))
-            time.sleep(0)
-
-    def rival():
-        fitting.wait(WAIT)
-        try:
-            est.fit(*other_problem(name))
-        except RuntimeError as e:
-            refused.append(("fit", str(e)))
-
-    def fitter():
-        if name in TOUR_CLASSES:  # other threads run only between fits: they see the whole old or new result
-            fitting.set()
-            for _ in range(20):
-                est.fit(*other_problem(name))
-                time.sleep(0)
-            return
-        base, calls = other_problem(name)[0], []
-
-        def objective(x):
-            calls.append(1)
-            if len(calls) == 2:
-                fitting.set()
-                deadline = time.monotonic() + WAIT
-                while not {"fit"} < {a for a, _ in refused} and time.monotonic() < deadline:
-                    time.sleep(0.001)  # keeps this fit going until both threads have been turned away
-            return base(x)
-
-        est.fit(objective, *other_problem(name)[1:])
-
-    def fit_then_stop():
-        try:
-            fitter()
-        finally:
-            done.set()
-
-    run_threads(reader, rival, fit_then_stop)
-    assert torn == []
-    assert all(message == REFUSAL.get(attribute, "Already mutably borrowed") for attribute, message in refused)
-    if name not in TOUR_CLASSES:
-        assert {a for a, _ in refused} == {"fit", *readers(est)}
-    assert snapshot(est) == new
+    threads = [threading.Thread(target=lambda job=job: work(*job)) for job in jobs]
+    threads += [threading.Thread(target=lambda key=key: results.__setitem__(key, fit_native(key))) for key in native]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert not barrier.broken and results == expected
 
 
 @pytest.mark.parametrize("name", BOX_CLASSES)
 def test_an_objective_may_fit_other_estimators_but_not_touch_its_own(name):
     est, base, seen, calls = make(name), objective_for(name), [], []
-    touch = {**readers(est), "fit": lambda: est.fit(*fit_args(name))}
+    state = est.__reduce__()[2]
+    touch = {**readers(est), "fit": lambda: est.fit(*fit_args(name)), "copy": lambda: copy.copy(est),
+             "__setstate__": lambda: est.__setstate__(state)}
     if type(est).__repr__ is not object.__repr__:  # the interpreter's own repr reads nothing
         touch["repr"] = lambda: repr(est)
 

@@ -2,7 +2,6 @@
 
 import random
 import sys
-import textwrap
 from importlib import resources
 
 import pytest
@@ -10,211 +9,128 @@ import pytest
 from hivekit import tsplib
 
 PUBLISHED = {"eil51": 426, "berlin52": 7542, "st70": 675, "kroA100": 21282, "pcb442": 50778, "pr1002": 259045}
+MATRIX = [[0, 3, 4, 5], [3, 0, 6, 7], [4, 6, 0, 8], [5, 7, 8, 0]]
+HEADER = "NAME : bad\nTYPE : TSP\nDIMENSION : 3\nEDGE_WEIGHT_TYPE : EUC_2D\n"
+TOUR_HEADER = "NAME : t\nTYPE : TOUR\nDIMENSION : 3\nTOUR_SECTION\n"
 
 
 def write(tmp_path, text, name="case.tsp"):
     path = tmp_path / name
-    path.write_text(textwrap.dedent(text).lstrip())
+    path.write_text(text)
     return path
 
 
-def coordinate_file(tmp_path, weight_type, points):
-    lines = [f"{i} {x} {y}" for i, (x, y) in enumerate(points, start=1)]
-    body = "\n".join(lines)
-    return write(
-        tmp_path,
-        f"NAME : case\nTYPE : TSP\nDIMENSION : {len(points)}\nEDGE_WEIGHT_TYPE : {weight_type}\n"
-        f"NODE_COORD_SECTION\n{body}\nEOF\n",
-    )
+def coordinates(tmp_path, weight_type, points):
+    body = "".join(f"{i} {x} {y}\n" for i, (x, y) in enumerate(points, start=1))
+    return write(tmp_path, f"NAME : case\nTYPE : TSP\nDIMENSION : {len(points)}\nEDGE_WEIGHT_TYPE : {weight_type}\n"
+                           f"NODE_COORD_SECTION\n{body}EOF\n")
 
 
 @pytest.mark.parametrize("name", sorted(PUBLISHED))
 def test_bundled_optimal_tour_measures_its_published_length(name):
-    instance = tsplib.load_tsplib(name)
-    tour = tsplib.load_tour(name)
-    assert instance.name == name and instance.optimum == PUBLISHED[name]
-    assert sorted(tour) == list(range(instance.dimension))
-    assert len(instance.distance_matrix) == instance.dimension
-    assert all(len(row) == instance.dimension for row in instance.distance_matrix)
+    instance, tour = tsplib.load_tsplib(name), tsplib.load_tour(name)
+    assert instance.name == name and instance.optimum == PUBLISHED[name] and sorted(tour) == list(range(len(tour)))
+    assert [len(row) for row in instance.distance_matrix] == [instance.dimension] * instance.dimension == [len(tour)] * len(tour)
     assert tsplib.tour_length(tour, instance.distance_matrix) == PUBLISHED[name]
 
 
-def test_bundled_instance_by_path_equals_by_name(tmp_path):
-    by_name = tsplib.load_tsplib("berlin52")
+def test_instances_by_path_or_name_unknown_ones_and_a_dimension_too_large_to_hold(tmp_path):
     copy = tmp_path / "berlin52.tsp"
     copy.write_bytes((resources.files("hivekit") / "data" / "tsplib" / "berlin52.tsp").read_bytes())
-    assert tsplib.load_tsplib(copy) == by_name
-    assert tsplib.load_tsplib("berlin52.tsp") == by_name
-
-
-def test_unknown_instance_has_no_optimum(tmp_path):
-    path = coordinate_file(tmp_path, "EUC_2D", [(0, 0), (3, 4)])
-    assert tsplib.load_tsplib(path).optimum is None
-
-
-def test_euc_2d_rounds_to_nearest_with_halves_up(tmp_path):
-    # Round-half-even would give 2 for the 2.5.
-    m = tsplib.load_tsplib(coordinate_file(tmp_path, "EUC_2D", [(0, 0), (1.5, 2), (0, 1.5)])).distance_matrix
-    assert m[0][1] == 3.0  # 2.5
-    assert m[0][2] == 2.0  # 1.5
-    assert m[1][2] == 2.0  # 1.5
-    assert m[1][0] == m[0][1] and m[0][0] == 0.0
-
-
-def test_ceil_2d_rounds_up(tmp_path):
-    m = tsplib.load_tsplib(coordinate_file(tmp_path, "CEIL_2D", [(0, 0), (1, 1), (3, 4)])).distance_matrix
-    assert m[0][1] == 2.0 and m[0][2] == 5.0
-
-
-def test_att_rounds_the_pseudo_euclidean_distance_up_when_nint_falls_short(tmp_path):
-    m = tsplib.load_tsplib(coordinate_file(tmp_path, "ATT", [(0, 0), (10, 0), (30, 40)])).distance_matrix
-    assert m[0][1] == 4.0  # sqrt(10) = 3.16 -> nint 3 < 3.16 -> 4
-    assert m[0][2] == 16.0  # sqrt(250) = 15.81 -> nint 16
-
-
-def test_geo_reads_degrees_and_minutes_on_the_tsplib_sphere(tmp_path):
-    # One degree, and thirty minutes, of longitude along the equator: 111.32 km and 55.66 km, truncated after
-    # adding one.
-    m = tsplib.load_tsplib(coordinate_file(tmp_path, "GEO", [(0, 0), (0, 1.0), (0, 0.30)])).distance_matrix
-    assert m[0][1] == 112.0
-    assert m[0][2] == 56.0
-
-
-@pytest.mark.parametrize("weight_type", ["EUC_2D", "CEIL_2D", "ATT"])
-def test_coordinate_rules_give_the_same_bits_with_and_without_numpy(tmp_path, monkeypatch, weight_type):
-    pytest.importorskip("numpy")
-    rng = random.Random(weight_type)
-    points = [(rng.uniform(-1e4, 1e4), round(rng.uniform(0, 1e3), 1)) for _ in range(40)] + [(3.0, 4.0), (3.0, 4.0)]
-    path = coordinate_file(tmp_path, weight_type, points)
-    with_numpy = tsplib.load_tsplib(path).distance_matrix
-    monkeypatch.setitem(sys.modules, "numpy", None)
-    plain = tsplib.load_tsplib(path).distance_matrix
-    assert [[x.hex() for x in row] for row in with_numpy] == [[x.hex() for x in row] for row in plain]
-
-
-def test_a_dimension_too_large_to_hold_is_refused_before_the_coordinates(tmp_path):
+    assert tsplib.load_tsplib(copy) == tsplib.load_tsplib("berlin52.tsp") == tsplib.load_tsplib("berlin52")
+    assert tsplib.load_tsplib(coordinates(tmp_path, "EUC_2D", [(0, 0), (3, 4)])).optimum is None
+    with pytest.raises(FileNotFoundError, match="berlin52"):
+        tsplib.load_tsplib("no-such-instance")
     path = write(tmp_path, "NAME : huge\nTYPE : TSP\nDIMENSION : 85900000\nEDGE_WEIGHT_TYPE : EUC_2D\nNODE_COORD_SECTION\n")
     with pytest.raises(MemoryError, match="DIMENSION 85900000 needs .* GiB"):
         tsplib.load_tsplib(path)
 
 
-MATRIX = [[0, 3, 4, 5], [3, 0, 6, 7], [4, 6, 0, 8], [5, 7, 8, 0]]
+@pytest.mark.parametrize("weight_type, points, entries", [
+    ("EUC_2D", [(0, 0), (1.5, 2), (0, 1.5)], {(0, 1): 3.0, (0, 2): 2.0, (1, 2): 2.0, (1, 0): 3.0, (0, 0): 0.0}),  # halves up
+    ("CEIL_2D", [(0, 0), (1, 1), (3, 4)], {(0, 1): 2.0, (0, 2): 5.0}),
+    ("ATT", [(0, 0), (10, 0), (30, 40)], {(0, 1): 4.0, (0, 2): 16.0}),  # sqrt(10): nint 3 falls short, so 4
+    ("GEO", [(0, 0), (0, 1.0), (0, 0.30)], {(0, 1): 112.0, (0, 2): 56.0}),  # degrees.minutes on the TSPLIB sphere
+])
+def test_coordinate_rules(tmp_path, weight_type, points, entries):
+    m = tsplib.load_tsplib(coordinates(tmp_path, weight_type, points)).distance_matrix
+    assert {cell: m[cell[0]][cell[1]] for cell in entries} == entries
 
 
-@pytest.mark.parametrize(
-    "layout, weights",
-    [
-        ("FULL_MATRIX", "0 3 4 5\n3 0 6 7\n4 6 0 8\n5 7 8 0"),
-        ("UPPER_ROW", "3 4 5\n6 7\n8"),
-        ("LOWER_ROW", "3\n4 6\n5 7 8"),
-        ("UPPER_DIAG_ROW", "0 3 4 5 0 6 7 0 8 0"),
-        ("LOWER_DIAG_ROW", "0\n3 0 4\n6 0\n5 7 8 0"),
-    ],
-)
+@pytest.mark.parametrize("weight_type", ["EUC_2D", "CEIL_2D", "ATT"])
+def test_coordinate_rules_give_the_same_bits_with_and_without_numpy(tmp_path, monkeypatch, weight_type):
+    rng = random.Random(weight_type)
+    points = [(rng.uniform(-1e4, 1e4), round(rng.uniform(0, 1e3), 1)) for _ in range(40)] + [(3.0, 4.0), (3.0, 4.0)]
+    path = coordinates(tmp_path, weight_type, points)
+    with_numpy = tsplib.load_tsplib(path).distance_matrix
+    monkeypatch.setitem(sys.modules, "numpy", None)
+    assert [[x.hex() for x in row] for row in with_numpy] == [[x.hex() for x in row]
+                                                              for row in tsplib.load_tsplib(path).distance_matrix]
+
+
+@pytest.mark.parametrize("layout, weights", [
+    ("FULL_MATRIX", "0 3 4 5\n3 0 6 7\n4 6 0 8\n5 7 8 0"), ("UPPER_ROW", "3 4 5\n6 7\n8"), ("LOWER_ROW", "3\n4 6\n5 7 8"),
+    ("UPPER_DIAG_ROW", "0 3 4 5 0 6 7 0 8 0"), ("LOWER_DIAG_ROW", "0\n3 0 4\n6 0\n5 7 8 0"),
+])
 def test_explicit_layouts_give_the_same_matrix(tmp_path, layout, weights):
-    path = write(
-        tmp_path,
-        f"NAME: small\nTYPE: TSP\nDIMENSION: 4\nEDGE_WEIGHT_TYPE: EXPLICIT\nEDGE_WEIGHT_FORMAT: {layout}\n"
-        f"EDGE_WEIGHT_SECTION\n{weights}\nEOF\n",
-    )
-    instance = tsplib.load_tsplib(path)
-    assert instance.distance_matrix == MATRIX
-    assert instance.coordinates is None
+    instance = tsplib.load_tsplib(write(tmp_path, f"NAME: small\nTYPE: TSP\nDIMENSION: 4\nEDGE_WEIGHT_TYPE: EXPLICIT\n"
+                                                  f"EDGE_WEIGHT_FORMAT: {layout}\nEDGE_WEIGHT_SECTION\n{weights}\nEOF\n"))
+    assert instance.distance_matrix == MATRIX and instance.coordinates is None
 
 
-def test_asymmetric_full_matrix_is_kept_as_written(tmp_path):
-    path = write(
-        tmp_path,
-        "NAME: a3\nTYPE: ATSP\nDIMENSION: 3\nEDGE_WEIGHT_TYPE: EXPLICIT\nEDGE_WEIGHT_FORMAT: FULL_MATRIX\n"
-        "EDGE_WEIGHT_SECTION\n0 1 2\n3 0 4\n5 6 0\nEOF\n",
-    )
+def test_asymmetric_matrices_tours_and_lengths(tmp_path):
+    path = write(tmp_path, "NAME: a3\nTYPE: ATSP\nDIMENSION: 3\nEDGE_WEIGHT_TYPE: EXPLICIT\nEDGE_WEIGHT_FORMAT: FULL_MATRIX\n"
+                           "EDGE_WEIGHT_SECTION\n0 1 2\n3 0 4\n5 6 0\nEOF\n")
     assert tsplib.load_tsplib(path).distance_matrix == [[0, 1, 2], [3, 0, 4], [5, 6, 0]]
+    assert tsplib.load_tour(write(tmp_path, TOUR_HEADER + "2\n3 1\n-1\nEOF\n", "t.tour")) == [1, 2, 0]
+    assert [tsplib.tour_length(t, MATRIX) for t in ([0, 2, 1], [3], [])] == [4 + 6 + 3, 0.0, 0.0]
 
 
-def test_tour_length_closes_the_tour():
-    assert tsplib.tour_length([0, 2, 1], MATRIX) == 4 + 6 + 3
-    assert tsplib.tour_length([3], MATRIX) == 0.0
-    assert tsplib.tour_length([], MATRIX) == 0.0
-
-
-HEADER = "NAME : bad\nTYPE : TSP\nDIMENSION : 3\nEDGE_WEIGHT_TYPE : EUC_2D\n"
-
-
-@pytest.mark.parametrize(
-    "text, line, fragment",
-    [
-        ("", None, "empty"),
-        (HEADER + "NODE_COORD_SECTION\n1 0 0\n2 1 x\n3 2 2\nEOF\n", 7, "expected a number"),
-        (HEADER + "NODE_COORD_SECTION\n1 0 0\n2 1 1\nEOF\n", 8, "lists 2 of 3 nodes"),
-        (HEADER + "NODE_COORD_SECTION\n1 0 0\n4 1 1\n3 2 2\n", 7, "outside 1..3"),
-        (HEADER + "NODE_COORD_SECTION\n1 0 0\n1 1 1\n3 2 2\n", 7, "listed twice"),
-        (HEADER + "NODE_COORD_SECTION\n1 0 0\n2 1\n3 2 2\n", 7, "'node x y'"),
-        (HEADER + "NODE_COORD_SECTION\n1 0 0\n2 nan 1\n3 2 2\n", 7, "finite"),
-        (HEADER + "SHAPE : round\n", 5, "unknown keyword"),
-        (HEADER + "DIMENSION : 4\n", 5, "given twice"),
-        ("NAME : bad\nTYPE : TSP\nNODE_COORD_SECTION\n1 0 0\n", 3, "DIMENSION must be given"),
-        ("NAME : bad\nDIMENSION : three\n", 2, "whole number"),
-        ("NAME : bad\nDIMENSION : 0\n", 2, "at least 1"),
-        ("NAME : bad\nTYPE : CVRP\n", 2, "not supported"),
-        ("NAME : bad\nTYPE : TOUR\n", 2, "load_tour"),
-        ("NAME : bad\nDIMENSION : 3\nEDGE_WEIGHT_TYPE : EUC_3D\n", 3, "not supported"),
-        (HEADER + "EOF\n", None, "needs a NODE_COORD_SECTION"),
-        ("NAME : bad\nTYPE : TSP\nDIMENSION : 3\nNODE_COORD_SECTION\n1 0 0\n2 1 1\n3 2 2\n", None,
-         "EDGE_WEIGHT_TYPE is missing"),
-        ("NAME : bad\nDIMENSION : 3\nEDGE_WEIGHT_TYPE : EXPLICIT\nEDGE_WEIGHT_SECTION\n1 2 3\n", 4,
-         "EDGE_WEIGHT_FORMAT must be given"),
-        ("NAME : bad\nDIMENSION : 3\nEDGE_WEIGHT_TYPE : EXPLICIT\nEDGE_WEIGHT_FORMAT : UPPER_ROW\n"
-         "EDGE_WEIGHT_SECTION\n1 2\n3 4\n", 7, "more than 3 entries"),
-        ("NAME : bad\nDIMENSION : 3\nEDGE_WEIGHT_TYPE : EXPLICIT\nEDGE_WEIGHT_FORMAT : UPPER_ROW\n"
-         "EDGE_WEIGHT_SECTION\n1 2\n", 6, "ends after 2 of 3"),
-    ],
-)
+@pytest.mark.parametrize("text, line, fragment", [
+    ("", None, "empty"),
+    ("NAME : x\n\xff\xfe\n", 2, "not a text file"),
+    (HEADER + "NODE_COORD_SECTION\n1 0 0\n2 1 x\n3 2 2\nEOF\n", 7, "expected a number"),
+    (HEADER + "NODE_COORD_SECTION\n1 0 0\n2 1 1\nEOF\n", 8, "lists 2 of 3 nodes"),
+    (HEADER + "NODE_COORD_SECTION\n1 0 0\n4 1 1\n3 2 2\n", 7, "outside 1..3"),
+    (HEADER + "NODE_COORD_SECTION\n1 0 0\n1 1 1\n3 2 2\n", 7, "listed twice"),
+    (HEADER + "NODE_COORD_SECTION\n1 0 0\n2 1\n3 2 2\n", 7, "'node x y'"),
+    (HEADER + "NODE_COORD_SECTION\n1 0 0\n2 nan 1\n3 2 2\n", 7, "finite"),
+    (HEADER + "SHAPE : round\n", 5, "unknown keyword"),
+    (HEADER + "DIMENSION : 4\n", 5, "given twice"),
+    (HEADER + "EOF\n", None, "needs a NODE_COORD_SECTION"),
+    ("NAME : bad\nTYPE : TSP\nNODE_COORD_SECTION\n1 0 0\n", 3, "DIMENSION must be given"),
+    ("NAME : bad\nDIMENSION : three\n", 2, "whole number"),
+    ("NAME : bad\nDIMENSION : 0\n", 2, "at least 1"),
+    ("NAME : bad\nTYPE : CVRP\n", 2, "not supported"),
+    ("NAME : bad\nTYPE : TOUR\n", 2, "load_tour"),
+    ("NAME : bad\nDIMENSION : 3\nEDGE_WEIGHT_TYPE : EUC_3D\n", 3, "not supported"),
+    ("NAME : bad\nTYPE : TSP\nDIMENSION : 3\nNODE_COORD_SECTION\n1 0 0\n2 1 1\n3 2 2\n", None, "EDGE_WEIGHT_TYPE is missing"),
+    ("NAME : bad\nDIMENSION : 3\nEDGE_WEIGHT_TYPE : EXPLICIT\nEDGE_WEIGHT_SECTION\n1 2 3\n", 4, "EDGE_WEIGHT_FORMAT must be"),
+    ("NAME : bad\nDIMENSION : 3\nEDGE_WEIGHT_TYPE : EXPLICIT\nEDGE_WEIGHT_FORMAT : UPPER_ROW\nEDGE_WEIGHT_SECTION\n1 2\n3 4\n",
+     7, "more than 3 entries"),
+    ("NAME : bad\nDIMENSION : 3\nEDGE_WEIGHT_TYPE : EXPLICIT\nEDGE_WEIGHT_FORMAT : UPPER_ROW\nEDGE_WEIGHT_SECTION\n1 2\n",
+     6, "ends after 2 of 3"),
+])
 def test_malformed_instance_is_reported_with_file_and_line(tmp_path, text, line, fragment):
-    path = write(tmp_path, text) if text else tmp_path / "case.tsp"
-    if not text:
-        path.write_text("")
-    with pytest.raises(tsplib.TsplibError) as info:
+    path = tmp_path / "case.tsp"
+    path.write_bytes(text.encode("latin-1"))
+    with pytest.raises(tsplib.TsplibError) as caught:
         tsplib.load_tsplib(path)
-    err = info.value
-    assert isinstance(err, ValueError)
-    assert err.filename == str(path) and err.line == line
+    err = caught.value
+    assert isinstance(err, ValueError) and err.filename == str(path) and err.line == line
     assert fragment in str(err) and str(path) in str(err)
 
 
-def test_binary_file_is_reported_as_not_text(tmp_path):
-    path = tmp_path / "case.tsp"
-    path.write_bytes(b"NAME : x\n\xff\xfe\n")
-    with pytest.raises(tsplib.TsplibError, match="line 2: not a text file"):
-        tsplib.load_tsplib(path)
-
-
-def test_missing_file_is_file_not_found_naming_the_bundled_instances():
-    with pytest.raises(FileNotFoundError, match="berlin52"):
-        tsplib.load_tsplib("no-such-instance")
-
-
-TOUR_HEADER = "NAME : t\nTYPE : TOUR\nDIMENSION : 3\nTOUR_SECTION\n"
-
-
-def test_tour_file_gives_zero_based_cities(tmp_path):
-    path = write(tmp_path, TOUR_HEADER + "2\n3 1\n-1\nEOF\n", "t.tour")
-    assert tsplib.load_tour(path) == [1, 2, 0]
-
-
-@pytest.mark.parametrize(
-    "text, line, fragment",
-    [
-        (TOUR_HEADER + "1\n2\n2\n-1\n", 7, "appears twice"),
-        (TOUR_HEADER + "1\n4\n2\n-1\n", 6, "outside 1..3"),
-        (TOUR_HEADER + "1\n2\n3\n", 7, "not closed by -1"),
-        (TOUR_HEADER + "1\n2\n-1\n", None, "visits 2 cities"),
-        (TOUR_HEADER + "1\ntwo\n3\n-1\n", 6, "expected a city number"),
-        ("NAME : t\nTYPE : TSP\n", 2, "expected TOUR"),
-        ("NAME : t\nTYPE : TOUR\nDIMENSION : 3\n", None, "TOUR_SECTION is missing"),
-    ],
-)
+@pytest.mark.parametrize("text, line, fragment", [
+    (TOUR_HEADER + "1\n2\n2\n-1\n", 7, "appears twice"),
+    (TOUR_HEADER + "1\n4\n2\n-1\n", 6, "outside 1..3"),
+    (TOUR_HEADER + "1\n2\n3\n", 7, "not closed by -1"),
+    (TOUR_HEADER + "1\n2\n-1\n", None, "visits 2 cities"),
+    (TOUR_HEADER + "1\ntwo\n3\n-1\n", 6, "expected a city number"),
+    ("NAME : t\nTYPE : TSP\n", 2, "expected TOUR"),
+    ("NAME : t\nTYPE : TOUR\nDIMENSION : 3\n", None, "TOUR_SECTION is missing"),
+])
 def test_malformed_tour_is_reported_with_file_and_line(tmp_path, text, line, fragment):
-    path = write(tmp_path, text, "t.tour")
-    with pytest.raises(tsplib.TsplibError) as info:
-        tsplib.load_tour(path)
-    assert info.value.line == line and fragment in str(info.value)
+    with pytest.raises(tsplib.TsplibError) as caught:
+        tsplib.load_tour(write(tmp_path, text, "t.tour"))
+    assert caught.value.line == line and fragment in str(caught.value)

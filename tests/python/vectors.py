@@ -6,29 +6,17 @@ import math
 import operator
 import pathlib
 
-VECTORS = pathlib.Path(__file__).resolve().parents[1] / "data"
-
-
-def load(name):
-    return json.loads((VECTORS / name).read_text())
-
 
 def decode(value):
     """Turns {'hex': ...} leaves back into floats, recursively."""
-    if isinstance(value, dict) and set(value) == {"hex"}:
-        return float.fromhex(value["hex"])
-    if isinstance(value, list):
-        return [decode(v) for v in value]
     if isinstance(value, dict):
-        return {k: decode(v) for k, v in value.items()}
-    return value
+        return float.fromhex(value["hex"]) if set(value) == {"hex"} else {k: decode(v) for k, v in value.items()}
+    return [decode(v) for v in value] if isinstance(value, list) else value
 
 
 def plain_sum(iterable, start=0):
-    """Left-to-right addition, as the expected results were computed.
-
-    Since CPython 3.12 the built-in sum() adds floats with compensation, which
-    changes the last bit of some objective values."""
+    """Left-to-right addition, as the expected results were computed (since CPython 3.12 the built-in sum() adds
+    floats with compensation, which changes the last bit of some objective values)."""
     return functools.reduce(operator.add, iterable, start)
 
 
@@ -40,11 +28,9 @@ def bits(value):
     """A float or nested list of floats as comparable hex strings (ints kept as they are)."""
     if isinstance(value, float):
         return value.hex()
-    if isinstance(value, (list, tuple)):
-        return [bits(v) for v in value]
-    return value
+    return [bits(v) for v in value] if isinstance(value, (list, tuple)) else value
 
 
 def runs(class_name=None):
-    data = load("runs.json")["runs"]
+    data = json.loads((pathlib.Path(__file__).resolve().parents[1] / "data" / "runs.json").read_text())["runs"]
     return [r for r in data if class_name is None or r["class"] == class_name]
