@@ -169,40 +169,8 @@ TEST(FirstEntryOutOfRange, FindsTheFirstCityNotInTheMatrix) {
     EXPECT_EQ(hivekit::first_entry_out_of_range(Tour{0, 2, 1}, 3), std::nullopt);
 }
 
-TEST(TwoOpt, UntanglesTheUnitSquare) {
-    DistanceMatrix d = euclidean({{0, 0}, {1, 0}, {1, 1}, {0, 1}});
-    auto [tour, length] = run_two_opt({0, 2, 1, 3}, d);
-    // The later candidate [0, 3, 2, 1] is as short and is not taken.
-    EXPECT_EQ(tour, (Tour{0, 1, 2, 3}));
-    EXPECT_EQ(length, 4.0);
-}
-
-TEST(TwoOpt, EmptyTourHasLengthZero) {
-    auto [tour, length] = run_two_opt({}, matrix_of({{0.0}}));
-    EXPECT_TRUE(tour.empty());
-    EXPECT_EQ(length, 0.0);
-}
-
-TEST(TwoOpt, OneCityTourCountsTheDiagonal) {
-    auto [tour, length] = run_two_opt({0}, matrix_of({{5.0}}));
-    EXPECT_EQ(tour, (Tour{0}));
-    EXPECT_EQ(length, 5.0);
-}
-
-TEST(TwoOpt, ThreeCityTourIsReturnedUnchanged) {
-    DistanceMatrix d = matrix_of({{0, 9, 1}, {1, 0, 9}, {9, 1, 0}});
-    auto [tour, length] = run_two_opt({0, 1, 2}, d);
-    EXPECT_EQ(tour, (Tour{0, 1, 2}));
-    EXPECT_EQ(length, 9.0 + 9.0 + 9.0);
-}
-
-TEST(TwoOpt, AllZeroMatrixChangesNothing) {
-    DistanceMatrix d(6, std::vector<double>(36, 0.0));
-    auto [tour, length] = run_two_opt({3, 1, 4, 0, 5, 2}, d);
-    EXPECT_EQ(tour, (Tour{3, 1, 4, 0, 5, 2}));
-    EXPECT_EQ(length, 0.0);
-}
-
+// The small worked cases (an empty, one-city, three-city tour, the unit square)
+// are checked through two_opt from Python.
 TEST(TwoOpt, MoveGainingOnly1e13IsNotTaken) {
     // Reversing positions 1..2 of [0, 1, 2, 3] swaps edges 0-1, 2-3 for 0-2, 1-3.
     std::vector<std::vector<double>> rows(4, std::vector<double>(4, 1.0));
