@@ -47,10 +47,14 @@ public:
     bool is_discrete() const override { return false; }
     std::string_view name() const override { return "recorded"; }
     const DistanceMatrix* distance_matrix() const override { return nullptr; }
+    void check_interrupt() override {
+        if (stop_when_asked) throw EvaluationAborted();
+    }
 
     Rows seen;
     std::vector<double> values;
     std::size_t abort_at = SIZE_MAX;
+    bool stop_when_asked = false;
     std::function<std::vector<double>(std::size_t)> objectives;
 
 private:
