@@ -3,14 +3,11 @@
 // the bulk draw against single draws, and the edges no recorded op touches.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <bit>
-#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <numeric>
-#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -26,9 +23,9 @@ namespace {
 
 using detail::ChachaPath;
 using Json = nlohmann::json;
+using Words = std::vector<std::uint64_t>;
 
-// The recorded vectors. A missing or unreadable file fails every test that
-// reads it: skipping would let a broken checkout pass.
+// A missing or unreadable file fails every test that reads it: skipping would let a broken checkout pass.
 const Json& vectors() {
     static const Json doc = [] {
         std::ifstream in(HIVEKIT_TEST_DATA_DIR "/random_source.json");
@@ -38,24 +35,23 @@ const Json& vectors() {
     return doc;
 }
 
-// A 64-bit value: a number, or a decimal string where a JSON reader might
-// round it through a double.
-std::uint64_t u64(const Json& v) { return v.is_string() ? std::stoull(v.get<std::string>()) : v.get<std::uint64_t>(); }
-
-// A recorded result as words; a uniform is float.hex() text, so the comparison is bit for bit.
-std::vector<std::uint64_t> words(const Json& v) {
-    std::vector<std::uint64_t> out;
-    if (v.is_array())
-        for (const Json& w : v) out.push_back(u64(w));
-    else if (v.is_string() && v.get<std::string>().find('p') != std::string::npos)
-        out.push_back(std::bit_cast<std::uint64_t>(std::strtod(v.get<std::string>().c_str(), nullptr)));
-    else
-        out.push_back(u64(v));
+// A recorded value as words: 64-bit values may be decimal strings, where a JSON
+// reader might round them through a double; a uniform is float.hex() text, compared bit for bit.
+Words words(const Json& v) {
+    Words out;
+    for (const Json& w : v.is_array() ? v : Json::array({v})) {
+        const std::string text = w.is_string() ? w.get<std::string>() : "";
+        if (text.find('p') != std::string::npos)
+            out.push_back(std::bit_cast<std::uint64_t>(std::strtod(text.c_str(), nullptr)));
+        else
+            out.push_back(w.is_string() ? std::stoull(text) : w.get<std::uint64_t>());
+    }
     return out;
 }
+std::uint64_t u64(const Json& v) { return words(v).at(0); }
 
-// Applies one recorded op to the generator; a shuffle shuffles the list 0 .. n-1.
-std::vector<std::uint64_t> apply(RandomSource& rng, const Json& op) {
+// One recorded op's result; a shuffle shuffles the list 0 .. n-1.
+Words apply(RandomSource& rng, const Json& op) {
     const std::string name = op.at(0).get<std::string>();
     if (name == "next_u64") return {rng.next_u64()};
     if (name == "next_u32") return {rng.next_u32()};
@@ -63,7 +59,7 @@ std::vector<std::uint64_t> apply(RandomSource& rng, const Json& op) {
     if (name == "index_below") return {rng.index_below(u64(op.at(1)))};
     if (name == "choose") return {rng.choose_index(u64(op.at(1)))};
     if (name != "shuffle") throw std::runtime_error("unknown op " + name);
-    std::vector<std::uint64_t> items(u64(op.at(1)));
+    Words items(u64(op.at(1)));
     std::iota(items.begin(), items.end(), std::uint64_t{0});
     rng.shuffle(std::span<std::uint64_t>(items));
     return items;
@@ -76,8 +72,7 @@ std::vector<ChachaPath> available_paths() {
     return paths;
 }
 
-// Forces a kernel for the guard's lifetime.
-struct PathGuard {
+struct PathGuard {  // forces a kernel for its lifetime
     ChachaPath saved = detail::active_chacha_path();
     explicit PathGuard(ChachaPath p) {
         if (!detail::set_chacha_path(p)) throw std::runtime_error("path not available");
@@ -94,13 +89,12 @@ TEST_P(RandomSourceVectors, SeedsGiveTheRecordedKeysAndDraws) {
     for (const Json& c : cases) {
         SCOPED_TRACE("seed " + c.at("seed").dump());
         RandomSource rng = RandomSource::from_seed_u64(u64(c.at("seed")));
-        EXPECT_EQ(std::vector<std::uint64_t>(rng.key().begin(), rng.key().end()), words(c.at("key_words")));
+        EXPECT_EQ(Words(rng.key().begin(), rng.key().end()), words(c.at("key_words")));
         const Json &ops = c.at("ops"), &expect = c.at("expect");
         ASSERT_EQ(ops.size(), expect.size());
         for (std::size_t i = 0; i < ops.size(); ++i) EXPECT_EQ(apply(rng, ops[i]), words(expect[i])) << i << ops[i].dump();
     }
-    RandomSource zero = RandomSource::from_key(RandomSource::Key{});
-    EXPECT_EQ(zero.next_u64(), u64(vectors().at("zero_key_first_u64").at("expect")));
+    EXPECT_EQ(RandomSource::from_key({}).next_u64(), u64(vectors().at("zero_key_first_u64").at("expect")));
 }
 
 INSTANTIATE_TEST_SUITE_P(ChachaPaths, RandomSourceVectors, testing::ValuesIn(available_paths()),
@@ -138,8 +132,8 @@ TEST(ChachaKernels, AgreeOnBlocksWhoseCounterCarriesIntoTheHighWordOrWraps) {
         }
 }
 
+// Every starting offset in the buffer, lengths across one or several refills.
 TEST(RandomSource, FillUniformGivesTheDrawsOfRepeatedUniform) {
-    // Every starting offset in the buffer, lengths across one or several refills.
     for (std::size_t offset = 0; offset < 66; ++offset) {
         for (std::size_t length : {0u, 1u, 31u, 32u, 33u, 257u}) {
             auto bulk = RandomSource::from_seed_u64(offset), single = RandomSource::from_seed_u64(offset);
@@ -156,8 +150,8 @@ TEST(RandomSource, EdgesNoRecordedOpReaches) {
     RandomSource rng = RandomSource::from_seed_u64(1), twin = RandomSource::from_seed_u64(1);
     EXPECT_THROW(rng.index_below(0), InternalFault);
     EXPECT_THROW(rng.choose_index(0), InternalFault);
-    // Beyond 32 bits a choice is an index_below draw.
-    for (int i = 0; i < 100; ++i) ASSERT_EQ(rng.choose_index(std::size_t{1} << 32), twin.index_below(std::uint64_t{1} << 32));
+    for (int i = 0; i < 100; ++i)  // beyond 32 bits a choice is an index_below draw
+        ASSERT_EQ(rng.choose_index(std::size_t{1} << 32), twin.index_below(std::uint64_t{1} << 32));
     EXPECT_NE(RandomSource::from_entropy().key(), RandomSource::from_entropy().key());
 }
 
