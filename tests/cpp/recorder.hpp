@@ -1,5 +1,4 @@
-// An objective for the optimiser tests that records every position it is asked
-// about, and the box helper those tests share.
+// An objective that records every position it is asked about, and a box helper.
 #pragma once
 
 #include <cmath>

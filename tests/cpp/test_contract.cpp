@@ -4,12 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <new>
 #include <stdexcept>
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include "algorithms/registry.hpp"
 #include "core/tour_problem.hpp"
@@ -166,30 +164,22 @@ void expect_contract(Fit& s, const Recorder& p, const RunResult& r, U n, U t) {
     EXPECT_TRUE(r.history.empty() || r.history.back() == *r.best_value);
 }
 
-TEST(Contract, RefusesAnEmptyBoxBeforeAnotherDimensionAndTooSmallSizes) {
+TEST(Contract, RunsKeepTheirRefusalsCountsBoxHistoryAndBest) {
     for (const ClassSpec* cls : classes(FitInput::Box)) {
         SCOPED_TRACE(cls->surface.name);
         const Expected& e = expected(*cls);
-        Fit s(*cls, 6, 2);
+        Fit small(*cls, e.smallest - 1, 2);
         Recorder p(3, outside), other(4, outside);
         const std::string no_box = std::string("Invalid input: ") + e.empty;
-        EXPECT_EQ(refusal(s.run(other, 7, box({}, {}))), no_box);
-        EXPECT_EQ(refusal(s.run(other)), "Dimension mismatch: Problem has 4 dimensions but bounds have 3");
+        EXPECT_EQ(refusal(small.run(other, 7, box({}, {}))), no_box);  // the box is checked first
+        EXPECT_EQ(refusal(Fit(*cls, 6, 2).run(other)), "Dimension mismatch: Problem has 4 dimensions but bounds have 3");
         if (e.too_small) {
-            s.params[0].size = e.smallest - 1;
-            EXPECT_EQ(refusal(s.run(p, 7, box({}, {}))), no_box);
-            EXPECT_EQ(refusal(s.run(p)), std::string("Invalid input: ") + e.too_small);
+            EXPECT_EQ(refusal(small.run(p)), std::string("Invalid input: ") + e.too_small);
         }
         EXPECT_TRUE(p.seen.empty() && other.seen.empty());
-    }
-}
-
-TEST(Contract, RunsKeepTheirCountsBoxHistoryAndBest) {
-    for (const ClassSpec* cls : classes(FitInput::Box)) {
-        const Expected& e = expected(*cls);
         for (U n : e.too_small ? std::vector<U>{e.smallest, 6} : std::vector<U>{0, 1, 6}) {
             for (U t : {0, 5}) {
-                SCOPED_TRACE(std::string(cls->surface.name) + " n=" + std::to_string(n) + " t=" + std::to_string(t));
+                SCOPED_TRACE("n=" + std::to_string(n) + " t=" + std::to_string(t));
                 Fit s(*cls, n, t);
                 Recorder p(3, outside), down(3, falling);
                 if (n == 0) {  // nothing to evaluate (BeeColony still keeps one source), nothing to hand back
@@ -267,11 +257,12 @@ TEST(Contract, SizesBeyondMemoryAreRefusedBeforeAnyEvaluation) {
     }
 }
 
-// Nothing to improve moves nothing, so some runs evaluate nothing for long
-// stretches, and a large Pareto population sorts long within one iteration; a
-// body that never looks for an interrupt ends such a run instead of hanging.
-TEST(Contract, RunsLookForInterruptsBetweenEvaluations) {
+// Nothing to improve moves nothing, so some runs evaluate nothing for long stretches, and a large Pareto
+// population sorts long within one iteration: a body that never looks for an interrupt ends such a run.
+// An evaluation that aborts unwinds the run, and the next run repeats the first.
+TEST(Contract, RunsStopWhenAskedUnwindWhenAbortedAndRepeat) {
     for (const ClassSpec* cls : classes(FitInput::Box)) {
+        SCOPED_TRACE(cls->surface.name);
         const Expected& e = expected(*cls);
         const bool pareto = cls->surface.family == Family::ParetoArchive;  // an empty one ends its run at once
         std::vector<std::pair<U, U>> runs{{e.too_small ? e.smallest : pareto, U{1} << 19}};
@@ -284,18 +275,12 @@ TEST(Contract, RunsLookForInterruptsBetweenEvaluations) {
             Recorder p(3, [](std::size_t, std::span<const double>) { return 0.0; });
             p.objectives = [](std::size_t k) { return std::vector<double>{1.0 * k, -1.0 * k}; };
             p.stop_when_asked = true;
-            EXPECT_THROW(s.run(p), EvaluationAborted) << cls->surface.name << " n=" << n;
+            EXPECT_THROW(s.run(p), EvaluationAborted) << "n=" << n;
         }
-    }
-}
-
-TEST(Contract, AnAbortedRunUnwindsAndTheNextRunRepeatsTheFirst) {
-    for (const ClassSpec* cls : classes(FitInput::Box)) {
-        SCOPED_TRACE(cls->surface.name);
         const Fit s(*cls, 6, 5);
         Recorder first(3, outside), aborted(3, outside), again(3, outside), other(3, outside);
         const RunResult r = result_of(s.run(first));
-        aborted.abort_at = expected(*cls).evaluations(6, 0) + 2;
+        aborted.abort_at = e.evaluations(6, 0) + 2;
         ASSERT_GT(first.seen.size(), aborted.abort_at);
         EXPECT_THROW(s.run(aborted), EvaluationAborted);
         EXPECT_EQ(aborted.seen, Rows(first.seen.begin(), first.seen.begin() + aborted.abort_at));
@@ -304,8 +289,14 @@ TEST(Contract, AnAbortedRunUnwindsAndTheNextRunRepeatsTheFirst) {
         result_of(s.run(other, 8));
         EXPECT_NE(other.seen, first.seen);
     }
+}
+
+// Tour runs give ranked permutations and their lengths, and stop at the check that asks them to.
+TEST(Contract, TourRunsKeepTheirRefusalsCountsAndRankedPermutationsAndStopWhenAsked) {
+    TourProblem lengths(kCities);
     for (const ClassSpec* cls : classes(FitInput::Tour)) {
         SCOPED_TRACE(cls->surface.name);
+        const Expected& e = expected(*cls);
         const Fit s(*cls, 6, 5);
         CountingTour first(kCities), stopped(kCities), again(kCities);
         const RunResult r = result_of(s.run(first));
@@ -313,13 +304,6 @@ TEST(Contract, AnAbortedRunUnwindsAndTheNextRunRepeatsTheFirst) {
         EXPECT_THROW(s.run(stopped), EvaluationAborted);
         EXPECT_EQ(stopped.checks, first.checks / 2);
         EXPECT_TRUE(fields(result_of(s.run(again))) == fields(r));
-    }
-}
-
-TEST(Contract, TourRunsGiveRankedPermutationsAndTheirLengths) {
-    TourProblem lengths(kCities);
-    for (const ClassSpec* cls : classes(FitInput::Tour)) {
-        const Expected& e = expected(*cls);
         CountingTour no_cities(DistanceMatrix{}), p(kCities);
         tour_fixtures::NoMatrix no_matrix;
         EXPECT_EQ(refusal(Fit(*cls, 6, 1).run(no_cities)), std::string("Invalid input: ") + e.empty);
@@ -330,7 +314,7 @@ TEST(Contract, TourRunsGiveRankedPermutationsAndTheirLengths) {
         EXPECT_EQ(p.evaluations, 0u);
         for (U n : e.too_small ? std::vector<U>{e.smallest, 6} : std::vector<U>{0, 1, 6}) {
             for (U t : {0, 5}) {
-                SCOPED_TRACE(std::string(cls->surface.name) + " n=" + std::to_string(n) + " t=" + std::to_string(t));
+                SCOPED_TRACE("n=" + std::to_string(n) + " t=" + std::to_string(t));
                 CountingTour run(kCities);
                 const RunResult r = result_of(Fit(*cls, n, t).run(run));
                 EXPECT_EQ(run.evaluations, e.evaluations(n, t));

@@ -3,10 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstdint>
 #include <numeric>
-#include <vector>
 
 #include "algorithms/ant_colony.hpp"
 #include "algorithms/bacterial_foraging.hpp"
@@ -61,8 +58,7 @@ TEST(SimulatedAnnealing, ANaNStartAndEqualCandidatesAreAcceptedWithoutADraw) {
     EXPECT_EQ(r.history, std::vector<double>(30, 3.0));
 }
 
-// Nothing improves, so every trial starts from the one source and moves one coordinate by at most a tenth of its width.
-TEST(BeeColony, ASingleSourceStepsOneCoordinateByAtMostATenthOfTheWidth) {
+TEST(BeeColony, ASingleSourceStepsOneCoordinateByAtMostATenthOfTheWidth) {  // nothing improves: every trial leaves it
     Recorder p(2, constant);
     run_bee_colony(p, box({-1, 0}, {1, 10}), {.n_bees = 1, .n_iterations = 5}, 4);
     for (const auto& x : p.seen) {
@@ -81,16 +77,15 @@ TEST(BatAlgorithm, SilentBatsNeverAcceptYetKeepMoving) {
     EXPECT_NE(r.population, rows(p, 0, 6));
 }
 
-// Tied fireflies stay put. Firefly 0 alone NaN is attracted by all four (itself
-// included) yet never moves; each other firefly is attracted by firefly 0 only.
+// Tied fireflies stay put and evaluate nothing more. Firefly 0 alone NaN is attracted by all four (itself
+// included) yet never moves, and the others by it only, each evaluating where it lands.
 TEST(FireflyOptimizer, TiedFirefliesStayAndANaNOneIsAttractedByAll) {
-    Recorder tied(2, constant), nan_first(2, [](std::size_t k, std::span<const double>) { return k == 0 ? kNaN : 1.0; });
-    auto r = result(run_firefly(tied, kSquare, {.n_fireflies = 6, .n_iterations = 5}, 5));
-    EXPECT_EQ(r.population, rows(tied, 0, 6));
-    EXPECT_EQ(tied.seen.size(), 6u);
-    r = result(run_firefly(nan_first, kSquare, {.n_fireflies = 4, .n_iterations = 2}, 5));
-    EXPECT_EQ(r.population, rows(nan_first, 0, 4));
-    EXPECT_EQ(nan_first.seen.size(), 4u + 2u * (4u + 3u));
+    for (auto [n, nan_first, evaluations] : {std::tuple{6u, false, 6u}, {4u, true, 4u + 2u * (4u + 3u)}}) {
+        Recorder p(2, [nan_first](std::size_t k, std::span<const double>) { return nan_first && k == 0 ? kNaN : 1.0; });
+        const auto r = result(run_firefly(p, kSquare, {.n_fireflies = n, .n_iterations = nan_first ? 2u : 5u}, 5));
+        EXPECT_EQ(r.population, rows(p, 0, n));
+        EXPECT_EQ(p.seen.size(), evaluations);
+    }
 }
 
 // Every initial nest and the one rebuilt nest are NaN: only flights replacing the other nests make the best a number.
@@ -112,9 +107,7 @@ TEST(BodyRules, WolfCoefficientAbandonedNestsReproductionRanksAndCmaEsWeightsFor
     EXPECT_EQ(cma_es_weights(2), (std::vector<double>{w0 / (w0 + w1), w1 / (w0 + w1)}));
 }
 
-// The minimum sits on the edge of a NaN region. Ranked last, NaN samples leave the
-// mean on the numeric side and about a third fall beyond the edge; ranked among
-// the parents they would pull the mean in and most samples would be NaN.
+// The minimum sits on the edge of a NaN region: NaN samples ranked among the parents would pull the mean in.
 TEST(CmaEs, NaNSamplesRankLastAndDoNotDragTheMean) {
     std::size_t nans = 0;
     Recorder p(1, [&nans](std::size_t, std::span<const double> x) { return x[0] > 0.0 ? (++nans, kNaN) : -x[0]; });
@@ -124,8 +117,7 @@ TEST(CmaEs, NaNSamplesRankLastAndDoNotDragTheMean) {
 }
 
 TEST(ParetoOptimisers, ADominanceCycleEmptiesNsga2AndMopsoLeadersOfNoneOrOneTakeNoDraw) {
-    // Three NaN-laced vectors dominating one another in a ring: the first generation breeds, nothing survives it.
-    Recorder ring(1, sphere);
+    Recorder ring(1, sphere);  // NaN-laced vectors dominating one another in a ring: a generation breeds, none survives
     ring.objectives = [](std::size_t k) { return Rows{{0, kNaN, 1}, {1, 0, kNaN}, {kNaN, 1, 0}}[k % 3]; };
     auto r = result(run_nsga2(ring, box({0}, {1}), {.n_individuals = 3, .n_iterations = 4}, 7));
     EXPECT_EQ(ring.seen.size(), 6u);
@@ -134,8 +126,7 @@ TEST(ParetoOptimisers, ADominanceCycleEmptiesNsga2AndMopsoLeadersOfNoneOrOneTake
     Recorder p(2, sphere);
     r = result(run_mopso(p, box({-1, -1}, {3, 3}), {.n_particles = 3, .n_iterations = 5, .archive_size = 0}, 9));
     EXPECT_TRUE(r.population == rows(p, 0, 3) && r.archive_positions.empty());
-    // A lone archived individual (particle 0 of two that never differ) leads without a draw: the particles
-    // take the first two uniforms, then r1 and r2 each, and only particle 1 moves.
+    // A lone archived leader (particle 0 of two that never differ) takes no draw: only particle 1 moves, by r1, r2.
     Recorder one(1, sphere);
     one.objectives = [](std::size_t) { return std::vector<double>{1.0, 1.0}; };
     run_mopso(one, box({0}, {1}), {.n_particles = 2, .n_iterations = 1, .archive_size = 1}, 21);

@@ -104,7 +104,7 @@ TEST(ChachaKernels, AgreeOnBlocksWhoseCounterCarriesIntoTheHighWordOrWraps) {
     RandomSource::Key key{};
     for (std::size_t i = 0; i < key.size(); ++i) key[i] = 0x9e3779b9u * static_cast<std::uint32_t>(i + 1);
     for (std::uint64_t counter : {0ULL, 1000ULL, 0xFFFFFFFCULL, 0xFFFFFFFEULL, 0xFFFFFFFFFFFFFFF9ULL}) {
-        SCOPED_TRACE("counter " + std::to_string(counter));
+        SCOPED_TRACE(counter);
         std::array<std::uint32_t, 128> scalar{}, other{};
         detail::chacha12_blocks4_scalar(key.data(), counter, scalar.data());
         detail::chacha12_blocks4_scalar(key.data(), counter + 4, scalar.data() + 64);
