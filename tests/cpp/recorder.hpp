@@ -1,14 +1,11 @@
-// An objective for the optimiser tests that records every position it is
-// asked about, and the box helper those tests share.
+// An objective that records every position it is asked about, and a box helper.
 #pragma once
 
 #include <cmath>
-#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <span>
 #include <string_view>
-#include <utility>
 #include <variant>
 #include <vector>
 
@@ -21,15 +18,14 @@ namespace hivekit::test_support {
 inline constexpr double kNaN = NAN, kInf = INFINITY;
 using Rows = std::vector<std::vector<double>>;
 
-// The value is a function of the call number (from 0) and the position. A
-// multi-objective caller gets (value, (x0 - 2)^2), or the single +infinity of
-// a failed evaluation when the value is NaN, unless `objectives` answers by
-// call number. Evaluation number `abort_at` throws EvaluationAborted, so
-// `seen` keeps exactly the evaluations before it.
+// The value is a function of the call number (from 0) and the position. Two
+// objectives are (value, (x0 - 2)^2), or the single +infinity of a failed
+// evaluation when the value is NaN, unless `objectives` answers by call number.
+// Evaluation number `abort_at` throws, so `seen` keeps exactly those before it;
+// with `stop_when_asked` the first look for an interrupt stops the run.
 class Recorder final : public Problem {
 public:
     using Function = std::function<double(std::size_t, std::span<const double>)>;
-
     Recorder(std::size_t dimension, Function f) : dimension_(dimension), f_(std::move(f)) {}
 
     double evaluate(std::span<const double> x) override {
@@ -43,6 +39,9 @@ public:
         if (objectives) out = objectives(seen.size() - 1);
         else out = v == v ? std::vector<double>{v, (x[0] - 2.0) * (x[0] - 2.0)} : std::vector<double>{kInf};
     }
+    void check_interrupt() override {
+        if (stop_when_asked) throw EvaluationAborted();
+    }
     std::size_t dimension() const override { return dimension_; }
     bool is_discrete() const override { return false; }
     std::string_view name() const override { return "recorded"; }
@@ -51,18 +50,13 @@ public:
     Rows seen;
     std::vector<double> values;
     std::size_t abort_at = SIZE_MAX;
+    bool stop_when_asked = false;
     std::function<std::vector<double>(std::size_t)> objectives;
 
 private:
     std::size_t dimension_;
     Function f_;
 };
-
-inline double sphere(std::size_t, std::span<const double> x) {
-    double s = 0.0;
-    for (double v : x) s += v * v;
-    return s;
-}
 
 inline Bounds box(std::vector<double> lower, std::vector<double> upper) {
     return std::get<Bounds>(Bounds::make(std::move(lower), std::move(upper)));

@@ -1,11 +1,11 @@
-// Ties, NaN values and edge settings of single classes that neither the
-// contract suite nor the recorded runs reach.
+// Ties, NaN values, rule sets and edge settings of single classes that neither
+// the contract suite, the recorded runs nor the Python tests reach.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
-#include <vector>
+#include <numeric>
 
+#include "algorithms/ant_colony.hpp"
 #include "algorithms/bacterial_foraging.hpp"
 #include "algorithms/bat_algorithm.hpp"
 #include "algorithms/bee_colony.hpp"
@@ -16,24 +16,26 @@
 #include "algorithms/grey_wolf.hpp"
 #include "algorithms/mopso.hpp"
 #include "algorithms/nsga2.hpp"
+#include "algorithms/permutation_genetic.hpp"
 #include "algorithms/simulated_annealing.hpp"
 #include "core/random_source.hpp"
+#include "core/tour_problem.hpp"
 #include "recorder.hpp"
+#include "tour_fixtures.hpp"
 
 namespace hivekit {
 namespace {
 
 using namespace hivekit::test_support;
+using tour_fixtures::CountingTour;
+using tour_fixtures::random_plane;
+using Tour = std::vector<std::size_t>;
 
 const Bounds kSquare = box({-1, -1}, {1, 1});
-
 double constant(std::size_t, std::span<const double>) { return 3.0; }
-
+double sphere(std::size_t, std::span<const double> x) { return std::inner_product(x.begin(), x.end(), x.begin(), 0.0); }
 RunResult result(Outcome outcome) { return std::get<RunResult>(std::move(outcome)); }
-
-Rows rows(const Recorder& p, std::size_t from, std::size_t to) {
-    return {p.seen.begin() + static_cast<std::ptrdiff_t>(from), p.seen.begin() + static_cast<std::ptrdiff_t>(to)};
-}
+Rows rows(const Recorder& p, std::size_t from, std::size_t to) { return {p.seen.begin() + from, p.seen.begin() + to}; }
 
 TEST(DifferentialEvolution, ATrialThatTiesItsParentReplacesIt) {
     Recorder p(2, constant);
@@ -41,12 +43,11 @@ TEST(DifferentialEvolution, ATrialThatTiesItsParentReplacesIt) {
     EXPECT_EQ(r.population, rows(p, 5, 10));
 }
 
+// Strictly better candidates are accepted without a draw; a walk of ties, or one
+// leaving a NaN start, must take exactly the same steps.
 TEST(SimulatedAnnealing, ANaNStartAndEqualCandidatesAreAcceptedWithoutADraw) {
-    // Strictly better candidates are accepted without a draw; a walk of ties,
-    // or one leaving a NaN start, must take exactly the same steps.
     const SimulatedAnnealingParams params{.step_scale = 0.2, .n_iterations = 30};
-    Recorder better(2, [](std::size_t k, std::span<const double>) { return -static_cast<double>(k); });
-    Recorder ties(2, constant);
+    Recorder better(2, [](std::size_t k, std::span<const double>) { return -static_cast<double>(k); }), ties(2, constant);
     Recorder from_nan(2, [](std::size_t k, std::span<const double>) { return k == 0 ? kNaN : 3.0; });
     run_simulated_annealing(better, kSquare, params, 12);
     run_simulated_annealing(ties, kSquare, params, 12);
@@ -57,76 +58,57 @@ TEST(SimulatedAnnealing, ANaNStartAndEqualCandidatesAreAcceptedWithoutADraw) {
     EXPECT_EQ(r.history, std::vector<double>(30, 3.0));
 }
 
-TEST(BeeColony, ASingleSourceStepsOneCoordinateByAtMostATenthOfTheWidth) {
-    Recorder p(2, constant);  // nothing improves, so every trial starts from the first source
+TEST(BeeColony, ASingleSourceStepsOneCoordinateByAtMostATenthOfTheWidth) {  // nothing improves: every trial leaves it
+    Recorder p(2, constant);
     run_bee_colony(p, box({-1, 0}, {1, 10}), {.n_bees = 1, .n_iterations = 5}, 4);
     for (const auto& x : p.seen) {
-        EXPECT_LE(std::fabs(x[0] - p.seen[0][0]), 0.2);
-        EXPECT_LE(std::fabs(x[1] - p.seen[0][1]), 1.0);
+        EXPECT_TRUE(std::fabs(x[0] - p.seen[0][0]) <= 0.2 && std::fabs(x[1] - p.seen[0][1]) <= 1.0);
         EXPECT_TRUE(x[0] == p.seen[0][0] || x[1] == p.seen[0][1]);
     }
 }
 
-TEST(GreyWolfOptimizer, TheCoefficientFallsFromTwoToZeroAndIsTwoInASingleIteration) {
-    EXPECT_EQ(grey_wolf_coefficient(0, 1), 2.0);
-    EXPECT_EQ(grey_wolf_coefficient(2, 5), 1.0);
-    EXPECT_EQ(grey_wolf_coefficient(4, 5), 0.0);
-}
-
 TEST(BatAlgorithm, SilentBatsNeverAcceptYetKeepMoving) {
     Recorder p(2, sphere);
-    const auto r = result(
-        run_bat_algorithm(p, box({-3, -3}, {3, 3}), {.n_bats = 6, .n_iterations = 10, .loudness = 0.0}, 2));
+    const auto r =
+        result(run_bat_algorithm(p, box({-3, -3}, {3, 3}), {.n_bats = 6, .n_iterations = 10, .loudness = 0.0}, 2));
     const auto first = std::min_element(p.values.begin(), p.values.begin() + 6) - p.values.begin();
     EXPECT_EQ(*r.best_solution, p.seen[first]);
     EXPECT_EQ(r.history, std::vector<double>(10, p.values[first]));
     EXPECT_NE(r.population, rows(p, 0, 6));
 }
 
+// Tied fireflies stay put and evaluate nothing more. Firefly 0 alone NaN is attracted by all four (itself
+// included) yet never moves, and the others by it only, each evaluating where it lands.
 TEST(FireflyOptimizer, TiedFirefliesStayAndANaNOneIsAttractedByAll) {
-    Recorder tied(2, constant);
-    auto r = result(run_firefly(tied, kSquare, {.n_fireflies = 6, .n_iterations = 5}, 5));
-    EXPECT_EQ(tied.seen.size(), 6u);
-    EXPECT_EQ(r.population, rows(tied, 0, 6));
-    // Firefly 0 alone is NaN: it is attracted by all 4 (itself included) and
-    // never moves; each other firefly is attracted by firefly 0 only.
-    Recorder nan_first(2, [](std::size_t k, std::span<const double>) { return k == 0 ? kNaN : 1.0; });
-    r = result(run_firefly(nan_first, kSquare, {.n_fireflies = 4, .n_iterations = 2}, 5));
-    EXPECT_EQ(nan_first.seen.size(), 4u + 2u * (4u + 3u));
-    EXPECT_EQ(r.population, rows(nan_first, 0, 4));
+    for (auto [n, nan_first, evaluations] : {std::tuple{6u, false, 6u}, {4u, true, 4u + 2u * (4u + 3u)}}) {
+        Recorder p(2, [nan_first](std::size_t k, std::span<const double>) { return nan_first && k == 0 ? kNaN : 1.0; });
+        const auto r = result(run_firefly(p, kSquare, {.n_fireflies = n, .n_iterations = nan_first ? 2u : 5u}, 5));
+        EXPECT_EQ(r.population, rows(p, 0, n));
+        EXPECT_EQ(p.seen.size(), evaluations);
+    }
 }
 
+// Every initial nest and the one rebuilt nest are NaN: only flights replacing the other nests make the best a number.
 TEST(CuckooSearch, FlightsReplaceNestsThatStartedAtNaN) {
-    // Every initial nest and the one rebuilt nest are NaN: only flights
-    // replacing the other nests can make the best a number.
     Recorder p(2, [](std::size_t k, std::span<const double> x) { return k < 5 || k == 10 ? kNaN : sphere(k, x); });
     const auto r = result(run_cuckoo_search(p, kSquare, {.n_nests = 5, .n_iterations = 1, .pa = 0.0}, 5));
     EXPECT_FALSE(std::isnan(*r.best_value));
 }
 
-TEST(CuckooSearch, TheAbandonedShareSaturatesBetweenOneAndAll) {
-    EXPECT_EQ(cuckoo_abandon_count(0.0, 25), 1u);
-    EXPECT_EQ(cuckoo_abandon_count(0.25, 25), 7u);
-    EXPECT_EQ(cuckoo_abandon_count(-3.0, 25), 1u);
-    EXPECT_EQ(cuckoo_abandon_count(kNaN, 25), 1u);
-    EXPECT_EQ(cuckoo_abandon_count(1e300, 25), 25u);
-}
-
-TEST(BacterialForaging, ReproductionRepeatsTheBetterHalfInRankOrder) {
-    EXPECT_EQ(bacterial_reproduction_ranks(5), (std::vector<std::size_t>{0, 1, 0, 1, 0}));
-    EXPECT_EQ(bacterial_reproduction_ranks(3), (std::vector<std::size_t>{0, 0, 0}));
-}
-
-TEST(CmaEs, FourIndividualsGiveTwoNormalisedLogWeights) {
+TEST(BodyRules, WolfCoefficientAbandonedNestsReproductionRanksAndCmaEsWeightsForFourIndividuals) {
+    EXPECT_EQ(grey_wolf_coefficient(0, 1), 2.0);  // a single iteration still starts at two
+    EXPECT_EQ(grey_wolf_coefficient(2, 5), 1.0);
+    EXPECT_EQ(grey_wolf_coefficient(4, 5), 0.0);
+    for (auto [pa, count] : {std::pair{0.0, 1u}, {0.25, 7u}, {-3.0, 1u}, {kNaN, 1u}, {1e300, 25u}})
+        EXPECT_EQ(cuckoo_abandon_count(pa, 25), count) << pa;  // between one and all
+    EXPECT_EQ(bacterial_reproduction_ranks(5), (Tour{0, 1, 0, 1, 0}));  // the better half, repeated in rank order
+    EXPECT_EQ(bacterial_reproduction_ranks(3), (Tour{0, 0, 0}));
     const double w0 = std::log(2.5) - std::log(1.0), w1 = std::log(2.5) - std::log(2.0);
     EXPECT_EQ(cma_es_weights(2), (std::vector<double>{w0 / (w0 + w1), w1 / (w0 + w1)}));
 }
 
+// The minimum sits on the edge of a NaN region: NaN samples ranked among the parents would pull the mean in.
 TEST(CmaEs, NaNSamplesRankLastAndDoNotDragTheMean) {
-    // The minimum sits on the edge of a NaN region. Ranked last, NaN samples
-    // leave the mean on the numeric side and about a third of the samples
-    // fall beyond the edge; ranked among the parents they would pull the mean
-    // in and most samples would be NaN.
     std::size_t nans = 0;
     Recorder p(1, [&nans](std::size_t, std::span<const double> x) { return x[0] > 0.0 ? (++nans, kNaN) : -x[0]; });
     const auto r = result(run_cma_es(p, box({-1}, {1}), {.n_individuals = 8, .n_iterations = 60}, 1));
@@ -135,26 +117,116 @@ TEST(CmaEs, NaNSamplesRankLastAndDoNotDragTheMean) {
 }
 
 TEST(ParetoOptimisers, ADominanceCycleEmptiesNsga2AndMopsoLeadersOfNoneOrOneTakeNoDraw) {
-    // Three NaN-laced vectors that dominate one another in a ring: no front.
-    Recorder ring(1, sphere);
+    Recorder ring(1, sphere);  // NaN-laced vectors dominating one another in a ring: a generation breeds, none survives
     ring.objectives = [](std::size_t k) { return Rows{{0, kNaN, 1}, {1, 0, kNaN}, {kNaN, 1, 0}}[k % 3]; };
     auto r = result(run_nsga2(ring, box({0}, {1}), {.n_individuals = 3, .n_iterations = 4}, 7));
-    EXPECT_EQ(ring.seen.size(), 6u);  // the first generation still breeds; nothing survives it
+    EXPECT_EQ(ring.seen.size(), 6u);
     EXPECT_TRUE(r.population.empty() && r.archive_positions.empty());
     // Without an archive each particle follows its own best, where it already is.
     Recorder p(2, sphere);
     r = result(run_mopso(p, box({-1, -1}, {3, 3}), {.n_particles = 3, .n_iterations = 5, .archive_size = 0}, 9));
-    EXPECT_EQ(r.population, rows(p, 0, 3));
-    EXPECT_TRUE(r.archive_positions.empty());
-    // A single archived individual, here particle 0 of two that never differ, leads without a draw: the
-    // particles take the first two uniforms, then r1 and r2 each, and only particle 1 moves.
+    EXPECT_TRUE(r.population == rows(p, 0, 3) && r.archive_positions.empty());
+    // A lone archived leader (particle 0 of two that never differ) takes no draw: only particle 1 moves, by r1, r2.
     Recorder one(1, sphere);
     one.objectives = [](std::size_t) { return std::vector<double>{1.0, 1.0}; };
     run_mopso(one, box({0}, {1}), {.n_particles = 2, .n_iterations = 1, .archive_size = 1}, 21);
     auto rng = RandomSource::from_seed_u64(21);
     std::vector<double> u(6);
-    for (double& v : u) v = rng.uniform();
+    rng.fill_uniform(u);
     EXPECT_EQ(one.seen[3][0], (u[5] * 1.5) * (u[0] - u[1]) + u[1]);
+}
+
+RunResult ants(CountingTour&& problem, AntColonyParams params, std::uint64_t seed = 7) {
+    return result(run_ant_colony(problem, params, seed));
+}
+RunResult genetic(CountingTour&& problem, PermutationGeneticParams params) {
+    return result(run_permutation_genetic(problem, params, 3));
+}
+DistanceMatrix filled(std::size_t n, double value) { return DistanceMatrix(n, std::vector<double>(n * n, value)); }
+Tour cities(const RunResult& r) { return {r.best_solution->begin(), r.best_solution->end()}; }
+constexpr AntColonyParams kOneWalk{.n_ants = 1, .n_iterations = 1, .use_two_opt = false};  // the result is that walk
+
+TEST(AntColony, EachRuleSetSearchesDifferently) {
+    const AntColonyParams basic{.n_ants = 5, .n_iterations = 30, .use_two_opt = false};
+    for (AntVariant v : {AntVariant::Acs, AntVariant::Elitist, AntVariant::Mmas}) {
+        AntColonyParams other = basic;
+        other.variant = v;
+        EXPECT_NE(cities(ants(CountingTour(random_plane(20, 8)), basic)),
+                  cities(ants(CountingTour(random_plane(20, 8)), other)));
+    }
+}
+
+// With q0 = 1 every ACS step is greedy: after the start city the only draws are
+// the ACS tests, and on equal pheromone the heaviest edge leads to the nearest unvisited city.
+TEST(AntColony, CertainlyGreedyAcsWalksToTheNearestCityFromTheSeededStart) {
+    const std::size_t n = 8;
+    const DistanceMatrix d = random_plane(n, 9);
+    AntColonyParams p = kOneWalk;
+    p.variant = AntVariant::Acs;
+    p.q0 = 1.0;
+    Tour expected{static_cast<std::size_t>(RandomSource::from_seed_u64(42).index_below(n))};
+    std::vector<bool> seen(n, false);
+    for (seen[expected[0]] = true; expected.size() < n; seen[expected.back()] = true) {
+        std::size_t from = expected.back(), pick = n;
+        for (std::size_t j = 0; j < n; ++j)
+            if (!seen[j] && (pick == n || d(from, j) <= d(from, pick))) pick = j;
+        expected.push_back(pick);
+    }
+    EXPECT_EQ(cities(ants(CountingTour(d), p, 42)), expected);
+}
+
+// Weights that underflow to zero or overflow to infinity leave no usable roulette:
+// each step draws one index into the unvisited cities, in ascending order.
+TEST(AntColony, UnusableWeightsPickUniformlyAmongUnvisitedCities) {
+    for (double distance : {10.0, 1e-5}) {
+        AntColonyParams p = kOneWalk;
+        p.beta = 1e6;
+        auto rng = RandomSource::from_seed_u64(5);
+        Tour unvisited(7), expected;
+        std::iota(unvisited.begin(), unvisited.end(), std::size_t{0});
+        while (!unvisited.empty()) {
+            const auto k = static_cast<std::ptrdiff_t>(rng.index_below(unvisited.size()));
+            expected.push_back(unvisited[k]);
+            unvisited.erase(unvisited.begin() + k);
+        }
+        EXPECT_EQ(cities(ants(CountingTour(filled(7, distance)), p, 5)), expected) << distance;
+    }
+}
+
+// Costs that are not positive numbers never become the best nor deposit; with no finite tour a fit finds nothing.
+TEST(TourOptimisers, CostsThatAreNotPositiveNumbers) {
+    for (AntVariant v : {AntVariant::Basic, AntVariant::Acs, AntVariant::Elitist, AntVariant::Mmas})
+        EXPECT_EQ(*ants(CountingTour(filled(6, 0.0)), {.n_ants = 5, .n_iterations = 6, .variant = v}).best_value, 0.0);
+    CountingTour some_nan(random_plane(8, 10)), first_nan(random_plane(6, 11));
+    some_nan.nan_evaluations = 3;
+    EXPECT_FALSE(std::isnan(*ants(std::move(some_nan), {.n_ants = 5, .n_iterations = 6}).best_value));
+    for (double value : {INFINITY, NAN})
+        EXPECT_FALSE(ants(CountingTour(filled(6, value)), {.n_ants = 5, .variant = AntVariant::Elitist}).best_value);
+    first_nan.nan_evaluations = 1;  // the genetic population ranks it last
+    const RunResult r = genetic(std::move(first_nan), {.n_individuals = 4, .n_iterations = 0, .use_two_opt = false});
+    EXPECT_EQ(*r.best_value, TourProblem(random_plane(6, 11)).evaluate(r.population.front()));
+}
+
+TEST(PermutationGenetic, OrderCrossoverFillsFromTheSecondParentAfterTheSegment) {
+    const auto child = [](const Tour& first, const Tour& second, std::size_t start, std::size_t end) {
+        Tour out(first.size());
+        std::vector<unsigned char> placed;
+        order_crossover(first, second, start, end, out, placed);
+        return out;
+    };
+    EXPECT_EQ(child({0, 1, 2, 3, 4}, {4, 2, 0, 3, 1}, 3, 4), (Tour{2, 0, 1, 3, 4}));  // wraps to position 0
+    EXPECT_EQ(child({3, 1, 0, 2}, {0, 1, 2, 3}, 0, 3), (Tour{3, 1, 0, 2}));
+}
+
+TEST(TourOptimisers, TwoOptPolishesFromFourCitiesOn) {
+    const DistanceMatrix three(3, {0, 1, 7, 2, 0, 1, 9, 3, 0}), twenty = random_plane(20, 9);
+    const AntColonyParams a_on{.n_ants = 5, .n_iterations = 6}, a_off{.n_ants = 5, .n_iterations = 6, .use_two_opt = false};
+    const PermutationGeneticParams g_on{.n_individuals = 6, .n_iterations = 4},
+        g_off{.n_individuals = 6, .n_iterations = 4, .use_two_opt = false};
+    EXPECT_EQ(cities(ants(CountingTour(three), a_on)), cities(ants(CountingTour(three), a_off)));
+    EXPECT_EQ(genetic(CountingTour(three), g_on).population, genetic(CountingTour(three), g_off).population);
+    EXPECT_LT(*ants(CountingTour(twenty), a_on).best_value, *ants(CountingTour(twenty), a_off).best_value);
+    EXPECT_LT(*genetic(CountingTour(twenty), g_on).best_value, *genetic(CountingTour(twenty), g_off).best_value);
 }
 
 }  // namespace

@@ -1,15 +1,13 @@
-// RandomSource: the recorded vectors on every ChaCha kernel this machine can
-// run, the kernels against each other where the vectors cannot reach (counter
-// carries), the bulk draw against single draws, and the edges no recorded op touches.
+// RandomSource: the recorded vectors on every ChaCha kernel this machine runs, the
+// kernels against each other where the vectors cannot reach (counter carries),
+// the bulk draw against single draws, and the edges no recorded op touches.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <bit>
-#include <cstdint>
 #include <cstdlib>
 #include <fstream>
-#include <span>
+#include <numeric>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -25,9 +23,9 @@ namespace {
 
 using detail::ChachaPath;
 using Json = nlohmann::json;
+using Words = std::vector<std::uint64_t>;
 
-// The recorded vectors. A missing or unreadable file fails every test that
-// reads it: skipping would let a broken checkout pass.
+// A missing or unreadable file fails every test that reads it: skipping would let a broken checkout pass.
 const Json& vectors() {
     static const Json doc = [] {
         std::ifstream in(HIVEKIT_TEST_DATA_DIR "/random_source.json");
@@ -37,9 +35,35 @@ const Json& vectors() {
     return doc;
 }
 
-// A 64-bit value: a number, or a decimal string where a JSON reader might
-// round it through a double.
-std::uint64_t u64(const Json& v) { return v.is_string() ? std::stoull(v.get<std::string>()) : v.get<std::uint64_t>(); }
+// A recorded value as words: 64-bit values may be decimal strings, where a JSON
+// reader might round them through a double; a uniform is float.hex() text, compared bit for bit.
+Words words(const Json& v) {
+    Words out;
+    for (const Json& w : v.is_array() ? v : Json::array({v})) {
+        const std::string text = w.is_string() ? w.get<std::string>() : "";
+        if (text.find('p') != std::string::npos)
+            out.push_back(std::bit_cast<std::uint64_t>(std::strtod(text.c_str(), nullptr)));
+        else
+            out.push_back(w.is_string() ? std::stoull(text) : w.get<std::uint64_t>());
+    }
+    return out;
+}
+std::uint64_t u64(const Json& v) { return words(v).at(0); }
+
+// One recorded op's result; a shuffle shuffles the list 0 .. n-1.
+Words apply(RandomSource& rng, const Json& op) {
+    const std::string name = op.at(0).get<std::string>();
+    if (name == "next_u64") return {rng.next_u64()};
+    if (name == "next_u32") return {rng.next_u32()};
+    if (name == "uniform") return {std::bit_cast<std::uint64_t>(rng.uniform())};
+    if (name == "index_below") return {rng.index_below(u64(op.at(1)))};
+    if (name == "choose") return {rng.choose_index(u64(op.at(1)))};
+    if (name != "shuffle") throw std::runtime_error("unknown op " + name);
+    Words items(u64(op.at(1)));
+    std::iota(items.begin(), items.end(), std::uint64_t{0});
+    rng.shuffle(std::span<std::uint64_t>(items));
+    return items;
+}
 
 std::vector<ChachaPath> available_paths() {
     std::vector<ChachaPath> paths;
@@ -48,40 +72,13 @@ std::vector<ChachaPath> available_paths() {
     return paths;
 }
 
-// Forces a kernel for the guard's lifetime.
-struct PathGuard {
+struct PathGuard {  // forces a kernel for its lifetime
     ChachaPath saved = detail::active_chacha_path();
     explicit PathGuard(ChachaPath p) {
         if (!detail::set_chacha_path(p)) throw std::runtime_error("path not available");
     }
     ~PathGuard() { detail::set_chacha_path(saved); }
 };
-
-// Applies one recorded op to the generator and checks its result.
-void check_op(RandomSource& rng, const Json& op, const Json& expect) {
-    const std::string name = op.at(0).get<std::string>();
-    if (name == "next_u64") {
-        EXPECT_EQ(rng.next_u64(), u64(expect));
-    } else if (name == "next_u32") {
-        EXPECT_EQ(rng.next_u32(), u64(expect));
-    } else if (name == "uniform") {
-        // float.hex() text, so the comparison is bit for bit
-        EXPECT_EQ(std::bit_cast<std::uint64_t>(rng.uniform()),
-                  std::bit_cast<std::uint64_t>(std::strtod(expect.get<std::string>().c_str(), nullptr)));
-    } else if (name == "index_below") {
-        EXPECT_EQ(rng.index_below(u64(op.at(1))), u64(expect));
-    } else if (name == "choose") {
-        EXPECT_EQ(rng.choose_index(u64(op.at(1))), u64(expect));
-    } else if (name == "shuffle") {  // the list 0 .. n-1, shuffled
-        std::vector<std::uint64_t> items(u64(op.at(1))), want;
-        for (std::size_t i = 0; i < items.size(); ++i) items[i] = i;
-        rng.shuffle(std::span<std::uint64_t>(items));
-        for (const Json& v : expect) want.push_back(u64(v));
-        EXPECT_EQ(items, want);
-    } else {
-        ADD_FAILURE() << "unknown op " << name;
-    }
-}
 
 class RandomSourceVectors : public testing::TestWithParam<ChachaPath> {};
 
@@ -92,18 +89,12 @@ TEST_P(RandomSourceVectors, SeedsGiveTheRecordedKeysAndDraws) {
     for (const Json& c : cases) {
         SCOPED_TRACE("seed " + c.at("seed").dump());
         RandomSource rng = RandomSource::from_seed_u64(u64(c.at("seed")));
-        const Json& words = c.at("key_words");
-        ASSERT_EQ(words.size(), 8u);
-        for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(rng.key()[i], u64(words[i])) << "key word " << i;
+        EXPECT_EQ(Words(rng.key().begin(), rng.key().end()), words(c.at("key_words")));
         const Json &ops = c.at("ops"), &expect = c.at("expect");
         ASSERT_EQ(ops.size(), expect.size());
-        for (std::size_t i = 0; i < ops.size(); ++i) {
-            SCOPED_TRACE("op " + std::to_string(i) + ": " + ops[i].dump());
-            check_op(rng, ops[i], expect[i]);
-        }
+        for (std::size_t i = 0; i < ops.size(); ++i) EXPECT_EQ(apply(rng, ops[i]), words(expect[i])) << i << ops[i].dump();
     }
-    RandomSource zero = RandomSource::from_key(RandomSource::Key{});
-    EXPECT_EQ(zero.next_u64(), u64(vectors().at("zero_key_first_u64").at("expect")));
+    EXPECT_EQ(RandomSource::from_key({}).next_u64(), u64(vectors().at("zero_key_first_u64").at("expect")));
 }
 
 INSTANTIATE_TEST_SUITE_P(ChachaPaths, RandomSourceVectors, testing::ValuesIn(available_paths()),
@@ -113,7 +104,7 @@ TEST(ChachaKernels, AgreeOnBlocksWhoseCounterCarriesIntoTheHighWordOrWraps) {
     RandomSource::Key key{};
     for (std::size_t i = 0; i < key.size(); ++i) key[i] = 0x9e3779b9u * static_cast<std::uint32_t>(i + 1);
     for (std::uint64_t counter : {0ULL, 1000ULL, 0xFFFFFFFCULL, 0xFFFFFFFEULL, 0xFFFFFFFFFFFFFFF9ULL}) {
-        SCOPED_TRACE("counter " + std::to_string(counter));
+        SCOPED_TRACE(counter);
         std::array<std::uint32_t, 128> scalar{}, other{};
         detail::chacha12_blocks4_scalar(key.data(), counter, scalar.data());
         detail::chacha12_blocks4_scalar(key.data(), counter + 4, scalar.data() + 64);
@@ -141,8 +132,8 @@ TEST(ChachaKernels, AgreeOnBlocksWhoseCounterCarriesIntoTheHighWordOrWraps) {
         }
 }
 
+// Every starting offset in the buffer, lengths across one or several refills.
 TEST(RandomSource, FillUniformGivesTheDrawsOfRepeatedUniform) {
-    // Every starting offset in the buffer, lengths across one or several refills.
     for (std::size_t offset = 0; offset < 66; ++offset) {
         for (std::size_t length : {0u, 1u, 31u, 32u, 33u, 257u}) {
             auto bulk = RandomSource::from_seed_u64(offset), single = RandomSource::from_seed_u64(offset);
@@ -159,9 +150,8 @@ TEST(RandomSource, EdgesNoRecordedOpReaches) {
     RandomSource rng = RandomSource::from_seed_u64(1), twin = RandomSource::from_seed_u64(1);
     EXPECT_THROW(rng.index_below(0), InternalFault);
     EXPECT_THROW(rng.choose_index(0), InternalFault);
-    // Beyond 32 bits a choice is an index_below draw.
-    for (int i = 0; i < 100; ++i) ASSERT_EQ(rng.choose_index(std::size_t{1} << 32), twin.index_below(std::uint64_t{1} << 32));
-    EXPECT_NE(RandomSource::from_entropy().key(), RandomSource::from_entropy().key());
+    for (int i = 0; i < 100; ++i)  // beyond 32 bits a choice is an index_below draw
+        ASSERT_EQ(rng.choose_index(std::size_t{1} << 32), twin.index_below(std::uint64_t{1} << 32));
 }
 
 }  // namespace
