@@ -75,6 +75,11 @@ TEST(BatAlgorithm, SilentBatsNeverAcceptYetKeepMoving) {
     EXPECT_EQ(*r.best_solution, p.seen[first]);
     EXPECT_EQ(r.history, std::vector<double>(10, p.values[first]));
     EXPECT_NE(r.population, rows(p, 0, 6));
+    // Silent bats turn every value down, yet a number still takes the place of a NaN best.
+    Recorder nan_start(2, [](std::size_t k, std::span<const double> x) { return k < 6 ? kNaN : sphere(k, x); });
+    const auto later = result(
+        run_bat_algorithm(nan_start, box({-3, -3}, {3, 3}), {.n_bats = 6, .n_iterations = 3, .loudness = 0.0}, 2));
+    EXPECT_EQ(later.best_value, nan_start.values[6]);
 }
 
 // Tied fireflies stay put and evaluate nothing more. Firefly 0 alone NaN is attracted by all four (itself
