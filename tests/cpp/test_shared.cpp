@@ -49,19 +49,6 @@ TEST(Numeric, MaxMinIgnoreNaNKeepTheFirstOfEqualsAndOnlyANumberImprovesOnNaN) {
         EXPECT_EQ(improves(f, best), want) << f << " " << best;
 }
 
-TEST(MemoryLimit, WorkingSetsBeyondPhysicalMemoryAreRefusedBeforeAllocating) {
-    const std::size_t memory = physical_memory_bytes();
-    // A body keeps several arrays of its population's shape: one of half the memory cannot be worked with.
-    EXPECT_THROW(rows_size(memory / 2 / sizeof(double), 1), WorkingSetTooLarge);
-    EXPECT_THROW(rows_size(1, memory / 2 / sizeof(double)), WorkingSetTooLarge);
-    EXPECT_THROW(rows_size(4, SIZE_MAX / 2), std::bad_alloc);
-    EXPECT_THROW(require_resident(SIZE_MAX, SIZE_MAX), WorkingSetTooLarge);
-    EXPECT_THROW(history_capacity(memory / sizeof(double) + 1), WorkingSetTooLarge);
-    const std::string m = std::to_string(memory);
-    EXPECT_EQ(std::string(WorkingSetTooLarge(3, memory, memory).what()),
-              "working set of 3 items of " + m + " bytes exceeds the " + m + " bytes of physical memory");
-}
-
 // Without NaN keys both merge patterns, and the rankings built on the first, are
 // stable sorts; a reused ranking carries nothing from one use to the next.
 TEST(NaNTiedSorts, WithoutNaNEqualKeysKeepTheirOrder) {

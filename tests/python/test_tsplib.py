@@ -100,8 +100,6 @@ def test_asymmetric_matrices_tours_and_lengths(tmp_path):
     (HEADER + "EOF\n", None, "needs a NODE_COORD_SECTION"),
     ("NAME : bad\nTYPE : TSP\nNODE_COORD_SECTION\n1 0 0\n", 3, "DIMENSION must be given"),
     ("NAME : bad\nDIMENSION : three\n", 2, "whole number"),
-    ("NAME : bad\nDIMENSION : 0\n", 2, "at least 1"),
-    ("NAME : bad\nTYPE : CVRP\n", 2, "not supported"),
     ("NAME : bad\nTYPE : TOUR\n", 2, "load_tour"),
     ("NAME : bad\nDIMENSION : 3\nEDGE_WEIGHT_TYPE : EUC_3D\n", 3, "not supported"),
     ("NAME : bad\nTYPE : TSP\nDIMENSION : 3\nNODE_COORD_SECTION\n1 0 0\n2 1 1\n3 2 2\n", None, "EDGE_WEIGHT_TYPE is missing"),
