@@ -14,6 +14,8 @@ import hivekit
 from hivekit._registry import CLASSES
 from vectors import bits
 
+# The sanitizer run preloads its runtime: timings and resident memory mean little there.
+UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
 ALL_CLASSES = tuple(info.name for info in CLASSES)
 TOUR_CLASSES = tuple(info.name for info in CLASSES if info.input == "tour")
 BOX_CLASSES = tuple(info.name for info in CLASSES if info.input == "box")

@@ -8,10 +8,9 @@ import sys
 import pytest
 
 import hivekit
-from small_runs import (ALL_CLASSES, CHILD_ENV, PARETO_CLASSES, POPULATION, TOUR_CLASSES, Halt, failing_fits, make,
-                        objective_for, snapshot)
+from small_runs import (ALL_CLASSES, CHILD_ENV, PARETO_CLASSES, POPULATION, TOUR_CLASSES, UNDER_ASAN, Halt,
+                        failing_fits, make, objective_for, snapshot)
 
-UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 
 FAILURES = (ValueError, TypeError, ZeroDivisionError, Halt)
