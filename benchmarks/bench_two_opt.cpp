@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "algorithms/tour.hpp"
+#include "plain_two_opt.hpp"
 
 namespace {
 
@@ -78,21 +79,6 @@ Tour random_permutation(std::size_t n, std::mt19937_64& gen) {
     return tour;
 }
 
-Tour nearest_neighbour(const DistanceMatrix& d) {
-    const std::size_t n = d.size();
-    std::vector<bool> seen(n, false);
-    Tour tour{0};
-    seen[0] = true;
-    while (tour.size() < n) {
-        std::size_t best = n;
-        for (std::size_t c = 0; c < n; ++c)
-            if (!seen[c] && (best == n || d(tour.back(), c) < d(tour.back(), best))) best = c;
-        seen[best] = true;
-        tour.push_back(best);
-    }
-    return tour;
-}
-
 // Processor time: the machine may be shared.
 double seconds_since(std::clock_t start) { return static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC; }
 
@@ -129,7 +115,8 @@ int main(int argc, char** argv) {
     std::printf("%-14s %-18s %12s %12s %9s  %s\n", "instance", "start", "full scan s", "lists s", "ratio", "outputs");
     for (const auto& [name, d] : instances) {
         for (int from_permutation = 1; from_permutation >= 0; --from_permutation) {
-            const Tour start = from_permutation ? random_permutation(d.size(), gen) : nearest_neighbour(d);
+            const Tour start = from_permutation ? random_permutation(d.size(), gen)
+                                                : hivekit::test_support::nearest_neighbour_tour(d, 0);
             Tour full_tour, fast_tour;
             double full_length = 0.0, fast_length = 0.0;
             const double full = time_search(d, start, TwoOptSearch::Method::FullScan, full_tour, full_length);

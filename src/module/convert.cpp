@@ -123,6 +123,42 @@ bool native_double_format(const char* format) {
     return false;
 }
 
+// A C-contiguous view of native doubles in `ndim` dimensions, released when
+// it goes. Empty for any other object, which then takes the sequence path, and
+// empty with an exception set when asking for the view was interrupted.
+class DoubleView {
+public:
+    DoubleView(PyObject* obj, int ndim) {
+        if (!PyObject_CheckBuffer(obj)) return;
+        if (PyObject_GetBuffer(obj, &view_, PyBUF_RECORDS_RO) < 0) {
+            // An exporter that cannot describe itself (numpy refuses datetime
+            // arrays) is still a sequence; an interrupt is not swallowed.
+            if (PyErr_ExceptionMatches(PyExc_Exception)) PyErr_Clear();
+            return;
+        }
+        held_ = true;
+        usable_ = view_.ndim == ndim && view_.itemsize == sizeof(double) && native_double_format(view_.format) &&
+                  PyBuffer_IsContiguous(&view_, 'C');
+    }
+    ~DoubleView() {
+        if (held_) PyBuffer_Release(&view_);
+    }
+    DoubleView(const DoubleView&) = delete;
+    DoubleView& operator=(const DoubleView&) = delete;
+
+    explicit operator bool() const { return usable_; }
+    std::size_t extent(int axis) const { return static_cast<std::size_t>(view_.shape[axis]); }
+    // Bytewise, as a buffer need not be aligned for doubles.
+    void copy_to(double* out, std::size_t count) const {
+        if (count) std::memcpy(out, view_.buf, count * sizeof(double));
+    }
+
+private:
+    Py_buffer view_{};
+    bool held_ = false;
+    bool usable_ = false;
+};
+
 // Copies a one-dimensional, C-contiguous buffer of native doubles (a numpy
 // float64 array, an array('d'), a memoryview of either) in one step. Every
 // item is the same double that float conversion of the element would give,
@@ -131,23 +167,9 @@ bool native_double_format(const char* format) {
 // False, with no exception set, for any other object, which then takes the
 // sequence path.
 bool copy_double_buffer(PyObject* obj, std::optional<std::vector<double>>& out) {
-    if (!PyObject_CheckBuffer(obj)) return false;
-    Py_buffer view;
-    if (PyObject_GetBuffer(obj, &view, PyBUF_RECORDS_RO) < 0) {
-        // An exporter that cannot describe itself (numpy refuses datetime
-        // arrays) is still a sequence; an interrupt is not swallowed.
-        if (!PyErr_ExceptionMatches(PyExc_Exception)) return true;
-        PyErr_Clear();
-        return false;
-    }
-    struct Release {
-        Py_buffer* view;
-        ~Release() { PyBuffer_Release(view); }
-    } release{&view};
-    if (view.ndim != 1 || view.itemsize != sizeof(double) || !native_double_format(view.format) ||
-        !PyBuffer_IsContiguous(&view, 'C'))
-        return false;
-    const auto n = static_cast<std::size_t>(view.shape[0]);
+    DoubleView view(obj, 1);
+    if (!view) return PyErr_Occurred() != nullptr;
+    const std::size_t n = view.extent(0);
     try {
         require_resident(n, kHeldCopies * sizeof(double));
         out.emplace(n);
@@ -155,8 +177,7 @@ bool copy_double_buffer(PyObject* obj, std::optional<std::vector<double>>& out) 
         raise_memory_error(failure);
         return true;
     }
-    // Bytewise, as a buffer need not be aligned for doubles.
-    if (n) std::memcpy(out->data(), view.buf, n * sizeof(double));
+    view.copy_to(out->data(), n);
     return true;
 }
 
@@ -183,22 +204,11 @@ namespace {
 // sequence path would read row by row, and a shape that is not square is
 // reported as that path would report it: row 0 has the wrong length. Returns
 // false, with no error set, for anything else, which then goes through the
-// sequence path.
+// sequence path (true with an error set when asking for the view failed).
 bool matrix_from_buffer(PyObject* obj, std::optional<DistanceMatrix>& out) {
-    if (!PyObject_CheckBuffer(obj)) return false;
-    Py_buffer view;
-    if (PyObject_GetBuffer(obj, &view, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) {
-        PyErr_Clear();
-        return false;
-    }
-    struct Release {
-        Py_buffer* view;
-        ~Release() { PyBuffer_Release(view); }
-    } release{&view};
-    const char* format = view.format ? view.format : "B";
-    if (view.ndim != 2 || view.itemsize != sizeof(double) || std::strcmp(format, "d") != 0) return false;
-    const std::size_t n = static_cast<std::size_t>(view.shape[0]);
-    const std::size_t width = static_cast<std::size_t>(view.shape[1]);
+    DoubleView view(obj, 2);
+    if (!view) return PyErr_Occurred() != nullptr;
+    const std::size_t n = view.extent(0), width = view.extent(1);
     if (n == 0) {
         PyErr_SetString(PyExc_ValueError, "distance_matrix must be non-empty");
         return true;
@@ -208,7 +218,7 @@ bool matrix_from_buffer(PyObject* obj, std::optional<DistanceMatrix>& out) {
         return true;
     }
     std::vector<double> flat(rows_size(n, n));
-    std::memcpy(flat.data(), view.buf, flat.size() * sizeof(double));
+    view.copy_to(flat.data(), flat.size());
     out.emplace(n, std::move(flat));
     return true;
 }

@@ -514,9 +514,9 @@ bool add_native_objective(PyObject* module) {
             {Py_tp_doc, const_cast<char*>(kDoc)},
             {0, nullptr},
         };
-        PyType_Spec spec = {"hivekit._hivekit.NativeObjective", static_cast<int>(sizeof(NativeObject)), 0,
+        PyType_Spec type_spec = {"hivekit._hivekit.NativeObjective", static_cast<int>(sizeof(NativeObject)), 0,
                             Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, slots};
-        g_native_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+        g_native_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
         if (!g_native_type) return false;
         // Named by its bare name as the estimator classes are; __module__ keeps the path.
         g_native_type->tp_name = "NativeObjective";

@@ -20,6 +20,23 @@ inline double plain_length(const Tour& t, const DistanceMatrix& d) {
     return total;
 }
 
+// Each step to the nearest unvisited city (NaN never nearer): a tour whose
+// edges are mostly short, as the neighbour lists of the search are meant for.
+inline Tour nearest_neighbour_tour(const DistanceMatrix& d, std::size_t start) {
+    const std::size_t n = d.size();
+    std::vector<bool> seen(n, false);
+    Tour tour{start};
+    seen[start] = true;
+    while (tour.size() < n) {
+        std::size_t best = n;
+        for (std::size_t c = 0; c < n; ++c)
+            if (!seen[c] && (best == n || d(tour.back(), c) < d(tour.back(), best))) best = c;
+        seen[best] = true;
+        tour.push_back(best);
+    }
+    return tour;
+}
+
 inline std::pair<Tour, double> plain_two_opt(Tour cur, const DistanceMatrix& d) {
     const std::size_t m = cur.size();
     if (m == 0) return {cur, 0.0};

@@ -23,6 +23,7 @@ namespace {
 using hivekit::closed_tour_length;
 using hivekit::DistanceMatrix;
 using hivekit::TwoOptSearch;
+using hivekit::test_support::nearest_neighbour_tour;
 using hivekit::test_support::plain_two_opt;
 using hivekit::test_support::Tour;
 
@@ -123,23 +124,6 @@ Tour random_tour(std::size_t n, std::mt19937_64& gen) {
         case 1: for (auto& c : tour) if (gen() % 3 == 0) c = city(gen); break;
         case 2: tour.resize(std::max<std::size_t>(1, tour.size() - 1 - gen() % (n / 2 + 1))); break;
         case 3: for (std::size_t extra = gen() % (n + 1) + 1; extra > 0; --extra) tour.push_back(city(gen)); break;
-    }
-    return tour;
-}
-
-// Each step to the nearest unvisited city (NaN never nearer): a tour whose
-// edges are mostly short, as the neighbour lists are meant for.
-Tour nearest_neighbour_tour(const DistanceMatrix& d, std::size_t start) {
-    const std::size_t n = d.size();
-    std::vector<bool> seen(n, false);
-    Tour tour{start};
-    seen[start] = true;
-    while (tour.size() < n) {
-        std::size_t best = n;
-        for (std::size_t c = 0; c < n; ++c)
-            if (!seen[c] && (best == n || d(tour.back(), c) < d(tour.back(), best))) best = c;
-        seen[best] = true;
-        tour.push_back(best);
     }
     return tour;
 }
