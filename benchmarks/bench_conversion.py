@@ -6,7 +6,7 @@ package importable, for example:
     PYTHONPATH=build/dev/pkg .venv/bin/python benchmarks/bench_conversion.py
 """
 
-import time
+import timeit
 
 import numpy as np
 
@@ -17,12 +17,7 @@ N_CITIES = 2000
 
 
 def best_of(repeats, fn):
-    best = float("inf")
-    for _ in range(repeats):
-        start = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - start)
-    return best
+    return min(timeit.repeat(fn, number=1, repeat=repeats))
 
 
 def refused_fit(est, *args):
