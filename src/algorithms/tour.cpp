@@ -71,27 +71,45 @@ void TwoOptSearch::measure(std::span<const std::size_t> tour) {
     prefix_.resize(m + 1);
     ring_.assign(tour.begin(), tour.end());
     ring_.push_back(tour[0]);
-    double sum = 0.0, forward_magnitude = 0.0, backward_magnitude = 0.0;
+    double sum = 0.0;
     prefix_[0] = 0.0;
     for (std::size_t k = 0; k < m; ++k) {
         const std::size_t a = tour[k], b = tour[k + 1 == m ? 0 : k + 1];
-        const double there = d_(a, b), back = d_(b, a);
+        const double there = d_(a, b);
         forward_[k] = there;
-        backward_[k] = back;
+        backward_[k] = d_(b, a);
         sum += there;
         prefix_[k + 1] = sum;
-        forward_magnitude += std::fabs(there);
-        backward_magnitude += std::fabs(back);
     }
-    forward_magnitude_ = forward_magnitude;
-    backward_magnitude_ = backward_magnitude;
+    prefix_valid_ = m;
+    forward_magnitude_ = magnitude_of(forward_);
+    backward_magnitude_ = magnitude_of(backward_);
     spend(m);
 }
 
-double TwoOptSearch::reversed_length(std::span<const std::size_t> tour, std::size_t i, std::size_t j) const {
+// The sum of |x| in four interleaved running sums. The bounds below only need
+// a computed sum of m magnitudes to fall short of the true one by at most
+// (m-1)u times it, which holds for any order of adding non-negative terms.
+double TwoOptSearch::magnitude_of(std::span<const double> edges) {
+    double lane[4] = {0.0, 0.0, 0.0, 0.0};
+    const std::size_t m = edges.size(), whole = m - m % 4;
+    for (std::size_t k = 0; k < whole; k += 4)
+        for (std::size_t l = 0; l < 4; ++l) lane[l] += std::fabs(edges[k + l]);
+    for (std::size_t k = whole; k < m; ++k) lane[0] += std::fabs(edges[k]);
+    return (lane[0] + lane[1]) + (lane[2] + lane[3]);
+}
+
+double TwoOptSearch::prefix(std::size_t k) {
+    // The same additions in the same order as measure() makes them.
+    for (; prefix_valid_ < k; ++prefix_valid_)
+        prefix_[prefix_valid_ + 1] = prefix_[prefix_valid_] + forward_[prefix_valid_];
+    return prefix_[k];
+}
+
+double TwoOptSearch::reversed_length(std::span<const std::size_t> tour, std::size_t i, std::size_t j) {
     const std::size_t m = tour.size();
     // The first i-1 edges are the current tour's, so their partial sum is too.
-    double total = prefix_[i - 1];
+    double total = prefix(i - 1);
     total += d_(tour[i - 1], tour[j - 1]);
     for (std::size_t q = j - 1; q-- > i;) total += backward_[q];
     total += d_(tour[i], tour[j == m ? 0 : j]);
@@ -263,7 +281,7 @@ void TwoOptSearch::forget_row(std::size_t i) {
 // whose far ends are looked at, or its far end an unlisted one, looked at from
 // every row.
 template <bool Integral>
-TwoOptSearch::Verdict TwoOptSearch::decide(std::size_t i, std::size_t j, double& taken_length) const {
+TwoOptSearch::Verdict TwoOptSearch::decide(std::size_t i, std::size_t j, double& taken_length) {
     const std::size_t* ring = ring_.data();
     const double added_first = d_(ring[i - 1], ring[j - 1]);
     const double added_last = d_(ring[i], ring[j]);
@@ -283,7 +301,7 @@ TwoOptSearch::Verdict TwoOptSearch::decide(std::size_t i, std::size_t j, double&
             return Verdict::Rejected;
         const std::size_t m = ring_.size() - 1;
         const double candidate = reversed_length(std::span<const std::size_t>(ring, m), i, j);
-        const double length = prefix_[m];
+        const double length = prefix(m);
         if (!(candidate + kMinimumGain < length)) return Verdict::Fragile;
         taken_length = candidate;
         return Verdict::Taken;
@@ -300,41 +318,60 @@ void TwoOptSearch::apply(std::span<std::size_t> tour, std::size_t i, std::size_t
         // The segment's own edges are the same values read the other way
         // round, the same bits both ways: only the two end edges are new.
         std::reverse(at(forward_, i), at(forward_, j - 1));
-        const std::size_t* ring = ring_.data();
-        forward_[i - 1] = d_(ring[i - 1], ring[i]);
-        forward_[j - 1] = d_(ring[j - 1], ring[j]);
+        const double removed_first = forward_[i - 1], removed_last = forward_[j - 1];
+        forward_[i - 1] = d_(ring_[i - 1], ring_[i]);
+        forward_[j - 1] = d_(ring_[j - 1], ring_[j]);
         std::copy(at(forward_, i - 1), at(forward_, j), at(backward_, i - 1));
-        double sum = prefix_[i - 1];
-        for (std::size_t k = i - 1; k < m; ++k) {
-            sum += forward_[k];
-            prefix_[k + 1] = sum;
-        }
-        double magnitude = 0.0;
-        for (std::size_t k = 0; k < m; ++k) magnitude += std::fabs(forward_[k]);
-        forward_magnitude_ = backward_magnitude_ = magnitude;
         for (std::size_t k = i; k < j; ++k) position_[tour[k]] = k;
+        if constexpr (Integral) {
+            // Every sum is exact (see decide), so the new length is the old
+            // one plus the change of the four end edges, with no sum to redo.
+            exact_length_ = exact_length_ + ((forward_[i - 1] + forward_[j - 1]) - (removed_first + removed_last));
+        } else {
+            // Partial sums from position i-1 on are made again when asked for.
+            prefix_valid_ = std::min(prefix_valid_, i - 1);
+            forward_magnitude_ = backward_magnitude_ = magnitude_of(forward_);
+        }
     } else {
         measure(tour);
+        exact_length_ = prefix_[m];
     }
     const double top = largest_entry_;
     weight_ = static_cast<double>(m + 2) * 0x1p-52;
-    margin_ = Integral ? 0.0 : weight_ * (2.0 * forward_magnitude_ + 2.0 * top) + 0x1p-1074;
+    const double margin = Integral ? 0.0 : weight_ * (2.0 * forward_magnitude_ + 2.0 * top) + 0x1p-1074;
     base_ = 3.0 * forward_magnitude_ + 2.0 * backward_magnitude_;
     pass_bound_ = weight_ * (((base_ + 2.0 * (top + top)) + top) + top) + 0x1p-1074;
-    // The rows and far ends whose lists fall short of their radius.
-    const std::size_t* ring = ring_.data();
-    long_rows_.clear();
-    unlisted_.clear();
-    for (std::size_t k = 0; k < m; ++k) {
-        const double radius = Integral ? forward_[k] : forward_[k] + margin_;
-        if (k + 4 <= m && !list_covers(ring[k], radius)) long_rows_.push_back(k + 1);
-        if (k >= 2 && !list_covers(ring[k + 1], radius)) unlisted_.push_back({k + 1, ring[k + 1], radius});
+    // The rows and far ends whose lists fall short of their radius. Only the
+    // edges at positions i-1 .. j-1 and their cities changed; the others keep
+    // their entries while the margin does not grow (an entry made with a
+    // wider margin only sends more candidates to the exact test).
+    std::size_t from = 0, to = m;
+    if (i < j && margin <= margin_) {
+        from = i - 1;
+        to = j;
     }
-    spend(m);
+    margin_ = margin;
+    const auto long_first = std::lower_bound(long_rows_.begin(), long_rows_.end(), from + 1);
+    const auto long_last = std::upper_bound(long_first, long_rows_.end(), to);
+    const auto unlisted_first = std::lower_bound(unlisted_.begin(), unlisted_.end(), from + 1,
+                                                 [](const FarEnd& end, std::size_t j) { return end.j < j; });
+    const auto unlisted_last = std::lower_bound(unlisted_first, unlisted_.end(), to + 1,
+                                                [](const FarEnd& end, std::size_t j) { return end.j < j; });
+    new_long_rows_.clear();
+    new_unlisted_.clear();
+    const std::size_t* ring = ring_.data();
+    for (std::size_t k = from; k < to; ++k) {
+        const double radius = Integral ? forward_[k] : forward_[k] + margin_;
+        if (k + 4 <= m && !list_covers(ring[k], radius)) new_long_rows_.push_back(k + 1);
+        if (k >= 2 && !list_covers(ring[k + 1], radius)) new_unlisted_.push_back({k + 1, ring[k + 1], radius});
+    }
+    long_rows_.insert(long_rows_.erase(long_first, long_last), new_long_rows_.begin(), new_long_rows_.end());
+    unlisted_.insert(unlisted_.erase(unlisted_first, unlisted_last), new_unlisted_.begin(), new_unlisted_.end());
+    spend(to - from + long_rows_.size() + unlisted_.size());
 }
 
 template <bool Integral>
-std::size_t TwoOptSearch::scan_row(std::size_t i, double& taken_length) {
+std::size_t TwoOptSearch::scan_row(std::size_t i, std::size_t lo, std::size_t hi, double& taken_length) {
     const std::size_t m = ring_.size() - 1;
     const std::size_t* ring = ring_.data();
     const std::size_t before = ring[i - 1], first = ring[i];
@@ -348,32 +385,49 @@ std::size_t TwoOptSearch::scan_row(std::size_t i, double& taken_length) {
         }
         return verdict == Verdict::Taken;
     };
-    if (!list_covers(before, radius)) {
-        spend(m - i);
-        for (std::size_t j = i + 2; j <= m; ++j)
-            if (look(j)) return j;
-        return 0;
-    }
+    // The far ends outside lo .. hi whose exact sums rejected them last time:
+    // the same four cities, but a different tour around them.
     row_candidates_.clear();
+    for (const std::size_t j : fragile)
+        if (j < lo || j > hi) row_candidates_.push_back(j);
+    fragile_count_ -= fragile.size();
+    fragile.clear();
+    if (!list_covers(before, radius)) {
+        spend(hi - lo + 1 + row_candidates_.size());
+        std::size_t next = lo;
+        const auto look_range = [&](std::size_t until) {
+            for (; next <= hi && next < until; ++next)
+                if (look(next)) return true;
+            return false;
+        };
+        std::sort(row_candidates_.begin(), row_candidates_.end());
+        for (const std::size_t j : row_candidates_) {
+            if (look_range(j)) return next;
+            if (look(j)) return j;
+        }
+        return look_range(m + 1) ? next : 0;
+    }
     const std::uint32_t* near = &near_[before * list_size_];
     const double* distance = &near_distance_[before * list_size_];
     for (std::size_t k = 0; k < list_size_ && distance[k] < radius; ++k) {
         const std::size_t j = position_[near[k]] + 1;
-        if (j >= i + 2) row_candidates_.push_back(j);
+        if (j >= lo && j <= hi) row_candidates_.push_back(j);
     }
     // Far ends whose lists hold t(i) near enough; a far end at position 0 is j = m.
     for (std::size_t s = reverse_start_[first]; s < reverse_start_[first + 1]; ++s) {
         const std::size_t p = position_[reverse_[s]];
         const std::size_t j = p == 0 ? m : p;
-        if (j < i + 2) continue;
+        if (j < lo || j > hi) continue;
         if (reverse_distance_[s] < (Integral ? forward_[j - 1] : forward_[j - 1] + margin_))
             row_candidates_.push_back(j);
     }
     const double* from_first = d_.row(first).data();
-    auto unlisted = std::lower_bound(unlisted_.begin(), unlisted_.end(), i + 2,
+    auto unlisted = std::lower_bound(unlisted_.begin(), unlisted_.end(), lo,
                                      [](const FarEnd& end, std::size_t j) { return end.j < j; });
-    spend(row_candidates_.size() + static_cast<std::size_t>(unlisted_.end() - unlisted) + 2 * list_size_);
-    for (; unlisted != unlisted_.end(); ++unlisted)
+    const auto unlisted_end = std::upper_bound(unlisted, unlisted_.end(), hi,
+                                               [](std::size_t j, const FarEnd& end) { return j < end.j; });
+    spend(row_candidates_.size() + static_cast<std::size_t>(unlisted_end - unlisted) + 2 * list_size_);
+    for (; unlisted != unlisted_end; ++unlisted)
         if (from_first[unlisted->city] < unlisted->radius) row_candidates_.push_back(unlisted->j);
     std::sort(row_candidates_.begin(), row_candidates_.end());
     std::size_t last = 0;
@@ -386,8 +440,8 @@ std::size_t TwoOptSearch::scan_row(std::size_t i, double& taken_length) {
 }
 
 template <bool Integral>
-std::pair<std::size_t, std::size_t> TwoOptSearch::rescan_before(std::size_t h, std::size_t j,
-                                                                  double& taken_length) {
+std::pair<std::size_t, std::size_t> TwoOptSearch::rescan_columns(std::size_t h, std::size_t j,
+                                                                   double& taken_length) {
     const std::size_t* ring = ring_.data();
     pairs_.clear();
     const auto row_radius = [&](std::size_t i) { return Integral ? forward_[i - 1] : forward_[i - 1] + margin_; };
@@ -449,6 +503,26 @@ std::pair<std::size_t, std::size_t> TwoOptSearch::rescan_before(std::size_t h, s
     return {0, 0};
 }
 
+template <bool Integral>
+std::pair<std::size_t, std::size_t> TwoOptSearch::rescan_before(std::size_t h, std::size_t j,
+                                                                  double& taken_length) {
+    // Both ways give the first candidate taken in scan order; they differ in
+    // what they read. Far end by far end, the lists of the far ends' cities
+    // name the rows near them: about two lists per far end, and every far end
+    // for each long row. Row by row, each row's own lists: about two lists per
+    // row, stopping at the first row that takes a move.
+    const std::size_t width = j - h + 1;
+    const std::size_t long_before = static_cast<std::size_t>(
+        std::lower_bound(long_rows_.begin(), long_rows_.end(), h) - long_rows_.begin());
+    if (width * (2 * list_size_ + long_before) < (h - 1) * 2 * list_size_)
+        return rescan_columns<Integral>(h, j, taken_length);
+    for (std::size_t i = 1; i < h; ++i) {
+        const std::size_t c = scan_row<Integral>(i, std::max(h, i + 2), j, taken_length);
+        if (c != 0) return {i, c};
+    }
+    return {0, 0};
+}
+
 // The search remembers, across moves, which rows are known to hold nothing.
 // The candidate (i, j) is read from four cities only, at positions i-1, i,
 // j-1 and j, and from the tour's length. Moves are taken at the first
@@ -491,7 +565,7 @@ void TwoOptSearch::list_search(std::span<std::size_t> tour, double& length) {
         double taken_length = 0.0;
         std::size_t j = 0;
         if (!clean_[r]) {
-            j = scan_row<Integral>(r, taken_length);
+            j = scan_row<Integral>(r, r + 2, m, taken_length);
         } else {
             spend(fragile_[r].size());
             std::vector<std::size_t> again;
@@ -518,7 +592,7 @@ void TwoOptSearch::list_search(std::span<std::size_t> tour, double& length) {
         std::size_t h = r;
         while (true) {
             apply<Integral>(tour, h, j);
-            length = Integral ? prefix_[m] : taken_length;
+            length = Integral ? exact_length_ : taken_length;
             if (!(length > -inf)) return;  // nothing passes Lc + 1e-12 < L any more
             for (std::size_t i = h; i <= j && i <= m; ++i) forget_row(i);
             if (fragile_count_ > m) remember = false;

@@ -78,16 +78,20 @@ private:
     void list_search(std::span<std::size_t> tour, double& length);
     // The candidate (i, j) of the current tour; on Taken, `taken_length` is its length.
     template <bool Integral>
-    Verdict decide(std::size_t i, std::size_t j, double& taken_length) const;
-    // Every candidate of row i that may pass, in ascending j; the first taken
-    // one's j, or 0. Fragile rejections go to fragile_[i].
+    Verdict decide(std::size_t i, std::size_t j, double& taken_length);
+    // The candidates of row i that may pass with far ends in lo .. hi, and the
+    // row's fragile ones outside it, in ascending j; the first taken one's j,
+    // or 0. Fragile rejections go to fragile_[i].
     template <bool Integral>
-    std::size_t scan_row(std::size_t i, double& taken_length);
+    std::size_t scan_row(std::size_t i, std::size_t lo, std::size_t hi, double& taken_length);
     // After the move that reversed positions h .. j-1: the first candidate
     // taken among rows 1 .. h-1 whose far end j' lies in h .. j or that was
     // fragile, as (row, far end), or row 0.
     template <bool Integral>
     std::pair<std::size_t, std::size_t> rescan_before(std::size_t h, std::size_t j, double& taken_length);
+    // The same, gathering every row's candidates far end by far end.
+    template <bool Integral>
+    std::pair<std::size_t, std::size_t> rescan_columns(std::size_t h, std::size_t j, double& taken_length);
     // Reverses positions i .. j-1 and measures the new tour.
     template <bool Integral>
     void apply(std::span<std::size_t> tour, std::size_t i, std::size_t j);
@@ -99,7 +103,10 @@ private:
     // Edge arrays, partial sums and magnitudes of the current tour.
     void measure(std::span<const std::size_t> tour);
     // Exact closed length of the tour with positions i .. j-1 reversed.
-    double reversed_length(std::span<const std::size_t> tour, std::size_t i, std::size_t j) const;
+    double reversed_length(std::span<const std::size_t> tour, std::size_t i, std::size_t j);
+    // prefix_[k], summing the edges it still lacks.
+    double prefix(std::size_t k);
+    static double magnitude_of(std::span<const double> edges);
     void spend(std::size_t units);
     void forget_row(std::size_t i);
 
@@ -134,19 +141,23 @@ private:
         std::size_t j, city;  // position j and the city there
         double radius;        // b + margin
     };
-    std::vector<FarEnd> unlisted_;
-    std::vector<std::size_t> long_rows_;
+    std::vector<FarEnd> unlisted_, new_unlisted_;
+    std::vector<std::size_t> long_rows_, new_long_rows_;
+    std::vector<std::pair<std::size_t, std::size_t>> pairs_;
     // Rows known to hold no candidate that passes, and for each row the far
     // ends its exact sums rejected (they may pass after other moves).
     std::vector<char> clean_;
     std::vector<std::vector<std::size_t>> fragile_;
     std::size_t fragile_count_ = 0;
-    std::vector<std::pair<std::size_t, std::size_t>> pairs_;
     // The current tour followed by its first city again.
     std::vector<std::size_t> ring_;
     // forward_[k] = D[t_k][t_(k+1) mod m]; backward_[k] = D[t_(k+1) mod m][t_k];
     // prefix_[k] = the first k forward edges added in order from 0.0.
+    // Only prefix_[0 .. prefix_valid_] is up to date.
     std::vector<double> forward_, backward_, prefix_;
+    std::size_t prefix_valid_ = 0;
+    // The tour's length while every sum is exact.
+    double exact_length_ = 0.0;
     double forward_magnitude_ = 0.0;   // sum of |forward_[k]|
     double backward_magnitude_ = 0.0;  // sum of |backward_[k]|
 };
