@@ -32,6 +32,25 @@ void deposit(std::vector<double>& tau, std::size_t n, std::span<const std::size_
 // about a millisecond.
 constexpr std::size_t kInterruptInterval = std::size_t{1} << 20;
 
+// The weights of the unvisited cities added in order from 0.0, each partial
+// sum kept in `running`; `ordered` tells whether none was negative or NaN
+// (the sums then never decrease). Kept out of line: inlined into the colony's
+// loop, the running total was kept in memory, and the chain of additions ran
+// at less than half the speed.
+[[gnu::noinline]] double add_weights(const double* row, const std::size_t* unvisited, std::size_t len, double* running,
+                   bool& ordered) {
+    double total = 0.0;
+    bool all_ordered = true;
+    for (std::size_t k = 0; k < len; ++k) {
+        const double w = row[unvisited[k]];
+        all_ordered &= w >= 0.0;
+        total += w;
+        running[k] = total;
+    }
+    ordered = all_ordered;
+    return total;
+}
+
 // One ant's walk through all n cities. Draws, in this order: the start city;
 // then for each step either the ACS test (ACS only) followed by the roulette
 // unless the greedy choice was taken, or, when the weights do not add up to a
@@ -59,14 +78,8 @@ void build_tour(std::span<std::size_t> tour, std::span<const double> weight, Ant
             work = 0;
             problem.check_interrupt();
         }
-        double total = 0.0;
         bool ordered = true;
-        for (std::size_t k = 0; k < len; ++k) {
-            const double w = row[unvisited[k]];
-            ordered = ordered && w >= 0.0;
-            total += w;
-            running[k] = total;
-        }
+        const double total = add_weights(row, unvisited.data(), len, running.data(), ordered);
         std::size_t pick;
         if (total > 0.0 && total < inf) {
             if (variant == AntVariant::Acs && rng.uniform() < q0) {
