@@ -67,11 +67,12 @@ enum class Kind {
     Rounded,        // whole-number Euclidean lengths: exact sums, many equal gains
     OneToFour,      // whole numbers 1..4: ties everywhere
     NearTrillion,   // 1e12 plus a spread of 1e-3: rounding of the sums decides
+    TrillionTies,   // 1e12 plus 0 .. 4 thousandths: equal changes that only rounding tells apart
 };
 
 const Kind kAllKinds[] = {Kind::Euclidean, Kind::Asymmetric, Kind::Negative,  Kind::SmallIntegers, Kind::NearTies,
                           Kind::LargeOffset, Kind::Tiny,     Kind::Huge,      Kind::NonFinite,     Kind::MostlyZero,
-                          Kind::Rounded,   Kind::OneToFour,  Kind::NearTrillion};
+                          Kind::Rounded,   Kind::OneToFour,  Kind::NearTrillion, Kind::TrillionTies};
 
 DistanceMatrix random_matrix(Kind kind, std::size_t n, std::mt19937_64& gen) {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
@@ -102,11 +103,12 @@ DistanceMatrix random_matrix(Kind kind, std::size_t n, std::mt19937_64& gen) {
                 case Kind::Rounded: x = std::floor(100.0 * plane(a, b) + 0.5); break;
                 case Kind::OneToFour: x = 1 + small(gen) % 4; break;
                 case Kind::NearTrillion: x = 1e12 + 0.001 * plane(a, b); break;
+                case Kind::TrillionTies: x = 1e12 + 0.001 * small(gen); break;
             }
         }
     }
-    // Half of the other kinds are made exactly symmetric.
-    if (kind != Kind::Asymmetric && unit(gen) < 0.5)
+    // Half of the other kinds are made exactly symmetric, and every tie kind.
+    if (kind != Kind::Asymmetric && (kind == Kind::TrillionTies || unit(gen) < 0.5))
         for (std::size_t a = 0; a < n; ++a)
             for (std::size_t b = 0; b < a; ++b) flat[b * n + a] = flat[a * n + b];
     return DistanceMatrix(n, std::move(flat));
