@@ -16,7 +16,9 @@ A malformed file raises :class:`TsplibError`, a ``ValueError`` that names the fi
 
 A ``DIMENSION`` whose dense matrix could not be held in the machine's memory raises :class:`MemoryError`
 as soon as it is read, before any coordinate. Coordinate matrices are computed with numpy when it is
-installed (the same values, operation for operation) and in plain Python otherwise.
+installed (the same values, operation for operation) and in plain Python otherwise; with numpy, equal
+entries of the matrix share one float object, which keeps a matrix of thousands of cities to about the
+size of its lists.
 
 Six instances ship with the package, with their optimal tours: ``eil51`` (optimal length 426),
 ``berlin52`` (7542), ``st70`` (675), ``kroA100`` (21282), ``pcb442`` (50778) and ``pr1002`` (259045).
@@ -32,6 +34,8 @@ from collections.abc import Sequence
 from dataclasses import dataclass
 from importlib import resources
 from pathlib import Path
+
+from ._hivekit import _matrix_rows
 
 __all__ = [
     "BUNDLED_OPTIMA",
@@ -488,7 +492,8 @@ def _plane_matrix_numpy(numpy, weight_type: str, points: list[tuple[float, float
         rounded = numpy.floor(dx + 0.5)
         dx = numpy.where(rounded < dx, rounded + 1.0, rounded)
     numpy.fill_diagonal(dx, 0.0)
-    return dx.tolist()  # type: ignore[no-any-return]
+    # Lists whose equal entries share one float: a fraction of tolist()'s time and memory.
+    return _matrix_rows(dx)
 
 
 class _TourReader:

@@ -148,9 +148,10 @@ public:
 
     explicit operator bool() const { return usable_; }
     std::size_t extent(int axis) const { return static_cast<std::size_t>(view_.shape[axis]); }
-    // Bytewise, as a buffer need not be aligned for doubles.
-    void copy_to(double* out, std::size_t count) const {
-        if (count) std::memcpy(out, view_.buf, count * sizeof(double));
+    // Bytewise, as a buffer need not be aligned for doubles: `count` items
+    // from item `from` on.
+    void copy_to(double* out, std::size_t count, std::size_t from = 0) const {
+        if (count) std::memcpy(out, static_cast<const char*>(view_.buf) + from * sizeof(double), count * sizeof(double));
     }
 
 private:
@@ -224,6 +225,54 @@ bool matrix_from_buffer(PyObject* obj, std::optional<DistanceMatrix>& out) {
 }
 
 }  // namespace
+
+PyObject* matrix_rows(PyObject*, PyObject* obj) {
+    DoubleView view(obj, 2);
+    if (!view) {
+        if (!PyErr_Occurred())
+            PyErr_SetString(PyExc_TypeError, "expected a C-contiguous two-dimensional buffer of doubles");
+        return nullptr;
+    }
+    const std::size_t n = view.extent(0), width = view.extent(1);
+    // Equal values (by their bits) share one float object, found in an open
+    // table that stops taking new values once it is half full.
+    constexpr std::size_t kSlots = std::size_t{1} << 17;
+    std::vector<std::uint64_t> keys(kSlots);
+    std::vector<PyObject*> floats(kSlots, nullptr);
+    std::size_t filled = 0;
+    const auto release = [&] {
+        for (PyObject* f : floats) Py_XDECREF(f);
+    };
+    std::vector<double> values(width);
+    Ref rows(PyList_New(static_cast<Py_ssize_t>(n)));
+    if (!rows) return release(), nullptr;
+    for (std::size_t r = 0; r < n; ++r) {
+        PyObject* row = PyList_New(static_cast<Py_ssize_t>(width));
+        if (!row) return release(), nullptr;
+        PyList_SET_ITEM(rows.get(), static_cast<Py_ssize_t>(r), row);
+        view.copy_to(values.data(), width, r * width);
+        for (std::size_t c = 0; c < width; ++c) {
+            const std::uint64_t bits = std::bit_cast<std::uint64_t>(values[c]);
+            std::size_t slot = static_cast<std::size_t>((bits * 0x9E3779B97F4A7C15ull) >> 47);
+            while (floats[slot] && keys[slot] != bits) slot = (slot + 1) & (kSlots - 1);
+            PyObject* f = floats[slot];
+            if (f) {
+                Py_INCREF(f);
+            } else {
+                f = PyFloat_FromDouble(values[c]);
+                if (!f) return release(), nullptr;
+                if (filled < kSlots / 2) {
+                    keys[slot] = bits;
+                    floats[slot] = Py_NewRef(f);
+                    ++filled;
+                }
+            }
+            PyList_SET_ITEM(row, static_cast<Py_ssize_t>(c), f);
+        }
+    }
+    release();
+    return rows.release();
+}
 
 std::optional<DistanceMatrix> to_distance_matrix(PyObject* obj, const char* name) {
     std::optional<DistanceMatrix> direct;

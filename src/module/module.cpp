@@ -6,6 +6,7 @@
 
 #include "core/error.hpp"
 #include "core/memory.hpp"
+#include "module/convert.hpp"
 #include "module/native_objective.hpp"
 
 namespace hivekit::py {
@@ -57,6 +58,9 @@ bool add_public(PyObject* module, const char* name, PyObject* value) {
 PyMethodDef kFunctions[] = {
     {"two_opt", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(two_opt)), METH_FASTCALL | METH_KEYWORDS,
      "two_opt(tour, distance_matrix)\n--\n\n"},
+    {"_matrix_rows", matrix_rows, METH_O,
+     "_matrix_rows(matrix, /)\n--\n\nThe rows of a C-contiguous two-dimensional buffer of doubles as lists of "
+     "floats, equal values sharing one float object."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -74,6 +78,8 @@ int exec_module(PyObject* module) {
     }
     if (PyModule_AddObjectRef(module, "EngineFault", EngineFault) < 0) return -1;
     if (!add_public(module, "two_opt", PyCFunction_NewEx(&kFunctions[0], nullptr, module))) return -1;
+    Ref rows(PyCFunction_NewEx(&kFunctions[1], nullptr, module));
+    if (!rows || PyModule_AddObjectRef(module, "_matrix_rows", rows.get()) < 0) return -1;
     if (!add_estimator_types(module)) return -1;
     if (!add_native_objective(module)) return -1;
     return 0;

@@ -1,12 +1,13 @@
 """TSPLIB reader: the bundled instances, the distance rules, and malformed files."""
 
+import math
 import random
 import sys
 from importlib import resources
 
 import pytest
 
-from hivekit import tsplib
+from hivekit import _hivekit, tsplib
 
 PUBLISHED = {"eil51": 426, "berlin52": 7542, "st70": 675, "kroA100": 21282, "pcb442": 50778, "pr1002": 259045}
 MATRIX = [[0, 3, 4, 5], [3, 0, 6, 7], [4, 6, 0, 8], [5, 7, 8, 0]]
@@ -66,6 +67,20 @@ def test_coordinate_rules_give_the_same_bits_with_and_without_numpy(tmp_path, mo
     monkeypatch.setitem(sys.modules, "numpy", None)
     assert [[x.hex() for x in row] for row in with_numpy] == [[x.hex() for x in row]
                                                               for row in tsplib.load_tsplib(path).distance_matrix]
+
+
+def test_matrix_rows_keep_every_bit_in_rows_of_their_own_past_the_shared_values():
+    numpy = pytest.importorskip("numpy")
+    special = numpy.array([[0.0, -0.0, math.inf], [math.nan, 1.5, 1.5], [-math.inf, 0.0, 2.0**-1074]])
+    many = numpy.arange(300 * 300, dtype=numpy.float64).reshape(300, 300) / 7.0  # more values than are shared
+    for values in (special, many):
+        rows = _hivekit._matrix_rows(values)
+        assert [[x.hex() for x in row] for row in rows] == [[x.hex() for x in row] for row in values.tolist()]
+    rows = _hivekit._matrix_rows(special)
+    rows[1][1] = 9.0
+    assert rows[1][2] == 1.5 and rows[0][0] == 0.0
+    with pytest.raises(TypeError):
+        _hivekit._matrix_rows([[1.0]])
 
 
 @pytest.mark.parametrize("layout, weights", [
