@@ -5,7 +5,8 @@ For d = 2, 10, 100 it prints the nanoseconds per evaluation of ParticleSwarm (50
 built-in native sphere, the same fit with ``lambda x: sphere(x)`` (the same C function called through
 Python), and the engine-only cost that the C++ benchmark bench_engine_cost measures with an objective that
 costs almost nothing (built here with -DHIVEKIT_BUILD_BENCHMARKS=ON unless given). Then it times
-``multistart`` of two native fits with a two-thread pool against the same two fits one after the other.
+``multistart`` of two native fits (about a second each) with a two-thread pool against the same two fits one
+after the other, in alternating rounds.
 Run with the package importable:
     PYTHONPATH=build/dev/pkg .venv/bin/python benchmarks/bench_native.py [path/to/bench_engine_cost]
 """
@@ -62,7 +63,7 @@ def multistart_seconds(rounds=5):
     rounds so that both see the same moments of a shared machine; the processor time of the best threaded
     round; and the results of both ways."""
     box = ([-5.0] * 10, [5.0] * 10)
-    params = {"n_particles": 50, "n_iterations": 50000}
+    params = {"n_particles": 50, "n_iterations": 200000}
     best = {1: (float("inf"), 0.0), 2: (float("inf"), 0.0)}
     results = {}
     for _ in range(rounds):
