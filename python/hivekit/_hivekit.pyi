@@ -67,7 +67,7 @@ class NativeObjective:
 class EngineFault(BaseException):
     """An internal fault of the engine (a broken invariant); derives from BaseException, not Exception."""
 
-def _matrix_rows(matrix: Buffer, /) -> list[list[float]]: ...
+def _plane_rows(x: Sequence[float], y: Sequence[float], rule: str, /) -> list[list[float]]: ...
 def two_opt(tour: Sequence[SupportsIndex], distance_matrix: _Matrix) -> tuple[list[int], float]:
     """Improves a closed tour by 2-opt moves; returns the tour and its closed length."""
 

@@ -15,10 +15,9 @@
 A malformed file raises :class:`TsplibError`, a ``ValueError`` that names the file and the line.
 
 A ``DIMENSION`` whose dense matrix could not be held in the machine's memory raises :class:`MemoryError`
-as soon as it is read, before any coordinate. Coordinate matrices are computed with numpy when it is
-installed (the same values, operation for operation) and in plain Python otherwise; with numpy, equal
-entries of the matrix share one float object, which keeps a matrix of thousands of cities to about the
-size of its lists.
+as soon as it is read, before any coordinate. The plane rules are computed by the extension module, in the
+same double operations as written above; equal entries of the matrix share one float object, which keeps a
+matrix of thousands of cities to about the size of its lists.
 
 Six instances ship with the package, with their optimal tours: ``eil51`` (optimal length 426),
 ``berlin52`` (7542), ``st70`` (675), ``kroA100`` (21282), ``pcb442`` (50778) and ``pr1002`` (259045).
@@ -35,7 +34,7 @@ from dataclasses import dataclass
 from importlib import resources
 from pathlib import Path
 
-from ._hivekit import _matrix_rows
+from ._hivekit import _plane_rows
 
 __all__ = [
     "BUNDLED_OPTIMA",
@@ -411,10 +410,6 @@ def _explicit_matrix(layout: str, n: int, weights: list[float]) -> list[list[flo
     return matrix
 
 
-def _nint(x: float) -> int:
-    return math.floor(x + 0.5)
-
-
 def _geo_radians(value: float) -> float:
     degrees = math.trunc(value)
     minutes = value - degrees
@@ -422,33 +417,9 @@ def _geo_radians(value: float) -> float:
 
 
 def _coordinate_matrix(weight_type: str, points: list[tuple[float, float]]) -> list[list[float]]:
-    if weight_type != "GEO":
-        try:
-            import numpy
-        except ImportError:
-            pass
-        else:
-            return _plane_matrix_numpy(numpy, weight_type, points)
     if weight_type == "GEO":
         return _geo_matrix(points)
-    sqrt, floor, ceil = math.sqrt, math.floor, math.ceil
-    matrix: list[list[float]] = []
-    # Row by row over every column: (xi - x)^2 equals (x - xi)^2 bit for bit, so each entry is its mirror's.
-    for i, (xi, yi) in enumerate(points):
-        if weight_type == "EUC_2D":
-            row = [float(floor(sqrt((xi - x) * (xi - x) + (yi - y) * (yi - y)) + 0.5)) for x, y in points]
-        elif weight_type == "CEIL_2D":
-            row = [float(ceil(sqrt((xi - x) * (xi - x) + (yi - y) * (yi - y)))) for x, y in points]
-        else:
-            row = [_att(sqrt(((xi - x) * (xi - x) + (yi - y) * (yi - y)) / 10.0)) for x, y in points]
-        row[i] = 0.0
-        matrix.append(row)
-    return matrix
-
-
-def _att(r: float) -> float:
-    t = _nint(r)
-    return float(t + 1 if t < r else t)
+    return _plane_rows([x for x, _ in points], [y for _, y in points], weight_type)
 
 
 def _geo_matrix(points: list[tuple[float, float]]) -> list[list[float]]:
@@ -469,31 +440,6 @@ def _geo_matrix(points: list[tuple[float, float]]) -> list[list[float]]:
             row[j] = d
             matrix[j][i] = d
     return matrix
-
-
-def _plane_matrix_numpy(numpy, weight_type: str, points: list[tuple[float, float]]) -> list[list[float]]:  # type: ignore[no-untyped-def]
-    """The plain-Python rules in whole-array steps of the same IEEE operations (subtract, multiply, add, divide,
-    square root, floor, ceiling), so every entry has the same bits."""
-    xy = numpy.array(points, dtype=numpy.float64).reshape(len(points), 2)
-    dx = numpy.subtract.outer(xy[:, 0], xy[:, 0])
-    dy = numpy.subtract.outer(xy[:, 1], xy[:, 1])
-    numpy.multiply(dx, dx, out=dx)
-    numpy.multiply(dy, dy, out=dy)
-    numpy.add(dx, dy, out=dx)
-    if weight_type == "ATT":
-        numpy.divide(dx, 10.0, out=dx)
-    numpy.sqrt(dx, out=dx)
-    if weight_type == "EUC_2D":
-        numpy.add(dx, 0.5, out=dx)
-        numpy.floor(dx, out=dx)
-    elif weight_type == "CEIL_2D":
-        numpy.ceil(dx, out=dx)
-    else:
-        rounded = numpy.floor(dx + 0.5)
-        dx = numpy.where(rounded < dx, rounded + 1.0, rounded)
-    numpy.fill_diagonal(dx, 0.0)
-    # Lists whose equal entries share one float: a fraction of tolist()'s time and memory.
-    return _matrix_rows(dx)
 
 
 class _TourReader:

@@ -40,9 +40,10 @@ std::optional<std::vector<std::uint64_t>> to_index_vector(PyObject* obj);
 // std::bad_alloc for a matrix that could not stay resident: run it guarded.
 std::optional<DistanceMatrix> to_distance_matrix(PyObject* obj, const char* name);
 
-// _matrix_rows(buffer): the rows of a C-contiguous two-dimensional buffer of
-// doubles as a list of lists of floats, equal values sharing one float.
-PyObject* matrix_rows(PyObject* module, PyObject* obj);
+// _plane_rows(x, y, rule): the TSPLIB distance matrix of points in the plane
+// under the rule "EUC_2D", "CEIL_2D" or "ATT", as a list of lists of floats
+// in which equal entries share one float.
+PyObject* plane_rows(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 
 // New list of floats.
 PyObject* float_list(const std::vector<double>& values);

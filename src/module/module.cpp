@@ -58,9 +58,9 @@ bool add_public(PyObject* module, const char* name, PyObject* value) {
 PyMethodDef kFunctions[] = {
     {"two_opt", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(two_opt)), METH_FASTCALL | METH_KEYWORDS,
      "two_opt(tour, distance_matrix)\n--\n\n"},
-    {"_matrix_rows", matrix_rows, METH_O,
-     "_matrix_rows(matrix, /)\n--\n\nThe rows of a C-contiguous two-dimensional buffer of doubles as lists of "
-     "floats, equal values sharing one float object."},
+    {"_plane_rows", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(plane_rows)), METH_FASTCALL,
+     "_plane_rows(x, y, rule, /)\n--\n\nThe TSPLIB distance matrix of points in the plane under the rule "
+     "\"EUC_2D\", \"CEIL_2D\" or \"ATT\", equal entries sharing one float object."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -79,7 +79,7 @@ int exec_module(PyObject* module) {
     if (PyModule_AddObjectRef(module, "EngineFault", EngineFault) < 0) return -1;
     if (!add_public(module, "two_opt", PyCFunction_NewEx(&kFunctions[0], nullptr, module))) return -1;
     Ref rows(PyCFunction_NewEx(&kFunctions[1], nullptr, module));
-    if (!rows || PyModule_AddObjectRef(module, "_matrix_rows", rows.get()) < 0) return -1;
+    if (!rows || PyModule_AddObjectRef(module, "_plane_rows", rows.get()) < 0) return -1;
     if (!add_estimator_types(module)) return -1;
     if (!add_native_objective(module)) return -1;
     return 0;

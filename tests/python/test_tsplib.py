@@ -2,12 +2,11 @@
 
 import math
 import random
-import sys
 from importlib import resources
 
 import pytest
 
-from hivekit import _hivekit, tsplib
+from hivekit import tsplib
 
 PUBLISHED = {"eil51": 426, "berlin52": 7542, "st70": 675, "kroA100": 21282, "pcb442": 50778, "pr1002": 259045}
 MATRIX = [[0, 3, 4, 5], [3, 0, 6, 7], [4, 6, 0, 8], [5, 7, 8, 0]]
@@ -58,29 +57,29 @@ def test_coordinate_rules(tmp_path, weight_type, points, entries):
     assert {cell: m[cell[0]][cell[1]] for cell in entries} == entries
 
 
+def plane_rule(weight_type, xi, yi, x, y):
+    """The TSPLIB rules written out in Python's own arithmetic."""
+    squares = (xi - x) * (xi - x) + (yi - y) * (yi - y)
+    if weight_type == "EUC_2D":
+        return float(math.floor(math.sqrt(squares) + 0.5))
+    if weight_type == "CEIL_2D":
+        return float(math.ceil(math.sqrt(squares)))
+    r = math.sqrt(squares / 10.0)
+    t = math.floor(r + 0.5)
+    return float(t + 1 if t < r else t)
+
+
 @pytest.mark.parametrize("weight_type", ["EUC_2D", "CEIL_2D", "ATT"])
-def test_coordinate_rules_give_the_same_bits_with_and_without_numpy(tmp_path, monkeypatch, weight_type):
+def test_plane_rules_give_the_bits_of_python_arithmetic_with_equal_entries_shared(tmp_path, weight_type):
     rng = random.Random(weight_type)
     points = [(rng.uniform(-1e4, 1e4), round(rng.uniform(0, 1e3), 1)) for _ in range(40)] + [(3.0, 4.0), (3.0, 4.0)]
-    path = coordinates(tmp_path, weight_type, points)
-    with_numpy = tsplib.load_tsplib(path).distance_matrix
-    monkeypatch.setitem(sys.modules, "numpy", None)
-    assert [[x.hex() for x in row] for row in with_numpy] == [[x.hex() for x in row]
-                                                              for row in tsplib.load_tsplib(path).distance_matrix]
-
-
-def test_matrix_rows_keep_every_bit_in_rows_of_their_own_past_the_shared_values():
-    numpy = pytest.importorskip("numpy")
-    special = numpy.array([[0.0, -0.0, math.inf], [math.nan, 1.5, 1.5], [-math.inf, 0.0, 2.0**-1074]])
-    many = numpy.arange(300 * 300, dtype=numpy.float64).reshape(300, 300) / 7.0  # more values than are shared
-    for values in (special, many):
-        rows = _hivekit._matrix_rows(values)
-        assert [[x.hex() for x in row] for row in rows] == [[x.hex() for x in row] for row in values.tolist()]
-    rows = _hivekit._matrix_rows(special)
-    rows[1][1] = 9.0
-    assert rows[1][2] == 1.5 and rows[0][0] == 0.0
-    with pytest.raises(TypeError):
-        _hivekit._matrix_rows([[1.0]])
+    matrix = tsplib.load_tsplib(coordinates(tmp_path, weight_type, points)).distance_matrix
+    expected = [[0.0 if i == j else plane_rule(weight_type, *p, *q) for j, q in enumerate(points)]
+                for i, p in enumerate(points)]
+    assert [[x.hex() for x in row] for row in matrix] == [[x.hex() for x in row] for row in expected]
+    assert matrix[0][1] is matrix[1][0]
+    matrix[0][1] = -1.0  # every row is a list of its own
+    assert matrix[1][0] == expected[1][0]
 
 
 @pytest.mark.parametrize("layout, weights", [
