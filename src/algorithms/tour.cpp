@@ -236,6 +236,10 @@ void TwoOptSearch::build_neighbours() {
     spend(2 * near_.size());
 }
 
+// margin_ is zero while every sum is exact, and adding it then changes no
+// comparison.
+inline double TwoOptSearch::edge_radius(std::size_t k) const { return forward_[k] + margin_; }
+
 inline bool TwoOptSearch::list_covers(std::size_t city, double radius) const {
     // A city outside the list is at least as far as the list's last one.
     return radius <= reach_[city];
@@ -333,7 +337,7 @@ void TwoOptSearch::apply(std::span<std::size_t> tour, std::size_t i, std::size_t
             forward_magnitude_ = backward_magnitude_ = magnitude_of(forward_);
         }
     } else {
-        measure(tour);
+        // The tour as improve() measured it.
         exact_length_ = prefix_[m];
     }
     const double top = largest_entry_;
@@ -361,7 +365,7 @@ void TwoOptSearch::apply(std::span<std::size_t> tour, std::size_t i, std::size_t
     new_unlisted_.clear();
     const std::size_t* ring = ring_.data();
     for (std::size_t k = from; k < to; ++k) {
-        const double radius = Integral ? forward_[k] : forward_[k] + margin_;
+        const double radius = edge_radius(k);
         if (k + 4 <= m && !list_covers(ring[k], radius)) new_long_rows_.push_back(k + 1);
         if (k >= 2 && !list_covers(ring[k + 1], radius)) new_unlisted_.push_back({k + 1, ring[k + 1], radius});
     }
@@ -375,7 +379,7 @@ std::size_t TwoOptSearch::scan_row(std::size_t i, std::size_t lo, std::size_t hi
     const std::size_t m = ring_.size() - 1;
     const std::size_t* ring = ring_.data();
     const std::size_t before = ring[i - 1], first = ring[i];
-    const double radius = Integral ? forward_[i - 1] : forward_[i - 1] + margin_;
+    const double radius = edge_radius(i - 1);
     std::vector<std::size_t>& fragile = fragile_[i];
     const auto look = [&](std::size_t j) {
         const Verdict verdict = decide<Integral>(i, j, taken_length);
@@ -393,19 +397,18 @@ std::size_t TwoOptSearch::scan_row(std::size_t i, std::size_t lo, std::size_t hi
     fragile_count_ -= fragile.size();
     fragile.clear();
     if (!list_covers(before, radius)) {
+        // Every far end in lo .. hi, in order among the fragile ones (all
+        // outside it).
         spend(hi - lo + 1 + row_candidates_.size());
-        std::size_t next = lo;
-        const auto look_range = [&](std::size_t until) {
-            for (; next <= hi && next < until; ++next)
-                if (look(next)) return true;
-            return false;
-        };
         std::sort(row_candidates_.begin(), row_candidates_.end());
-        for (const std::size_t j : row_candidates_) {
-            if (look_range(j)) return next;
+        const auto above = std::upper_bound(row_candidates_.begin(), row_candidates_.end(), hi);
+        for (auto j = row_candidates_.begin(); j != above; ++j)
+            if (look(*j)) return *j;
+        for (std::size_t j = lo; j <= hi; ++j)
             if (look(j)) return j;
-        }
-        return look_range(m + 1) ? next : 0;
+        for (auto j = above; j != row_candidates_.end(); ++j)
+            if (look(*j)) return *j;
+        return 0;
     }
     const std::uint32_t* near = &near_[before * list_size_];
     const double* distance = &near_distance_[before * list_size_];
@@ -418,7 +421,7 @@ std::size_t TwoOptSearch::scan_row(std::size_t i, std::size_t lo, std::size_t hi
         const std::size_t p = position_[reverse_[s]];
         const std::size_t j = p == 0 ? m : p;
         if (j < lo || j > hi) continue;
-        if (reverse_distance_[s] < (Integral ? forward_[j - 1] : forward_[j - 1] + margin_))
+        if (reverse_distance_[s] < edge_radius(j - 1))
             row_candidates_.push_back(j);
     }
     const double* from_first = d_.row(first).data();
@@ -444,11 +447,10 @@ std::pair<std::size_t, std::size_t> TwoOptSearch::rescan_columns(std::size_t h, 
                                                                    double& taken_length) {
     const std::size_t* ring = ring_.data();
     pairs_.clear();
-    const auto row_radius = [&](std::size_t i) { return Integral ? forward_[i - 1] : forward_[i - 1] + margin_; };
     for (std::size_t c = std::max<std::size_t>(h, 3); c <= j; ++c) {
         // d < b + M: rows whose t(i) is near t(c).
         const std::size_t far_end = ring[c];
-        const double radius = Integral ? forward_[c - 1] : forward_[c - 1] + margin_;
+        const double radius = edge_radius(c - 1);
         if (list_covers(far_end, radius)) {
             const std::uint32_t* near = &near_[far_end * list_size_];
             const double* distance = &near_distance_[far_end * list_size_];
@@ -468,7 +470,7 @@ std::pair<std::size_t, std::size_t> TwoOptSearch::rescan_columns(std::size_t h, 
         const std::size_t end_city = ring[c - 1];
         for (std::size_t s = reverse_start_[end_city]; s < reverse_start_[end_city + 1]; ++s) {
             const std::size_t i = position_[reverse_[s]] + 1;
-            if (i < h && i + 2 <= c && reverse_distance_[s] < row_radius(i)) pairs_.push_back({i, c});
+            if (i < h && i + 2 <= c && reverse_distance_[s] < edge_radius(i - 1)) pairs_.push_back({i, c});
         }
     }
     spend(2 * list_size_ * (j - h + 1));

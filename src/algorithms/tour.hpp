@@ -92,7 +92,8 @@ private:
     // The same, gathering every row's candidates far end by far end.
     template <bool Integral>
     std::pair<std::size_t, std::size_t> rescan_columns(std::size_t h, std::size_t j, double& taken_length);
-    // Reverses positions i .. j-1 and measures the new tour.
+    // Reverses positions i .. j-1 and measures the new tour; with i >= j,
+    // takes the tour as improve() measured it.
     template <bool Integral>
     void apply(std::span<std::size_t> tour, std::size_t i, std::size_t j);
     // Whether the lists serve this tour: a permutation of every city.
@@ -100,6 +101,9 @@ private:
     void build_neighbours();
     // Whether every city closer to `city` than `radius` is in its list.
     bool list_covers(std::size_t city, double radius) const;
+    // How near a city must be to gain against the edge at position k: its
+    // length plus the margin.
+    double edge_radius(std::size_t k) const;
     // Edge arrays, partial sums and magnitudes of the current tour.
     void measure(std::span<const std::size_t> tour);
     // Exact closed length of the tour with positions i .. j-1 reversed.
