@@ -220,9 +220,10 @@ def _dimension(value: str, filename: str, line: int) -> int:
     return n
 
 
-# Bytes one entry of the matrix costs: the list's pointer and the float object it holds, and the double a fit
-# copies it into.
-_BYTES_PER_ENTRY = 8 + 24 + 8
+# Bytes one entry of the matrix costs at the least: the list's pointer and the double a fit copies it into. The
+# plane rules share one float object among equal entries, so the objects add little; the header may not have
+# named the rule yet when DIMENSION is read, and only a matrix that surely cannot be held is refused.
+_BYTES_PER_ENTRY = 8 + 8
 
 
 def _physical_memory() -> int | None:
