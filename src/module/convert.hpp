@@ -40,11 +40,6 @@ std::optional<std::vector<std::uint64_t>> to_index_vector(PyObject* obj);
 // std::bad_alloc for a matrix that could not stay resident: run it guarded.
 std::optional<DistanceMatrix> to_distance_matrix(PyObject* obj, const char* name);
 
-// _plane_rows(x, y, rule): the TSPLIB distance matrix of points in the plane
-// under the rule "EUC_2D", "CEIL_2D" or "ATT", as a list of lists of floats
-// in which equal entries share one float.
-PyObject* plane_rows(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
-
 // New list of floats.
 PyObject* float_list(const std::vector<double>& values);
 PyObject* float_list(const double* values, std::size_t n);

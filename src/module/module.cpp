@@ -6,7 +6,6 @@
 
 #include "core/error.hpp"
 #include "core/memory.hpp"
-#include "module/convert.hpp"
 #include "module/native_objective.hpp"
 
 namespace hivekit::py {

@@ -26,6 +26,11 @@ bool add_estimator_types(PyObject* module);
 // The module-level two_opt(tour, distance_matrix).
 PyObject* two_opt(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 
+// _plane_rows(x, y, rule): the TSPLIB distance matrix of points in the plane
+// under the rule "EUC_2D", "CEIL_2D" or "ATT", as a list of lists of floats
+// in which equal entries share one float.
+PyObject* plane_rows(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+
 // Registers `value` under `name` after adding the name to __all__ (steals value).
 bool add_public(PyObject* module, const char* name, PyObject* value);
 
