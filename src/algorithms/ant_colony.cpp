@@ -28,10 +28,6 @@ void deposit(std::vector<double>& tau, std::size_t n, std::span<const std::size_
     }
 }
 
-// Steps of work (one candidate weight each) between two interrupt checks:
-// about a millisecond.
-constexpr std::size_t kInterruptInterval = std::size_t{1} << 20;
-
 // The weights of the unvisited cities added in order from 0.0, each partial
 // sum kept in `running`; `ordered` tells whether none was negative or NaN
 // (the sums then never decrease). Kept out of line: inlined into the colony's
@@ -62,7 +58,7 @@ constexpr std::size_t kInterruptInterval = std::size_t{1} << 20;
 // found by bisection; otherwise it is found by walking them in order.
 void build_tour(std::span<std::size_t> tour, std::span<const double> weight, AntVariant variant, double q0,
                 RandomSource& rng, std::vector<std::size_t>& unvisited, std::vector<double>& running,
-                Problem& problem, std::size_t& work) {
+                WorkMeter& meter) {
     const std::size_t n = tour.size();
     const double inf = std::numeric_limits<double>::infinity();
     unvisited.resize(n);
@@ -73,11 +69,7 @@ void build_tour(std::span<std::size_t> tour, std::span<const double> weight, Ant
     for (std::size_t step = 1; step < n; ++step) {
         const double* row = &weight[city * n];
         const std::size_t len = unvisited.size();
-        work += len;
-        if (work >= kInterruptInterval) {
-            work = 0;
-            problem.check_interrupt();
-        }
+        meter.spend(len);
         bool ordered = true;
         const double total = add_weights(row, unvisited.data(), len, running.data(), ordered);
         std::size_t pick;
@@ -135,7 +127,7 @@ Outcome run_ant_colony(Problem& problem, const AntColonyParams& params, Seed see
     std::vector<double> visibility(cells), weight(cells);
     std::vector<std::size_t> unvisited(n), best_tour;
     std::vector<double> choice_weights(n), position(n);
-    std::size_t work = 0;
+    WorkMeter meter(problem);
 
     // pow(1 / max(D, floor), beta) never changes during a fit; computing it
     // once gives the same bits as computing it for every step.
@@ -161,7 +153,7 @@ Outcome run_ant_colony(Problem& problem, const AntColonyParams& params, Seed see
         for (std::size_t k = 0; k < n_ants; ++k) {
             problem.check_interrupt();
             std::span<std::size_t> tour(&tours[k * n], n);
-            build_tour(tour, weight, params.variant, params.q0, rng, unvisited, choice_weights, problem, work);
+            build_tour(tour, weight, params.variant, params.q0, rng, unvisited, choice_weights, meter);
             if (polish) two_opt.improve(tour);
             for (std::size_t p = 0; p < n; ++p) position[p] = static_cast<double>(tour[p]);
             const double cost = problem.evaluate(position);
