@@ -55,7 +55,7 @@ def per_evaluation(objective, d, evaluations, repeats=3):
         start = time.perf_counter()
         est.fit(objective, lower, upper)
         best = min(best, time.perf_counter() - start)
-    return best / (50 * (n_iterations + 1) + 1) * 1e9
+    return best / hivekit.expected_evaluations(est, d) * 1e9
 
 
 def multistart_seconds(rounds=5):

@@ -24,7 +24,7 @@ from pathlib import Path
 from hivekit import AntColony
 from hivekit import tsplib
 
-OPTIMUM = 259045.0
+OPTIMUM = tsplib.BUNDLED_OPTIMA["pr1002"]
 
 
 def cpu(fn):

@@ -99,23 +99,14 @@ def resolve(params: dict[str, Any], problem: problems.Problem) -> dict[str, Any]
     return out
 
 
-class Counted:
-    def __init__(self, objective: Any) -> None:
-        self.objective = objective
-        self.calls = 0
-
-    def __call__(self, x: list[float]) -> Any:
-        self.calls += 1
-        return self.objective(x)
-
-
 def run(
     name: str, params: dict[str, Any], problem_name: str, d: int | None
 ) -> tuple[float, int, float, dict[str, Any]]:
     """Median best value, objective calls of the last run (0 for tours) and median seconds per run."""
     cls = getattr(hivekit, name)
     scores, seconds, calls = [], [], 0
-    if d is None and problem_name in TOURS:
+    tour = d is None and problem_name in TOURS
+    if tour:
         settings = dict(params)
         fit_args: tuple[Any, ...] = (tsplib.load_tsplib(problem_name).distance_matrix,)
     else:
@@ -123,15 +114,15 @@ def run(
         settings = resolve(params, problem)
     for seed in SEEDS:
         est = cls(**settings, random_state=seed)
-        if d is not None or problem_name not in TOURS:
-            objective = Counted(problem.objective)
+        if not tour:
+            objective = hivekit.Monitor(problem.objective)
             fit_args = (objective, problem.lower, problem.upper)
         start = time.perf_counter()
         est.fit(*fit_args)
         seconds.append(time.perf_counter() - start)
         scores.append(est.score())
-        if d is not None or problem_name not in TOURS:
-            calls = objective.calls - 1  # the probe call is not part of the run
+        if not tour:
+            calls = objective.n_evaluations - 1  # the probe call is not part of the run
     return statistics.median(scores), calls, statistics.median(seconds), settings
 
 

@@ -17,7 +17,6 @@ import hivekit
 from hivekit import _registry, problems, tsplib
 
 TOUR_CLASSES = tuple(cls.__name__ for cls in _registry.TOUR_CLASSES)
-MULTI_OBJECTIVE_CLASSES = tuple(cls.__name__ for cls in _registry.MULTI_OBJECTIVE_CLASSES)
 BOX_PROBLEMS = ("sphere", "rastrigin", "rosenbrock", "ackley")
 VARIANTS = ("basic", "acs", "elitist", "mmas")
 
@@ -189,11 +188,8 @@ def table_command(args: argparse.Namespace) -> int:
 def tsp_command(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     if args.variant is not None and args.algo != "AntColony":
         parser.error("--variant applies only to --algo AntColony")
-    if args.plot is not None:
-        try:
-            import matplotlib  # noqa: F401
-        except ImportError:
-            return _fail("--plot needs matplotlib: pip install 'hivekit[plot]'")
+    if args.plot is not None and not _have_matplotlib():
+        return _fail("--plot needs matplotlib: pip install 'hivekit[plot]'")
     try:
         instance = tsplib.load_tsplib(args.instance)
     except FileNotFoundError as exc:

@@ -25,7 +25,6 @@ from hivekit import _registry
 
 __all__ = ["MinimizeResult", "Monitor", "StopRun", "expected_evaluations", "minimize"]
 
-_STOP_REASONS = ("max_evaluations", "max_seconds", "target")
 _REDRAW_SECONDS = 0.1
 _TRACE_LIMIT = 10_000
 # A call count no run reaches; counts stay integers so that the per-call comparisons compare like with like.
@@ -295,8 +294,11 @@ def _thin(calls: array[int], values: array[float]) -> None:
 
 
 def _count(value: int | None, name: str) -> int | None:
-    if value is None:
-        return None
+    return None if value is None else _whole(value, name)
+
+
+def _whole(value: int, name: str) -> int:
+    """``value`` when it is an int of at least 1 (a bool is not)."""
     if isinstance(value, bool) or not isinstance(value, int):
         raise TypeError(f"{name} must be an integer, got {type(value).__name__}")
     if value < 1:
@@ -472,8 +474,7 @@ _RUN_EVALUATIONS: dict[str, Callable[[Mapping[str, float]], int | None]] = {
 
 
 def _takes_objective(estimator: Any) -> bool:
-    info = _registry.BY_NAME.get(type(estimator).__name__)
-    return info is not None and type(estimator) is info.cls and info.input == "box"
+    return type(estimator) in _registry.BOX_CLASSES
 
 
 def expected_evaluations(estimator: Any, dimension: int) -> int | None:
@@ -487,10 +488,7 @@ def expected_evaluations(estimator: Any, dimension: int) -> int | None:
     ``BacterialForagingOptimizer`` give None. Hyperparameters that ``fit`` rejects give 1: the probe call comes
     before the check. The tour classes take no objective and raise TypeError.
     """
-    if isinstance(dimension, bool) or not isinstance(dimension, int):
-        raise TypeError(f"dimension must be an integer, got {type(dimension).__name__}")
-    if dimension < 1:
-        raise ValueError(f"dimension must be at least 1, got {dimension}")
+    _whole(dimension, "dimension")
     name = type(estimator).__name__
     if not _takes_objective(estimator):
         raise TypeError(f"{name} does not fit an objective function")
