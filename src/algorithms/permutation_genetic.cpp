@@ -28,10 +28,8 @@ std::size_t tournament(RandomSource& rng, const std::vector<std::size_t>& order,
     return cost[first] <= cost[second] ? first : second;
 }
 
-// Units of work between two interrupt checks, a unit being about a
-// nanosecond (one city copied or measured): about a millisecond.
-constexpr std::size_t kInterruptInterval = std::size_t{1} << 20;
-// Units of a generation's fixed cost (ranking, history, elite).
+// Units of a generation's fixed cost (ranking, history, elite); a unit is
+// one city copied or measured.
 constexpr std::size_t kGenerationUnits = 32;
 
 void to_position(std::span<const std::size_t> tour, std::vector<double>& position) {
@@ -102,22 +100,16 @@ Outcome run_permutation_genetic(Problem& problem, const PermutationGeneticParams
 
     // A generation can be a few nanoseconds (one individual makes no child),
     // so interrupts are checked by the work done, not once per loop.
-    std::size_t work = 0;
-    const auto spend = [&](std::size_t units) {
-        work += units;
-        if (work < kInterruptInterval) return;
-        work = 0;
-        problem.check_interrupt();
-    };
+    WorkMeter meter(problem);
     for (std::uint64_t g = 0; g < params.n_iterations; ++g) {
-        spend(kGenerationUnits + size);
+        meter.spend(kGenerationUnits + size);
         rank(order, cost);
         const std::size_t elite = order[0];
         history.push_back(cost[elite]);
         std::ranges::copy(row(current, elite), row(next, 0).begin());
         next_cost[0] = cost[elite];
         for (std::size_t c = 1; c < size; ++c) {
-            spend(4 * n);
+            meter.spend(4 * n);
             const std::size_t first = tournament(rng, order, cost);
             const std::size_t second = tournament(rng, order, cost);
             const std::size_t start = rng.index_below(n);

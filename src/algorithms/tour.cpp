@@ -15,10 +15,6 @@ namespace {
 // A move must shorten the tour by more than this to be taken.
 constexpr double kMinimumGain = 1e-12;
 
-// Work units between two interrupt checks. A unit is one candidate decided by
-// the bound or one edge of an exact sum: a few nanoseconds each.
-constexpr std::size_t kInterruptInterval = std::size_t{1} << 16;
-
 // Length of every city's neighbour list: enough that the edges of a tour
 // worth polishing rarely reach past it, small enough that the lists of a
 // matrix of any size held in memory take a few bytes per row.
@@ -40,10 +36,10 @@ std::optional<std::size_t> first_entry_out_of_range(std::span<const std::size_t>
 }
 
 TwoOptSearch::TwoOptSearch(const DistanceMatrix& d, std::function<void()> check_interrupt, Method method)
-    : d_(d), check_interrupt_(std::move(check_interrupt)), method_(method) {
+    : d_(d), meter_(std::move(check_interrupt)), method_(method) {
     const std::size_t n = d.size();
     for (std::size_t a = 0; a < n; ++a) {
-        spend(n);
+        meter_.spend(n);
         for (std::size_t b = 0; b < n; ++b) {
             const double x = d(a, b);
             if (std::isfinite(x)) {
@@ -55,13 +51,6 @@ TwoOptSearch::TwoOptSearch(const DistanceMatrix& d, std::function<void()> check_
             if (std::bit_cast<std::uint64_t>(x) != std::bit_cast<std::uint64_t>(d(b, a))) symmetric_ = false;
         }
     }
-}
-
-void TwoOptSearch::spend(std::size_t units) {
-    work_ += units;
-    if (work_ < kInterruptInterval) return;
-    work_ = 0;
-    if (check_interrupt_) check_interrupt_();
 }
 
 void TwoOptSearch::measure(std::span<const std::size_t> tour) {
@@ -84,7 +73,7 @@ void TwoOptSearch::measure(std::span<const std::size_t> tour) {
     prefix_valid_ = m;
     forward_magnitude_ = magnitude_of(forward_);
     backward_magnitude_ = magnitude_of(backward_);
-    spend(m);
+    meter_.spend(m);
 }
 
 // The sum of |x| in four interleaved running sums. The bounds below only need
@@ -151,7 +140,7 @@ bool TwoOptSearch::scan(std::span<std::size_t> tour, double& length) {
     const double pass_bound = weight * (((base + 2.0 * (top + top)) + top) + top) + 0x1p-1074;
     const std::size_t* ring = ring_.data();
     for (std::size_t i = 1; i + 3 <= m; ++i) {
-        spend(m - i);
+        meter_.spend(m - i);
         const double* from_before = d_.row(ring[i - 1]).data();
         const double* from_first = d_.row(ring[i]).data();
         const double removed_first = forward_[i - 1];
@@ -171,7 +160,7 @@ bool TwoOptSearch::scan(std::span<std::size_t> tour, double& length) {
                 ((base + 2.0 * (std::fabs(added_first) + std::fabs(added_last))) + std::fabs(removed_first)) +
                 std::fabs(removed_last);
             if (std::isfinite(change) && (magnitude == 0.0 || change >= weight * magnitude + 0x1p-1074)) continue;
-            spend(m - i);
+            meter_.spend(m - i);
             const double candidate = reversed_length(tour, i, j);
             if (candidate + kMinimumGain < length) {
                 std::reverse(tour.begin() + static_cast<std::ptrdiff_t>(i),
@@ -204,7 +193,7 @@ void TwoOptSearch::build_neighbours() {
     near_distance_.resize(n * list_size_);
     std::vector<std::pair<double, std::uint32_t>> order(n);
     for (std::size_t a = 0; a < n; ++a) {
-        spend(4 * n);
+        meter_.spend(4 * n);
         const double* row = d_.row(a).data();
         for (std::size_t b = 0; b < n; ++b) order[b] = {row[b], static_cast<std::uint32_t>(b)};
         // Entries are finite here, so (distance, index) is a total order.
@@ -233,7 +222,7 @@ void TwoOptSearch::build_neighbours() {
             reverse_[slot] = static_cast<std::uint32_t>(x);
             reverse_distance_[slot] = near_distance_[x * list_size_ + k];
         }
-    spend(2 * near_.size());
+    meter_.spend(2 * near_.size());
 }
 
 // margin_ is zero while every sum is exact, and adding it then changes no
@@ -371,7 +360,7 @@ void TwoOptSearch::apply(std::span<std::size_t> tour, std::size_t i, std::size_t
     }
     long_rows_.insert(long_rows_.erase(long_first, long_last), new_long_rows_.begin(), new_long_rows_.end());
     unlisted_.insert(unlisted_.erase(unlisted_first, unlisted_last), new_unlisted_.begin(), new_unlisted_.end());
-    spend(to - from + long_rows_.size() + unlisted_.size());
+    meter_.spend(to - from + long_rows_.size() + unlisted_.size());
 }
 
 template <bool Integral>
@@ -399,7 +388,7 @@ std::size_t TwoOptSearch::scan_row(std::size_t i, std::size_t lo, std::size_t hi
     if (!list_covers(before, radius)) {
         // Every far end in lo .. hi, in order among the fragile ones (all
         // outside it).
-        spend(hi - lo + 1 + row_candidates_.size());
+        meter_.spend(hi - lo + 1 + row_candidates_.size());
         std::sort(row_candidates_.begin(), row_candidates_.end());
         const auto above = std::upper_bound(row_candidates_.begin(), row_candidates_.end(), hi);
         for (auto j = row_candidates_.begin(); j != above; ++j)
@@ -429,7 +418,7 @@ std::size_t TwoOptSearch::scan_row(std::size_t i, std::size_t lo, std::size_t hi
                                      [](const FarEnd& end, std::size_t j) { return end.j < j; });
     const auto unlisted_end = std::upper_bound(unlisted, unlisted_.end(), hi,
                                                [](std::size_t j, const FarEnd& end) { return j < end.j; });
-    spend(row_candidates_.size() + static_cast<std::size_t>(unlisted_end - unlisted) + 2 * list_size_);
+    meter_.spend(row_candidates_.size() + static_cast<std::size_t>(unlisted_end - unlisted) + 2 * list_size_);
     for (; unlisted != unlisted_end; ++unlisted)
         if (from_first[unlisted->city] < unlisted->radius) row_candidates_.push_back(unlisted->j);
     std::sort(row_candidates_.begin(), row_candidates_.end());
@@ -462,7 +451,7 @@ std::pair<std::size_t, std::size_t> TwoOptSearch::rescan_columns(std::size_t h, 
             const std::size_t rows = std::min(h - 1, c - 2);
             // D[t(i)][t(c)], read along the far end's row: the same bits.
             const double* from_far_end = d_.row(far_end).data();
-            spend(rows);
+            meter_.spend(rows);
             for (std::size_t i = 1; i <= rows; ++i)
                 if (from_far_end[ring[i]] < radius) pairs_.push_back({i, c});
         }
@@ -473,10 +462,10 @@ std::pair<std::size_t, std::size_t> TwoOptSearch::rescan_columns(std::size_t h, 
             if (i < h && i + 2 <= c && reverse_distance_[s] < edge_radius(i - 1)) pairs_.push_back({i, c});
         }
     }
-    spend(2 * list_size_ * (j - h + 1));
+    meter_.spend(2 * list_size_ * (j - h + 1));
     for (const std::size_t i : long_rows_) {
         if (i >= h) break;
-        spend(j - h + 1);
+        meter_.spend(j - h + 1);
         for (std::size_t c = std::max(h, i + 2); c <= j; ++c) pairs_.push_back({i, c});
     }
     // Candidates whose exact sums rejected them: the same four cities, but a
@@ -489,7 +478,7 @@ std::pair<std::size_t, std::size_t> TwoOptSearch::rescan_columns(std::size_t h, 
             fragile_[i].clear();
         }
     std::sort(pairs_.begin(), pairs_.end());
-    spend(pairs_.size());
+    meter_.spend(pairs_.size());
     std::pair<std::size_t, std::size_t> last{0, 0};
     for (const auto& candidate : pairs_) {
         if (candidate == last) continue;
@@ -569,7 +558,7 @@ void TwoOptSearch::list_search(std::span<std::size_t> tour, double& length) {
         if (!clean_[r]) {
             j = scan_row<Integral>(r, r + 2, m, taken_length);
         } else {
-            spend(fragile_[r].size());
+            meter_.spend(fragile_[r].size());
             std::vector<std::size_t> again;
             again.swap(fragile_[r]);
             fragile_count_ -= again.size();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/distance_matrix.hpp"
+#include "core/problem.hpp"
 
 namespace hivekit {
 
@@ -51,9 +52,9 @@ public:
         FullScan,   // every candidate of every row, whatever the matrix
     };
 
-    // `check_interrupt` is called every few tens of thousands of candidate
-    // evaluations; it may throw to stop the search (the tour is then left in
-    // some intermediate state).
+    // `check_interrupt` is called about every millisecond of the search's
+    // work; it may throw to stop the search (the tour is then left in some
+    // intermediate state).
     explicit TwoOptSearch(const DistanceMatrix& d, std::function<void()> check_interrupt = {},
                           Method method = Method::Automatic);
 
@@ -111,13 +112,12 @@ private:
     // prefix_[k], summing the edges it still lacks.
     double prefix(std::size_t k);
     static double magnitude_of(std::span<const double> edges);
-    void spend(std::size_t units);
     void forget_row(std::size_t i);
 
     const DistanceMatrix& d_;
-    std::function<void()> check_interrupt_;
+    // Calls check_interrupt about every millisecond of work.
+    WorkMeter meter_;
     Method method_;
-    std::size_t work_ = 0;
     // Largest magnitude of a finite entry, and whether D[a][b] and D[b][a]
     // have the same bits everywhere (a segment then reads the same both ways).
     double largest_entry_ = 0.0;

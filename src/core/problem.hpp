@@ -3,8 +3,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/distance_matrix.hpp"
@@ -31,10 +33,9 @@ public:
         out.assign(1, evaluate(position));
     }
 
-    // Called by the bodies through a WorkMeter about every millisecond of
-    // their own work, evaluations aside; may throw EvaluationAborted to stop
-    // the run. This is the one place where a run looks outside the engine
-    // between evaluations, so it has to stay a single call.
+    // Called by the bodies between evaluations, through a WorkMeter or once
+    // per individual, about every millisecond of their own work at most; may
+    // throw EvaluationAborted to stop the run.
     virtual void check_interrupt() {}
 };
 
@@ -44,11 +45,13 @@ public:
 // compared or merged; a step that costs several times more counts several
 // units. Counting instead of reading a clock keeps the cost of the test to an
 // addition and a branch that is almost never taken. A meter made without a
-// problem counts and never asks anyone (tools and tests that cannot stop).
+// problem or a check counts and never asks anyone (tools and tests that
+// cannot stop).
 class WorkMeter {
 public:
     WorkMeter() = default;
-    explicit WorkMeter(Problem& problem) : problem_(&problem) {}
+    explicit WorkMeter(Problem& problem) : ask_([&problem] { problem.check_interrupt(); }) {}
+    explicit WorkMeter(std::function<void()> check) : ask_(std::move(check)) {}
 
     void spend(std::uint64_t units) {
         work_ += units;
@@ -62,10 +65,10 @@ private:
 
     void ask() {
         work_ = 0;
-        if (problem_) problem_->check_interrupt();
+        if (ask_) ask_();
     }
 
-    Problem* problem_ = nullptr;
+    std::function<void()> ask_;
     std::uint64_t work_ = 0;
 };
 
