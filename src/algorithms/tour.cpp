@@ -130,14 +130,26 @@ double TwoOptSearch::reversed_length(std::span<const std::size_t> tour, std::siz
 // fails. On a symmetric matrix the segment reads the same both ways and its
 // term is exactly zero whenever A is finite (otherwise nothing passes the
 // bound), so it is left out.
+void TwoOptSearch::set_bounds(std::size_t m) {
+    const double top = largest_entry_;
+    weight_ = static_cast<double>(m + 2) * 0x1p-52;
+    base_ = 3.0 * forward_magnitude_ + 2.0 * backward_magnitude_;
+    pass_bound_ = weight_ * (((base_ + 2.0 * (top + top)) + top) + top) + 0x1p-1074;
+}
+
+inline bool TwoOptSearch::bounds_reject(double change, double added_first, double added_last, double removed_first,
+                                        double removed_last) const {
+    if (change >= pass_bound_ && change < std::numeric_limits<double>::infinity()) return true;
+    const double magnitude =
+        ((base_ + 2.0 * (std::fabs(added_first) + std::fabs(added_last))) + std::fabs(removed_first)) +
+        std::fabs(removed_last);
+    return std::isfinite(change) && (magnitude == 0.0 || change >= weight_ * magnitude + 0x1p-1074);
+}
+
 template <bool Symmetric>
 bool TwoOptSearch::scan(std::span<std::size_t> tour, double& length) {
     const std::size_t m = tour.size();
-    const double weight = static_cast<double>(m + 2) * 0x1p-52;
-    const double inf = std::numeric_limits<double>::infinity();
-    const double base = 3.0 * forward_magnitude_ + 2.0 * backward_magnitude_;
-    const double top = largest_entry_;
-    const double pass_bound = weight * (((base + 2.0 * (top + top)) + top) + top) + 0x1p-1074;
+    set_bounds(m);
     const std::size_t* ring = ring_.data();
     for (std::size_t i = 1; i + 3 <= m; ++i) {
         meter_.spend(m - i);
@@ -155,11 +167,7 @@ bool TwoOptSearch::scan(std::span<std::size_t> tour, double& length) {
                 segment_backward += backward_[j - 2];
                 change = change + (segment_backward - segment_forward);
             }
-            if (change >= pass_bound && change < inf) continue;
-            const double magnitude =
-                ((base + 2.0 * (std::fabs(added_first) + std::fabs(added_last))) + std::fabs(removed_first)) +
-                std::fabs(removed_last);
-            if (std::isfinite(change) && (magnitude == 0.0 || change >= weight * magnitude + 0x1p-1074)) continue;
+            if (bounds_reject(change, added_first, added_last, removed_first, removed_last)) continue;
             meter_.spend(m - i);
             const double candidate = reversed_length(tour, i, j);
             if (candidate + kMinimumGain < length) {
@@ -274,7 +282,7 @@ void TwoOptSearch::forget_row(std::size_t i) {
 // whose far ends are looked at, or its far end an unlisted one, looked at from
 // every row.
 template <bool Integral>
-TwoOptSearch::Verdict TwoOptSearch::decide(std::size_t i, std::size_t j, double& taken_length) {
+bool TwoOptSearch::decide(std::size_t i, std::size_t j, double& taken_length) {
     const std::size_t* ring = ring_.data();
     const double added_first = d_(ring[i - 1], ring[j - 1]);
     const double added_last = d_(ring[i], ring[j]);
@@ -282,22 +290,20 @@ TwoOptSearch::Verdict TwoOptSearch::decide(std::size_t i, std::size_t j, double&
     const double removed_last = forward_[j - 1];
     const double change = (added_first + added_last) - (removed_first + removed_last);
     if constexpr (Integral) {
-        return change < 0.0 ? Verdict::Taken : Verdict::Rejected;
+        return change < 0.0;
     } else {
-        // The bounds of scan.
-        const double inf = std::numeric_limits<double>::infinity();
-        if (change >= pass_bound_ && change < inf) return Verdict::Rejected;
-        const double magnitude =
-            ((base_ + 2.0 * (std::fabs(added_first) + std::fabs(added_last))) + std::fabs(removed_first)) +
-            std::fabs(removed_last);
-        if (std::isfinite(change) && (magnitude == 0.0 || change >= weight_ * magnitude + 0x1p-1074))
-            return Verdict::Rejected;
+        if (bounds_reject(change, added_first, added_last, removed_first, removed_last)) return false;
         const std::size_t m = ring_.size() - 1;
+        meter_.spend(m);
         const double candidate = reversed_length(std::span<const std::size_t>(ring, m), i, j);
-        const double length = prefix(m);
-        if (!(candidate + kMinimumGain < length)) return Verdict::Fragile;
-        taken_length = candidate;
-        return Verdict::Taken;
+        if (candidate + kMinimumGain < length_) {
+            taken_length = candidate;
+            return true;
+        }
+        // Rejected by its exact sum alone: other moves may change that.
+        fragile_[i].push_back(j);
+        ++fragile_count_;
+        return false;
     }
 }
 
@@ -319,7 +325,7 @@ void TwoOptSearch::apply(std::span<std::size_t> tour, std::size_t i, std::size_t
         if constexpr (Integral) {
             // Every sum is exact (see decide), so the new length is the old
             // one plus the change of the four end edges, with no sum to redo.
-            exact_length_ = exact_length_ + ((forward_[i - 1] + forward_[j - 1]) - (removed_first + removed_last));
+            length_ = length_ + ((forward_[i - 1] + forward_[j - 1]) - (removed_first + removed_last));
         } else {
             // Partial sums from position i-1 on are made again when asked for.
             prefix_valid_ = std::min(prefix_valid_, i - 1);
@@ -327,13 +333,11 @@ void TwoOptSearch::apply(std::span<std::size_t> tour, std::size_t i, std::size_t
         }
     } else {
         // The tour as improve() measured it.
-        exact_length_ = prefix_[m];
+        length_ = prefix_[m];
     }
-    const double top = largest_entry_;
-    weight_ = static_cast<double>(m + 2) * 0x1p-52;
-    const double margin = Integral ? 0.0 : weight_ * (2.0 * forward_magnitude_ + 2.0 * top) + 0x1p-1074;
-    base_ = 3.0 * forward_magnitude_ + 2.0 * backward_magnitude_;
-    pass_bound_ = weight_ * (((base_ + 2.0 * (top + top)) + top) + top) + 0x1p-1074;
+    set_bounds(m);
+    const double margin =
+        Integral ? 0.0 : weight_ * (2.0 * forward_magnitude_ + 2.0 * largest_entry_) + 0x1p-1074;
     // The rows and far ends whose lists fall short of their radius. Only the
     // edges at positions i-1 .. j-1 and their cities changed; the others keep
     // their entries while the margin does not grow (an entry made with a
@@ -370,14 +374,7 @@ std::size_t TwoOptSearch::scan_row(std::size_t i, std::size_t lo, std::size_t hi
     const std::size_t before = ring[i - 1], first = ring[i];
     const double radius = edge_radius(i - 1);
     std::vector<std::size_t>& fragile = fragile_[i];
-    const auto look = [&](std::size_t j) {
-        const Verdict verdict = decide<Integral>(i, j, taken_length);
-        if (verdict == Verdict::Fragile) {
-            fragile.push_back(j);
-            ++fragile_count_;
-        }
-        return verdict == Verdict::Taken;
-    };
+    const auto look = [&](std::size_t j) { return decide<Integral>(i, j, taken_length); };
     // The far ends outside lo .. hi whose exact sums rejected them last time:
     // the same four cities, but a different tour around them.
     row_candidates_.clear();
@@ -483,13 +480,7 @@ std::pair<std::size_t, std::size_t> TwoOptSearch::rescan_columns(std::size_t h, 
     for (const auto& candidate : pairs_) {
         if (candidate == last) continue;
         last = candidate;
-        const auto [i, c] = candidate;
-        const Verdict verdict = decide<Integral>(i, c, taken_length);
-        if (verdict == Verdict::Taken) return candidate;
-        if (verdict == Verdict::Fragile) {
-            fragile_[i].push_back(c);
-            ++fragile_count_;
-        }
+        if (decide<Integral>(candidate.first, candidate.second, taken_length)) return candidate;
     }
     return {0, 0};
 }
@@ -563,14 +554,9 @@ void TwoOptSearch::list_search(std::span<std::size_t> tour, double& length) {
             again.swap(fragile_[r]);
             fragile_count_ -= again.size();
             for (const std::size_t c : again) {
-                const Verdict verdict = decide<Integral>(r, c, taken_length);
-                if (verdict == Verdict::Taken) {
+                if (decide<Integral>(r, c, taken_length)) {
                     j = c;
                     break;
-                }
-                if (verdict == Verdict::Fragile) {
-                    fragile_[r].push_back(c);
-                    ++fragile_count_;
                 }
             }
         }
@@ -583,8 +569,8 @@ void TwoOptSearch::list_search(std::span<std::size_t> tour, double& length) {
         std::size_t h = r;
         while (true) {
             apply<Integral>(tour, h, j);
-            length = Integral ? exact_length_ : taken_length;
-            if (!(length > -inf)) return;  // nothing passes Lc + 1e-12 < L any more
+            if constexpr (!Integral) length_ = taken_length;
+            length = length_;
             for (std::size_t i = h; i <= j && i <= m; ++i) forget_row(i);
             if (fragile_count_ > m) remember = false;
             if (!remember || (!Integral && forward_magnitude_ > judged_with)) {
@@ -615,9 +601,6 @@ double TwoOptSearch::improve(std::span<std::size_t> tour) {
     // The lists apply when no sum can overflow (see decide).
     const bool listed = method_ == Method::Automatic && symmetric_ && finite_ && largest_entry_ * cities < 0x1p1000 &&
                         visits_every_city_once(tour);
-    // Lc + 1e-12 < L is false for every Lc when L is NaN or -inf.
-    const double no_gain_below = -std::numeric_limits<double>::infinity();
-    if (!(length > no_gain_below)) return length;
     if (listed) {
         if (near_.empty()) build_neighbours();
         if (integral_ && largest_entry_ <= 0x1p52 / cities)
@@ -626,6 +609,9 @@ double TwoOptSearch::improve(std::span<std::size_t> tour) {
             list_search<false>(tour, length);
         return length;
     }
+    // Lc + 1e-12 < L is false for every Lc when L is NaN or -inf; the lists
+    // see only finite sums.
+    const double no_gain_below = -std::numeric_limits<double>::infinity();
     while (length > no_gain_below) {
         const bool moved = symmetric_ ? scan<true>(tour, length) : scan<false>(tour, length);
         if (!moved) break;

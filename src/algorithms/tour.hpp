@@ -64,12 +64,6 @@ public:
     double improve(std::span<std::size_t> tour);
 
 private:
-    // What the exact test says of one candidate: rejected for as long as its
-    // four end cities stay where they are (and, with rounding, the tour's
-    // magnitudes do not grow), rejected only by its exact sum (which other
-    // moves may change), or taken.
-    enum class Verdict { Rejected, Fragile, Taken };
-
     // One pass of the scan; true when it took a move (the tour and `length`
     // are then updated and the scan must start again).
     template <bool Symmetric>
@@ -77,9 +71,13 @@ private:
     // The whole search through the neighbour lists; `Integral` when every sum is exact.
     template <bool Integral>
     void list_search(std::span<std::size_t> tour, double& length);
-    // The candidate (i, j) of the current tour; on Taken, `taken_length` is its length.
+    // Whether the candidate (i, j) of the current tour is taken; if so,
+    // `taken_length` is its length. A rejection stands for as long as the four
+    // end cities stay where they are (and, with rounding, the tour's
+    // magnitudes do not grow), except one made by the exact sum alone, which
+    // other moves may change: that far end goes to fragile_[i].
     template <bool Integral>
-    Verdict decide(std::size_t i, std::size_t j, double& taken_length);
+    bool decide(std::size_t i, std::size_t j, double& taken_length);
     // The candidates of row i that may pass with far ends in lo .. hi, and the
     // row's fragile ones outside it, in ascending j; the first taken one's j,
     // or 0. Fragile rejections go to fragile_[i].
@@ -107,6 +105,13 @@ private:
     double edge_radius(std::size_t k) const;
     // Edge arrays, partial sums and magnitudes of the current tour.
     void measure(std::span<const std::size_t> tour);
+    // weight_, base_ and pass_bound_ for a tour of m cities with the current
+    // magnitudes (see scan).
+    void set_bounds(std::size_t m);
+    // Whether those bounds show that a candidate whose four end edges change
+    // by `change` cannot pass the exact test.
+    bool bounds_reject(double change, double added_first, double added_last, double removed_first,
+                       double removed_last) const;
     // Exact closed length of the tour with positions i .. j-1 reversed.
     double reversed_length(std::span<const std::size_t> tour, std::size_t i, std::size_t j);
     // prefix_[k], summing the edges it still lacks.
@@ -160,8 +165,8 @@ private:
     // Only prefix_[0 .. prefix_valid_] is up to date.
     std::vector<double> forward_, backward_, prefix_;
     std::size_t prefix_valid_ = 0;
-    // The tour's length while every sum is exact.
-    double exact_length_ = 0.0;
+    // The list search's current tour length, as its position-order sum gives it.
+    double length_ = 0.0;
     double forward_magnitude_ = 0.0;   // sum of |forward_[k]|
     double backward_magnitude_ = 0.0;  // sum of |backward_[k]|
 };
