@@ -406,16 +406,17 @@ PyObject* estimator_reduce(PyObject* self, PyObject*) {
     }
     // The fields of RunResult in order; absent optionals as None.
     const RunResult& f = s.fitted;
-    std::array<Ref, 6> fields = {
-        Ref(f.best_value ? PyFloat_FromDouble(*f.best_value) : Py_NewRef(Py_None)),
-        Ref(f.best_solution ? float_list(*f.best_solution) : Py_NewRef(Py_None)),
-        Ref(float_list(f.history)),
-        Ref(float_rows(f.population)),
-        Ref(float_rows(f.archive_positions)),
-        Ref(float_rows(f.archive_objectives)),
+    // Made one at a time, so that nothing is called with an error pending.
+    std::array<Ref, 6> fields;
+    const auto field = [&fields](std::size_t k, PyObject* value) {
+        fields[k] = Ref(value);
+        return value != nullptr;
     };
-    for (const Ref& field : fields)
-        if (!field) return nullptr;
+    if (!(field(0, f.best_value ? PyFloat_FromDouble(*f.best_value) : Py_NewRef(Py_None)) &&
+          field(1, f.best_solution ? float_list(*f.best_solution) : Py_NewRef(Py_None)) &&
+          field(2, float_list(f.history)) && field(3, float_rows(f.population)) &&
+          field(4, float_rows(f.archive_positions)) && field(5, float_rows(f.archive_objectives))))
+        return nullptr;
     Ref state(PyTuple_Pack(6, fields[0].get(), fields[1].get(), fields[2].get(), fields[3].get(), fields[4].get(),
                            fields[5].get()));
     if (!state) return nullptr;

@@ -64,11 +64,12 @@ bool integer_address(PyObject* value, void*& out) {
 }
 
 // 1: `obj` is an instance of module.attr; 0: it is not (or the module is not
-// loaded); -1: error.
+// loaded, or has no such attribute); -1: error, set.
 int instance_of(PyObject* obj, PyObject* module, const char* attr) {
-    if (!module) return 0;
+    if (!module) return PyErr_Occurred() ? -1 : 0;
     Ref cls(PyObject_GetAttrString(module, attr));
     if (!cls) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
         PyErr_Clear();
         return 0;
     }
@@ -208,6 +209,8 @@ int native_traverse(PyObject* self, visitproc visit, void* arg) {
     Py_VISIT(Py_TYPE(self));
     Py_VISIT(as_native(self)->function_owner);
     Py_VISIT(as_native(self)->data_owner);
+    // The view holds its exporter too, which need not be data_owner itself.
+    if (as_native(self)->has_view) Py_VISIT(as_native(self)->view.obj);
     return 0;
 }
 

@@ -4,6 +4,7 @@ optima, boxes and fronts, and the same values as their Python definitions."""
 
 import _thread
 import ctypes
+import gc
 import itertools
 import math
 import pickle
@@ -12,6 +13,7 @@ import struct
 import threading
 import time
 import types
+import weakref
 
 import pytest
 
@@ -148,6 +150,20 @@ def test_builtin_problems_compute_exactly_what_their_python_definitions_do(name)
                 continue
             raw = [lambda v: struct.pack("<d", v), lambda v: struct.pack(f"<{len(v)}d", *v)][bool(native.n_objectives)]
             assert raw(native(point)) == raw(expected), point  # NaN payloads and signs included
+
+
+def test_a_cycle_through_the_exporter_of_the_data_buffer_is_collected():
+    class Exporter:
+        def __buffer__(self, flags):
+            return memoryview(self.data)
+
+    exporter = Exporter()
+    exporter.data = bytearray(8)
+    exporter.native = NativeObjective(problems.sphere.address, exporter)
+    gone = weakref.ref(exporter)
+    del exporter
+    gc.collect()
+    assert gone() is None
 
 
 @pytest.mark.parametrize("call, error, match", [

@@ -2,11 +2,15 @@
 
 import math
 import random
+import subprocess
+import sys
 from importlib import resources
 
 import pytest
 
 from hivekit import tsplib
+from hivekit._hivekit import _plane_rows
+from small_runs import CHILD_ENV, UNDER_ASAN
 
 PUBLISHED = {"eil51": 426, "berlin52": 7542, "st70": 675, "kroA100": 21282, "pcb442": 50778, "pr1002": 259045}
 MATRIX = [[0, 3, 4, 5], [3, 0, 6, 7], [4, 6, 0, 8], [5, 7, 8, 0]]
@@ -80,6 +84,30 @@ def test_plane_rules_give_the_bits_of_python_arithmetic_with_equal_entries_share
     assert matrix[0][1] is matrix[1][0]
     matrix[0][1] = -1.0  # every row is a list of its own
     assert matrix[1][0] == expected[1][0]
+
+
+# Just above what the interpreter holds, the rules' own buffers cannot be had.
+SHORT_OF_MEMORY = """
+import resource
+from hivekit import _hivekit
+with open("/proc/self/statm") as statm:
+    held = int(statm.read().split()[0]) * resource.getpagesize()
+resource.setrlimit(resource.RLIMIT_AS, (held + (1 << 19), resource.RLIM_INFINITY))
+try:
+    _hivekit._plane_rows([0.0, 1.0], [0.0, 1.0], "ATT")
+except MemoryError:
+    print("MemoryError")
+"""
+
+
+def test_plane_rules_name_their_rule_exactly_and_raise_memory_error_when_short_of_memory():
+    with pytest.raises(ValueError, match="no plane rule named"):
+        _plane_rows([0.0], [0.0], "EUC_2D\x00")
+    if UNDER_ASAN:
+        pytest.skip("the sanitizer needs the address space")
+    child = subprocess.run([sys.executable, "-c", SHORT_OF_MEMORY], capture_output=True, text=True, env=CHILD_ENV,
+                           timeout=60)
+    assert (child.returncode, child.stdout) == (0, "MemoryError\n"), child.stderr
 
 
 @pytest.mark.parametrize("layout, weights", [
