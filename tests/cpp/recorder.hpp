@@ -1,14 +1,17 @@
-// An objective that records every position it is asked about, and a box helper.
+// An objective that records every position it is asked about, and helpers for
+// boxes and results.
 #pragma once
 
 #include <cmath>
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <stdexcept>
 #include <string_view>
 #include <variant>
 #include <vector>
 
+#include "algorithms/result.hpp"
 #include "core/bounds.hpp"
 #include "core/error.hpp"
 #include "core/problem.hpp"
@@ -60,6 +63,12 @@ private:
 
 inline Bounds box(std::vector<double> lower, std::vector<double> upper) {
     return std::get<Bounds>(Bounds::make(std::move(lower), std::move(upper)));
+}
+
+// The result of a run that must succeed; a refusal fails the test with its text.
+inline RunResult result_of(Outcome outcome) {
+    if (auto* error = std::get_if<OptimizerError>(&outcome)) throw std::runtime_error(error->display());
+    return std::get<RunResult>(std::move(outcome));
 }
 
 }  // namespace hivekit::test_support

@@ -114,11 +114,6 @@ struct Fit {
     }
 };
 
-RunResult result_of(Outcome outcome) {
-    if (auto* error = std::get_if<OptimizerError>(&outcome)) throw std::runtime_error(error->display());
-    return std::get<RunResult>(std::move(outcome));
-}
-
 std::string refusal(const Outcome& outcome) {
     auto* error = std::get_if<OptimizerError>(&outcome);
     return error ? error->display() : "(no refusal)";

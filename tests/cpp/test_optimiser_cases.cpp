@@ -34,12 +34,11 @@ using Tour = std::vector<std::size_t>;
 const Bounds kSquare = box({-1, -1}, {1, 1});
 double constant(std::size_t, std::span<const double>) { return 3.0; }
 double sphere(std::size_t, std::span<const double> x) { return std::inner_product(x.begin(), x.end(), x.begin(), 0.0); }
-RunResult result(Outcome outcome) { return std::get<RunResult>(std::move(outcome)); }
 Rows rows(const Recorder& p, std::size_t from, std::size_t to) { return {p.seen.begin() + from, p.seen.begin() + to}; }
 
 TEST(DifferentialEvolution, ATrialThatTiesItsParentReplacesIt) {
     Recorder p(2, constant);
-    const auto r = result(run_differential_evolution(p, kSquare, {.n_individuals = 5, .n_iterations = 1}, 6));
+    const auto r = result_of(run_differential_evolution(p, kSquare, {.n_individuals = 5, .n_iterations = 1}, 6));
     EXPECT_EQ(r.population, rows(p, 5, 10));
 }
 
@@ -51,7 +50,7 @@ TEST(SimulatedAnnealing, ANaNStartAndEqualCandidatesAreAcceptedWithoutADraw) {
     Recorder from_nan(2, [](std::size_t k, std::span<const double>) { return k == 0 ? kNaN : 3.0; });
     run_simulated_annealing(better, kSquare, params, 12);
     run_simulated_annealing(ties, kSquare, params, 12);
-    const auto r = result(run_simulated_annealing(from_nan, kSquare, params, 12));
+    const auto r = result_of(run_simulated_annealing(from_nan, kSquare, params, 12));
     EXPECT_EQ(ties.seen, better.seen);
     EXPECT_EQ(from_nan.seen, better.seen);
     EXPECT_EQ(*r.best_solution, from_nan.seen[1]);
@@ -70,14 +69,14 @@ TEST(BeeColony, ASingleSourceStepsOneCoordinateByAtMostATenthOfTheWidth) {  // n
 TEST(BatAlgorithm, SilentBatsNeverAcceptYetKeepMoving) {
     Recorder p(2, sphere);
     const auto r =
-        result(run_bat_algorithm(p, box({-3, -3}, {3, 3}), {.n_bats = 6, .n_iterations = 10, .loudness = 0.0}, 2));
+        result_of(run_bat_algorithm(p, box({-3, -3}, {3, 3}), {.n_bats = 6, .n_iterations = 10, .loudness = 0.0}, 2));
     const auto first = std::min_element(p.values.begin(), p.values.begin() + 6) - p.values.begin();
     EXPECT_EQ(*r.best_solution, p.seen[first]);
     EXPECT_EQ(r.history, std::vector<double>(10, p.values[first]));
     EXPECT_NE(r.population, rows(p, 0, 6));
     // Silent bats turn every value down, yet a number still takes the place of a NaN best.
     Recorder nan_start(2, [](std::size_t k, std::span<const double> x) { return k < 6 ? kNaN : sphere(k, x); });
-    const auto later = result(
+    const auto later = result_of(
         run_bat_algorithm(nan_start, box({-3, -3}, {3, 3}), {.n_bats = 6, .n_iterations = 3, .loudness = 0.0}, 2));
     EXPECT_EQ(later.best_value, nan_start.values[6]);
 }
@@ -87,7 +86,7 @@ TEST(BatAlgorithm, SilentBatsNeverAcceptYetKeepMoving) {
 TEST(FireflyOptimizer, TiedFirefliesStayAndANaNOneIsAttractedByAll) {
     for (auto [n, nan_first, evaluations] : {std::tuple{6u, false, 6u}, {4u, true, 4u + 2u * (4u + 3u)}}) {
         Recorder p(2, [nan_first](std::size_t k, std::span<const double>) { return nan_first && k == 0 ? kNaN : 1.0; });
-        const auto r = result(run_firefly(p, kSquare, {.n_fireflies = n, .n_iterations = nan_first ? 2u : 5u}, 5));
+        const auto r = result_of(run_firefly(p, kSquare, {.n_fireflies = n, .n_iterations = nan_first ? 2u : 5u}, 5));
         EXPECT_EQ(r.population, rows(p, 0, n));
         EXPECT_EQ(p.seen.size(), evaluations);
     }
@@ -96,7 +95,7 @@ TEST(FireflyOptimizer, TiedFirefliesStayAndANaNOneIsAttractedByAll) {
 // Every initial nest and the one rebuilt nest are NaN: only flights replacing the other nests make the best a number.
 TEST(CuckooSearch, FlightsReplaceNestsThatStartedAtNaN) {
     Recorder p(2, [](std::size_t k, std::span<const double> x) { return k < 5 || k == 10 ? kNaN : sphere(k, x); });
-    const auto r = result(run_cuckoo_search(p, kSquare, {.n_nests = 5, .n_iterations = 1, .pa = 0.0}, 5));
+    const auto r = result_of(run_cuckoo_search(p, kSquare, {.n_nests = 5, .n_iterations = 1, .pa = 0.0}, 5));
     EXPECT_FALSE(std::isnan(*r.best_value));
 }
 
@@ -116,7 +115,7 @@ TEST(BodyRules, WolfCoefficientAbandonedNestsReproductionRanksAndCmaEsWeightsFor
 TEST(CmaEs, NaNSamplesRankLastAndDoNotDragTheMean) {
     std::size_t nans = 0;
     Recorder p(1, [&nans](std::size_t, std::span<const double> x) { return x[0] > 0.0 ? (++nans, kNaN) : -x[0]; });
-    const auto r = result(run_cma_es(p, box({-1}, {1}), {.n_individuals = 8, .n_iterations = 60}, 1));
+    const auto r = result_of(run_cma_es(p, box({-1}, {1}), {.n_individuals = 8, .n_iterations = 60}, 1));
     EXPECT_LT(nans, p.seen.size() / 2);
     EXPECT_EQ(*r.best_value, 0.0);
 }
@@ -124,12 +123,12 @@ TEST(CmaEs, NaNSamplesRankLastAndDoNotDragTheMean) {
 TEST(ParetoOptimisers, ADominanceCycleEmptiesNsga2AndMopsoLeadersOfNoneOrOneTakeNoDraw) {
     Recorder ring(1, sphere);  // NaN-laced vectors dominating one another in a ring: a generation breeds, none survives
     ring.objectives = [](std::size_t k) { return Rows{{0, kNaN, 1}, {1, 0, kNaN}, {kNaN, 1, 0}}[k % 3]; };
-    auto r = result(run_nsga2(ring, box({0}, {1}), {.n_individuals = 3, .n_iterations = 4}, 7));
+    auto r = result_of(run_nsga2(ring, box({0}, {1}), {.n_individuals = 3, .n_iterations = 4}, 7));
     EXPECT_EQ(ring.seen.size(), 6u);
     EXPECT_TRUE(r.population.empty() && r.archive_positions.empty());
     // Without an archive each particle follows its own best, where it already is.
     Recorder p(2, sphere);
-    r = result(run_mopso(p, box({-1, -1}, {3, 3}), {.n_particles = 3, .n_iterations = 5, .archive_size = 0}, 9));
+    r = result_of(run_mopso(p, box({-1, -1}, {3, 3}), {.n_particles = 3, .n_iterations = 5, .archive_size = 0}, 9));
     EXPECT_TRUE(r.population == rows(p, 0, 3) && r.archive_positions.empty());
     // A lone archived leader (particle 0 of two that never differ) takes no draw: only particle 1 moves, by r1, r2.
     Recorder one(1, sphere);
@@ -142,10 +141,10 @@ TEST(ParetoOptimisers, ADominanceCycleEmptiesNsga2AndMopsoLeadersOfNoneOrOneTake
 }
 
 RunResult ants(CountingTour&& problem, AntColonyParams params, std::uint64_t seed = 7) {
-    return result(run_ant_colony(problem, params, seed));
+    return result_of(run_ant_colony(problem, params, seed));
 }
 RunResult genetic(CountingTour&& problem, PermutationGeneticParams params) {
-    return result(run_permutation_genetic(problem, params, 3));
+    return result_of(run_permutation_genetic(problem, params, 3));
 }
 DistanceMatrix filled(std::size_t n, double value) { return DistanceMatrix(n, std::vector<double>(n * n, value)); }
 Tour cities(const RunResult& r) { return {r.best_solution->begin(), r.best_solution->end()}; }

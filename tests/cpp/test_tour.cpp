@@ -16,6 +16,7 @@
 
 #include "algorithms/tour.hpp"
 #include "plain_two_opt.hpp"
+#include "tour_fixtures.hpp"
 #include "core/error.hpp"
 
 namespace {
@@ -26,6 +27,7 @@ using hivekit::TwoOptSearch;
 using hivekit::test_support::nearest_neighbour_tour;
 using hivekit::test_support::plain_two_opt;
 using hivekit::test_support::Tour;
+using tour_fixtures::euclidean;
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 const double kInf = std::numeric_limits<double>::infinity();
@@ -34,15 +36,6 @@ DistanceMatrix matrix_of(const std::vector<std::vector<double>>& rows) {
     std::vector<double> flat;
     for (const auto& r : rows) flat.insert(flat.end(), r.begin(), r.end());
     return DistanceMatrix(rows.size(), std::move(flat));
-}
-
-DistanceMatrix euclidean(const std::vector<std::pair<double, double>>& points) {
-    const std::size_t n = points.size();
-    std::vector<double> flat(n * n);
-    for (std::size_t a = 0; a < n; ++a)
-        for (std::size_t b = 0; b < n; ++b)
-            flat[a * n + b] = std::hypot(points[a].first - points[b].first, points[a].second - points[b].second);
-    return DistanceMatrix(n, std::move(flat));
 }
 
 std::pair<Tour, double> run_two_opt(Tour tour, const DistanceMatrix& d,

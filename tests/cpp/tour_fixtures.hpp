@@ -8,6 +8,7 @@
 #include <random>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/error.hpp"
@@ -15,15 +16,23 @@
 
 namespace tour_fixtures {
 
+// Euclidean distances between points of the plane.
+inline hivekit::DistanceMatrix euclidean(const std::vector<std::pair<double, double>>& points) {
+    const std::size_t n = points.size();
+    std::vector<double> flat(n * n);
+    for (std::size_t a = 0; a < n; ++a)
+        for (std::size_t b = 0; b < n; ++b)
+            flat[a * n + b] = std::hypot(points[a].first - points[b].first, points[a].second - points[b].second);
+    return hivekit::DistanceMatrix(n, std::move(flat));
+}
+
 // Euclidean distances between n random points of the unit square.
 inline hivekit::DistanceMatrix random_plane(std::size_t n, std::uint64_t seed) {
     std::mt19937_64 gen(seed);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    std::vector<double> x(n), y(n), flat(n * n);
-    for (std::size_t i = 0; i < n; ++i) x[i] = unit(gen), y[i] = unit(gen);
-    for (std::size_t a = 0; a < n; ++a)
-        for (std::size_t b = 0; b < n; ++b) flat[a * n + b] = std::hypot(x[a] - x[b], y[a] - y[b]);
-    return hivekit::DistanceMatrix(n, std::move(flat));
+    std::vector<std::pair<double, double>> points(n);
+    for (auto& p : points) p = {unit(gen), unit(gen)};
+    return euclidean(points);
 }
 
 // A tour problem that counts evaluations and interrupt checks; its first

@@ -1,9 +1,11 @@
 """Tiny, fast fits of every class of the registry, readers of an estimator's whole state, and child processes."""
 
 import fcntl
+import math
 import os
 import pty
 import queue
+import random
 import struct
 import subprocess
 import sys
@@ -29,6 +31,13 @@ SMALL["BacterialForagingOptimizer"]["n_chemotactic_steps"] = 2
 
 SQUARE = [[0.0, 1.0, 1.5, 1.0], [1.0, 0.0, 1.0, 1.5], [1.5, 1.0, 0.0, 1.0], [1.0, 1.5, 1.0, 0.0]]
 CHILD_ENV = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+
+
+def plane(n, seed=0):
+    """The distance matrix of n random points in the unit square."""
+    rng = random.Random(seed)
+    points = [(rng.random(), rng.random()) for _ in range(n)]
+    return [[math.dist(a, b) for b in points] for a in points]
 
 
 def sphere(x):

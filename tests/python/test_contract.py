@@ -1,5 +1,6 @@
 """What every class of the registry publishes and promises: catalogue, conversion, and the fit / predict / score
-contract with its failures. Each test loops over the registry; literal texts appear once, here."""
+contract with its failures. Each test loops over the registry; the literal texts are written once in this file
+(the engine's own tests check the refusals from their side)."""
 
 import ast
 import inspect

@@ -14,18 +14,14 @@ STOP_DEADLINE = 10.0  # the fits would otherwise run for minutes; generous for a
 STOP_BOUND = 5.0 if UNDER_ASAN else 0.2
 
 PRELUDE = """
-import math, random, sys
+import random, sys
 import hivekit
-from small_runs import PARETO_CLASSES, POPULATION, SQUARE, TOUR_CLASSES, make, objective_for, snapshot, sphere
+from small_runs import (PARETO_CLASSES, POPULATION, SQUARE, TOUR_CLASSES, make, objective_for, plane, snapshot,
+                        sphere)
 
-def cities(n):
-    rng = random.Random(0)
-    points = [(rng.random(), rng.random()) for _ in range(n)]
-    return [[math.dist(a, b) for b in points] for a in points]
-
-def whole_cities(n):  # in whole ten-thousandths, equal entries sharing one float: a large matrix in little memory
+def whole_plane(n):  # in whole ten-thousandths, equal entries sharing one float: a large matrix in little memory
     share = {}
-    return [[share.setdefault(d, d) for d in (float(round(1e4 * d)) for d in row)] for row in cities(n)]
+    return [[share.setdefault(d, d) for d in (float(round(1e4 * d)) for d in row)] for row in plane(n)]
 
 def attempt(name, est, *args):  # est None: two_opt
     before = est and snapshot(est)
@@ -57,7 +53,7 @@ for name in sys.argv[1:]:
 # An objective written in C runs no bytecode of its own; the estimator is new and must stay unfitted.
 print("running", flush=True)
 attempt(["builtin objective"], make("ParticleSwarm", n_iterations=10**7), sum, [-1.0, -1.0], [1.0, 1.0])
-matrix = cities(400)
+matrix = plane(400)
 for name in TOUR_CLASSES:
     est = make(name, **{POPULATION[name]: 20, "n_iterations": 20000})
     est.fit(SQUARE)
@@ -98,7 +94,7 @@ QUIET_RUNS = {
     "reproducing bacteria": ("hivekit.BacterialForagingOptimizer(n_iterations=10**9, n_chemotactic_steps=0, elimination_probability=0.0)", FLAT),
     "settled fireflies": ("hivekit.FireflyOptimizer(n_iterations=10**7)", "sphere, [0.0] * 5, [1.0] * 5"),
     "one-individual genetic run": ("hivekit.PermutationGeneticOptimizer(n_individuals=1, n_iterations=3 * 10**7)", "SQUARE,"),
-    "long two_opt": ("None", "random.Random(1).sample(range(2000), 2000), whole_cities(2000)"),
+    "long two_opt": ("None", "random.Random(1).sample(range(2000), 2000), whole_plane(2000)"),
     "large Pareto population": ("hivekit.Nsga2Optimizer(n_individuals=8000, n_iterations=10**6)",
                                 "lambda x: (x[0], 1.0 - x[0]), [0.0], [1.0]"),
 }

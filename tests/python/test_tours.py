@@ -7,16 +7,10 @@ import numpy as np
 import pytest
 
 import hivekit
-from small_runs import snapshot
+from small_runs import plane, snapshot
 
 SQRT2 = math.sqrt(2.0)
 UNIT_SQUARE = [[0.0, 1.0, SQRT2, 1.0], [1.0, 0.0, 1.0, SQRT2], [SQRT2, 1.0, 0.0, 1.0], [1.0, SQRT2, 1.0, 0.0]]
-
-
-def plane(n, seed=0):
-    rng = random.Random(seed)
-    points = [(rng.random(), rng.random()) for _ in range(n)]
-    return [[math.dist(a, b) for b in points] for a in points]
 
 
 REFUSALS = [
