@@ -53,18 +53,17 @@ TEST(Numeric, MaxMinIgnoreNaNKeepTheFirstOfEqualsAndOnlyANumberImprovesOnNaN) {
 // Without NaN keys both merge patterns, and the rankings built on the first, are
 // stable sorts; a reused ranking carries nothing from one use to the next.
 TEST(Memory, AWorkingSetBeyondPhysicalMemoryIsRefusedWithItsSizeEvenWhenTheProductOverflows) {
-    const std::size_t physical = physical_memory_bytes();
-    EXPECT_NO_THROW(require_resident(physical / 8, 8));
+    const std::size_t physical = physical_memory_bytes(), most = physical / 8;
+    EXPECT_NO_THROW(require_resident(most, 8));
     EXPECT_NO_THROW(require_resident(SIZE_MAX, 0));
-    for (const auto& [count, bytes] : {std::pair{physical / 8 + 1, std::size_t{8}}, std::pair{SIZE_MAX, SIZE_MAX}}) {
-        try {
-            require_resident(count, bytes);
-            ADD_FAILURE() << count << " items of " << bytes << " bytes were accepted";
-        } catch (const std::bad_alloc& refusal) {
-            EXPECT_EQ(std::string(refusal.what()), "working set of " + std::to_string(count) + " items of " +
-                                                       std::to_string(bytes) + " bytes exceeds the " +
-                                                       std::to_string(physical) + " bytes of physical memory");
-        }
+    EXPECT_THROW(require_resident(SIZE_MAX, SIZE_MAX), WorkingSetTooLarge);
+    try {
+        require_resident(most + 1, 8);
+        ADD_FAILURE() << "accepted";
+    } catch (const WorkingSetTooLarge& refusal) {
+        EXPECT_EQ(std::string(refusal.what()), "working set of " + std::to_string(most + 1) +
+                                                   " items of 8 bytes exceeds the " + std::to_string(physical) +
+                                                   " bytes of physical memory");
     }
 }
 

@@ -153,11 +153,7 @@ def test_builtin_problems_compute_exactly_what_their_python_definitions_do(name)
 
 
 def test_a_cycle_through_the_exporter_of_the_data_buffer_is_collected():
-    class Exporter:
-        def __buffer__(self, flags):
-            return memoryview(self.data)
-
-    exporter = Exporter()
+    exporter = type("Exporter", (), {"__buffer__": lambda self, flags: memoryview(self.data)})()
     exporter.data = bytearray(8)
     exporter.native = NativeObjective(problems.sphere.address, exporter)
     gone = weakref.ref(exporter)

@@ -90,8 +90,7 @@ def test_plane_rules_give_the_bits_of_python_arithmetic_with_equal_entries_share
 SHORT_OF_MEMORY = """
 import resource
 from hivekit import _hivekit
-with open("/proc/self/statm") as statm:
-    held = int(statm.read().split()[0]) * resource.getpagesize()
+held = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
 resource.setrlimit(resource.RLIMIT_AS, (held + (1 << 19), resource.RLIM_INFINITY))
 try:
     _hivekit._plane_rows([0.0, 1.0], [0.0, 1.0], "ATT")
