@@ -18,6 +18,13 @@ from hivekit.monitor import (
     expected_evaluations as expected_evaluations,
     minimize as minimize,
 )
+from hivekit.parallel import (
+    Parallel as Parallel,
+    Vectorized as Vectorized,
+    get_threads as get_threads,
+    set_threads as set_threads,
+    threads as threads,
+)
 from hivekit.multistart import StartResult as StartResult, multistart as multistart, multistart_tour as multistart_tour
 from hivekit.tsplib import (
     TsplibError as TsplibError,
@@ -32,6 +39,11 @@ __all__ = list(_engine_all) + [
     "MinimizeResult",
     "Monitor",
     "NativeObjective",
+    "Parallel",
+    "Vectorized",
+    "get_threads",
+    "set_threads",
+    "threads",
     "StopRun",
     "expected_evaluations",
     "minimize",

@@ -33,6 +33,25 @@ public:
         out.assign(1, evaluate(position));
     }
 
+    // Values of values.size() candidates laid out row by row in `rows`, each
+    // rows.size() / values.size() wide: exactly what evaluate() gives for each
+    // row in row order. A body hands over only candidates that, with every
+    // draw that made them, are fixed before any of their values is read; a
+    // problem may then compute the values together or in parallel (a native
+    // objective on the engine's threads, a Python objective in one call or
+    // through an executor) without changing a bit of the run.
+    virtual void evaluate_batch(std::span<const double> rows, std::span<double> values) {
+        const std::size_t d = values.empty() ? 0 : rows.size() / values.size();
+        for (std::size_t i = 0; i < values.size(); ++i) values[i] = evaluate(rows.subspan(i * d, d));
+    }
+
+    // Objective vectors of out.size() candidates laid out row by row, as
+    // evaluate_objectives() gives them one at a time in row order.
+    virtual void evaluate_objectives_batch(std::span<const double> rows, std::span<std::vector<double>> out) {
+        const std::size_t d = out.empty() ? 0 : rows.size() / out.size();
+        for (std::size_t i = 0; i < out.size(); ++i) evaluate_objectives(rows.subspan(i * d, d), out[i]);
+    }
+
     // Called by the bodies between evaluations, through a WorkMeter or once
     // per individual, about every millisecond of their own work at most; may
     // throw EvaluationAborted to stop the run.

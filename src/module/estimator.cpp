@@ -278,7 +278,9 @@ PyObject* fit_box_held(State& s, PyObject* const* given) {
         NativeProblem problem(*native, bounds.dimension());
         return finish_fit(s, problem, &bounds, &problem);
     }
-    CallableProblem problem(given[0], bounds.dimension());
+    Ref batch(batch_method(given[0]));
+    if (!batch && PyErr_Occurred()) return nullptr;
+    CallableProblem problem(given[0], bounds.dimension(), batch.get());
     return finish_fit(s, problem, &bounds);
 }
 

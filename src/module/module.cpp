@@ -3,9 +3,11 @@
 
 #include <new>
 #include <stdexcept>
+#include <system_error>
 
 #include "core/error.hpp"
 #include "core/memory.hpp"
+#include "core/threads.hpp"
 #include "module/native_objective.hpp"
 
 namespace hivekit::py {
@@ -54,12 +56,43 @@ bool add_public(PyObject* module, const char* name, PyObject* value) {
     return PyModule_AddObjectRef(module, name, owned.get()) == 0;
 }
 
+// _set_threads(n): the engine's threads (at least 1); _get_threads().
+constexpr unsigned long long kMaxThreads = 1024;
+
+PyObject* set_threads(PyObject*, PyObject* arg) {
+    if (!PyLong_Check(arg) || PyBool_Check(arg)) {
+        PyErr_Format(PyExc_TypeError, "the number of threads must be an int, not '%.200s'", Py_TYPE(arg)->tp_name);
+        return nullptr;
+    }
+    int overflow = 0;
+    const long long n = PyLong_AsLongLongAndOverflow(arg, &overflow);
+    if (n == -1 && PyErr_Occurred()) return nullptr;
+    if (overflow || n < 1 || static_cast<unsigned long long>(n) > kMaxThreads) {
+        PyErr_Format(PyExc_ValueError, "the number of threads must be between 1 and %llu", kMaxThreads);
+        return nullptr;
+    }
+    try {
+        threads::set_count(static_cast<std::size_t>(n));
+    } catch (const std::system_error& failure) {
+        PyErr_Format(PyExc_RuntimeError, "could not start %lld threads: %s", n, failure.what());
+        return nullptr;
+    } catch (const std::bad_alloc& failure) {
+        raise_memory_error(failure);
+        return nullptr;
+    }
+    Py_RETURN_NONE;
+}
+
+PyObject* get_threads(PyObject*, PyObject*) { return PyLong_FromSize_t(threads::count()); }
+
 PyMethodDef kFunctions[] = {
     {"two_opt", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(two_opt)), METH_FASTCALL | METH_KEYWORDS,
      "two_opt(tour, distance_matrix)\n--\n\n"},
     {"_plane_rows", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(plane_rows)), METH_FASTCALL,
      "_plane_rows(x, y, rule, /)\n--\n\nThe TSPLIB distance matrix of points in the plane under the rule "
      "\"EUC_2D\", \"CEIL_2D\" or \"ATT\", equal entries sharing one float object."},
+    {"_set_threads", set_threads, METH_O, "_set_threads(n, /)\n--\n\nSets the number of the engine's threads."},
+    {"_get_threads", get_threads, METH_NOARGS, "_get_threads()\n--\n\nThe number of the engine's threads."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -79,6 +112,10 @@ int exec_module(PyObject* module) {
     if (!add_public(module, "two_opt", PyCFunction_NewEx(&kFunctions[0], nullptr, module))) return -1;
     Ref rows(PyCFunction_NewEx(&kFunctions[1], nullptr, module));
     if (!rows || PyModule_AddObjectRef(module, "_plane_rows", rows.get()) < 0) return -1;
+    for (int k : {2, 3}) {
+        Ref function(PyCFunction_NewEx(&kFunctions[k], nullptr, module));
+        if (!function || PyModule_AddObjectRef(module, kFunctions[k].ml_name, function.get()) < 0) return -1;
+    }
     if (!add_estimator_types(module)) return -1;
     if (!add_native_objective(module)) return -1;
     return 0;

@@ -1,5 +1,7 @@
 #include "module/native_objective.hpp"
 
+#include "core/threads.hpp"
+
 #include <cstring>
 #include <limits>
 #include <string>
@@ -453,6 +455,27 @@ void NativeProblem::evaluate_objectives(std::span<const double> position, std::v
     tick();
     out.resize(fn_.n_objectives);
     if (fn_.vector(position.data(), position.size(), out.data(), out.size(), fn_.data) != 0) out.assign(1, kInfinity);
+}
+
+void NativeProblem::evaluate_batch(std::span<const double> rows, std::span<double> values) {
+    const std::size_t n = values.size();
+    threads::Team team(n);
+    if (team.size() == 1) return Problem::evaluate_batch(rows, values);
+    const std::size_t d = rows.size() / n;
+    team.run(n, [&](std::size_t i, std::size_t) { values[i] = fn_.scalar(&rows[i * d], d, fn_.data); });
+    check_interrupt();
+}
+
+void NativeProblem::evaluate_objectives_batch(std::span<const double> rows, std::span<std::vector<double>> out) {
+    const std::size_t n = out.size();
+    threads::Team team(n);
+    if (team.size() == 1) return Problem::evaluate_objectives_batch(rows, out);
+    const std::size_t d = rows.size() / n;
+    for (auto& values : out) values.resize(fn_.n_objectives);  // no allocation on the pool's threads
+    team.run(n, [&](std::size_t i, std::size_t) {
+        if (fn_.vector(&rows[i * d], d, out[i].data(), out[i].size(), fn_.data) != 0) out[i].assign(1, kInfinity);
+    });
+    check_interrupt();
 }
 
 // The clock is read every `stride_` evaluations; the stride doubles while the

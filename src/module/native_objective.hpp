@@ -45,6 +45,11 @@ public:
         return fn_.scalar(position.data(), position.size(), fn_.data);
     }
     void evaluate_objectives(std::span<const double> position, std::vector<double>& out) override;
+    // With more than one engine thread, the rows of a batch are spread over
+    // them; each row's value is the function's alone, so the values are those
+    // of calls made one by one.
+    void evaluate_batch(std::span<const double> rows, std::span<double> values) override;
+    void evaluate_objectives_batch(std::span<const double> rows, std::span<std::vector<double>> out) override;
     std::size_t dimension() const override { return dimension_; }
     bool is_discrete() const override { return false; }
     std::string_view name() const override { return "objective"; }
