@@ -54,7 +54,7 @@ def threads(n: int) -> Iterator[None]:
 
 def _rows(data: bytearray, n: int, d: int) -> list[list[float]]:
     view = memoryview(data).cast("d")
-    return [view[i * d:(i + 1) * d].tolist() for i in range(n)]
+    return [list(map(float, view[i * d:(i + 1) * d])) for i in range(n)]
 
 
 class Vectorized:
@@ -112,7 +112,8 @@ class Vectorized:
             raise _BatchShapeError(
                 f"the vectorized objective returned shape {values.shape} for {n} rows; expected ({n},) or ({n}, m)"
             )
-        return values.tolist()
+        listed: list[Any] = values.tolist()
+        return listed
 
 
 class _BatchShapeError(ValueError):
