@@ -37,7 +37,7 @@ SANITIZED="$ROOT/build/sanitize"
 SANITIZED_PKG="$(PYTHON="$PY" bash "$ROOT/scripts/dev_build.sh" "$SANITIZED" -DHIVEKIT_SANITIZE=ON \
     -DHIVEKIT_BUILD_TESTS=ON | tail -n 1)"
 cmake --build "$SANITIZED" -j "$(nproc)" --target engine_tests
-"$SANITIZED/engine_tests" --gtest_brief=1
+timeout 1800 "$SANITIZED/engine_tests" --gtest_brief=1
 CXX_USED="$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$SANITIZED/CMakeCache.txt")"
 # The interpreter is not built with the sanitizers, so their runtime must be
 # loaded first, together with the C++ library whose throw it intercepts.

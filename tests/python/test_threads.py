@@ -8,6 +8,8 @@ import time
 
 import pytest
 
+import hivekit
+
 from hivekit import ParticleSwarm, Nsga2Optimizer, problems
 from small_runs import ALL_CLASSES, BOX_CLASSES, TOUR_CLASSES, fit_args, make, objective_for, readers, snapshot
 
@@ -86,3 +88,18 @@ def test_an_objective_may_fit_other_estimators_but_not_touch_its_own(name):
     assert seen == [(a, REFUSAL.get(a, "Already mutably borrowed")) for a in touch] * len(calls)
     with pytest.raises(RuntimeError, match="^Already borrowed$"):  # in the probe the refusal reaches the caller
         est.fit(lambda x: est.fit(*fit_args(name)), *fit_args(name)[1:])
+
+
+def test_engine_threads_are_set_checked_and_restored_by_the_context_manager():
+    assert hivekit.get_threads() == 1  # the library starts no thread unless asked
+    with hivekit.threads(3):
+        assert hivekit.get_threads() == 3
+        with pytest.raises(ZeroDivisionError), hivekit.threads(2):
+            assert hivekit.get_threads() == 2
+            1 / 0
+        assert hivekit.get_threads() == 3
+    assert hivekit.get_threads() == 1
+    for bad, error in ((0, ValueError), (-1, ValueError), (2**70, ValueError), (True, TypeError), (2.0, TypeError)):
+        with pytest.raises(error, match="number of threads"):
+            hivekit.set_threads(bad)
+    assert hivekit.get_threads() == 1
