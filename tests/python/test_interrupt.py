@@ -123,3 +123,43 @@ def test_ctrl_c_soon_stops_runs_that_rarely_call_the_objective(estimator, args):
         proc.wait()
     assert (report, waited is not None and waited < STOP_BOUND) == ("interrupted untouched", True), (
         waited, proc.stderr.read())
+
+
+# A native objective that raises SIGINT itself at its `data`-th call. The C-level handler only notes the signal,
+# and a fit this short (a few calls, well under a millisecond) never looks for one while it runs: only the look
+# that fit takes after the run, before storing, can see it.
+SIGNALLING_OBJECTIVE = r"""
+#include <signal.h>
+#include <stddef.h>
+double signalling(const double* x, size_t n, void* data) {
+    long* countdown = (long*)data;
+    if (--*countdown == 0) raise(SIGINT);
+    return x[0];
+}
+"""
+
+
+def test_a_signal_during_the_last_evaluations_of_a_short_native_fit_stores_nothing(tmp_path):
+    import ctypes
+    import shutil
+    import subprocess
+
+    import hivekit
+
+    compiler = shutil.which("cc") or shutil.which("gcc")
+    if compiler is None:
+        pytest.skip("no C compiler")
+    source, library = tmp_path / "signalling.c", tmp_path / "libsignalling.so"
+    source.write_text(SIGNALLING_OBJECTIVE)
+    subprocess.run([compiler, "-O1", "-shared", "-fPIC", str(source), "-o", str(library)], check=True)
+    function = ctypes.CDLL(str(library)).signalling
+    est = hivekit.ParticleSwarm(n_particles=2, n_iterations=1, random_state=0)
+    countdown = ctypes.c_long(5)  # the probe, two initial and two moved particles: the very last call
+    objective = hivekit.NativeObjective(function, countdown)
+    with pytest.raises(KeyboardInterrupt):
+        est.fit(objective, [0.0], [1.0])
+        for _ in range(1000):  # without the look, the pending signal surfaces only here, after fit stored
+            pass
+    assert countdown.value == 0
+    with pytest.raises(ValueError, match="before predict"):
+        est.predict()

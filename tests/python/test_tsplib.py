@@ -54,7 +54,10 @@ def test_instances_by_path_or_name_unknown_ones_and_a_dimension_too_large_to_hol
     ("EUC_2D", [(0, 0), (1.5, 2), (0, 1.5)], {(0, 1): 3.0, (0, 2): 2.0, (1, 2): 2.0, (1, 0): 3.0, (0, 0): 0.0}),  # halves up
     ("CEIL_2D", [(0, 0), (1, 1), (3, 4)], {(0, 1): 2.0, (0, 2): 5.0}),
     ("ATT", [(0, 0), (10, 0), (30, 40)], {(0, 1): 4.0, (0, 2): 16.0}),  # sqrt(10): nint 3 falls short, so 4
-    ("GEO", [(0, 0), (0, 1.0), (0, 0.30)], {(0, 1): 112.0, (0, 2): 56.0}),  # degrees.minutes on the TSPLIB sphere
+    # degrees.minutes on the TSPLIB sphere, the degrees truncated toward zero (rounding 0.59 or flooring -0.59
+    # would place them 0.32 degrees from the origin, 36 km)
+    ("GEO", [(0, 0), (0, 1.0), (0, 0.30), (0, 0.59), (0, -0.59), (0.59, 0)],
+     {(0, 1): 112.0, (0, 2): 56.0, (0, 3): 110.0, (0, 4): 110.0, (0, 5): 110.0}),
 ])
 def test_coordinate_rules(tmp_path, weight_type, points, entries):
     m = tsplib.load_tsplib(coordinates(tmp_path, weight_type, points)).distance_matrix
