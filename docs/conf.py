@@ -19,6 +19,9 @@ extensions = [
 ]
 exclude_patterns = ["_build"]
 html_theme = "alabaster"
+html_theme_options = {"page_width": "1240px"}
+html_static_path = ["_static"]
+html_css_files = ["wide.css"]
 autodoc_member_order = "bysource"
 
 # Every example with a plot is run while the pages are built, so a broken example fails the build.
