@@ -57,13 +57,38 @@ TEST(SimulatedAnnealing, ANaNStartAndEqualCandidatesAreAcceptedWithoutADraw) {
     EXPECT_EQ(r.history, std::vector<double>(30, 3.0));
 }
 
-TEST(BeeColony, ASingleSourceStepsOneCoordinateByAtMostATenthOfTheWidth) {  // nothing improves: every trial leaves it
+// Nothing improves, so every trial starts from the one source; between them the steps reach out to nearly a
+// tenth of the width on both sides of it, and no further.
+TEST(BeeColony, ASingleSourceStepsOneCoordinateByAtMostATenthOfTheWidth) {
     Recorder p(2, constant);
-    run_bee_colony(p, box({-1, 0}, {1, 10}), {.n_bees = 1, .n_iterations = 5}, 4);
+    run_bee_colony(p, box({-1, 0}, {1, 10}), {.n_bees = 1, .n_iterations = 300, .limit = UINT64_MAX}, 4);
+    const double width[] = {2.0, 10.0};
+    double reach[2][2] = {{0, 0}, {0, 0}};  // per coordinate: the farthest step down, up, as a share of the width
     for (const auto& x : p.seen) {
-        EXPECT_TRUE(std::fabs(x[0] - p.seen[0][0]) <= 0.2 && std::fabs(x[1] - p.seen[0][1]) <= 1.0);
         EXPECT_TRUE(x[0] == p.seen[0][0] || x[1] == p.seen[0][1]);
+        for (int j = 0; j < 2; ++j) {
+            const double step = (x[j] - p.seen[0][j]) / width[j];
+            reach[j][step > 0] = std::max(reach[j][step > 0], std::fabs(step));
+        }
     }
+    for (auto& coordinate : reach)
+        for (double r : coordinate) EXPECT_TRUE(r > 0.095 && r <= 0.1) << r;
+}
+
+// Two sources whose costs never change (every later value is +infinity, and nothing is abandoned): the
+// onlookers choose source 0 (cost -10, fitness 11) over source 1 (cost -1, fitness 2) eleven times in thirteen.
+TEST(BeeColony, OnlookersChooseNegativeCostSourcesByTheirFitness) {
+    Recorder p(2, [](std::size_t k, std::span<const double>) { return k == 0 ? -10.0 : k == 1 ? -1.0 : kInf; });
+    const std::uint64_t iterations = 3000;
+    run_bee_colony(p, kSquare, {.n_bees = 4, .n_iterations = iterations, .limit = UINT64_MAX}, 3);
+    ASSERT_EQ(p.seen.size(), 2 + 4 * iterations);  // per iteration: two employed trials, then two onlookers
+    std::size_t first = 0;
+    for (std::uint64_t t = 0; t < iterations; ++t)
+        for (std::size_t o = 0; o < 2; ++o) {
+            const auto& x = p.seen[2 + 4 * t + 2 + o];  // keeps all but one coordinate of the source it tries
+            first += x[0] == p.seen[0][0] || x[1] == p.seen[0][1];
+        }
+    EXPECT_NEAR(static_cast<double>(first) / (2.0 * iterations), 11.0 / 13.0, 0.02);
 }
 
 TEST(BatAlgorithm, SilentBatsNeverAcceptYetKeepMoving) {
