@@ -70,6 +70,8 @@ Outcome run_bee_colony(Problem& problem, const Bounds& bounds, const BeeColonyPa
             std::size_t pick;
             if (roulette) {
                 const double target = total * rng.uniform();
+                // Never kept: the running sum repeats the additions of the total, so it ends at the total,
+                // and total * u with u below 1 rounds to at most the total. Kept as the rule's own fall-back.
                 pick = n - 1;
                 double reached = 0.0;
                 for (std::size_t k = 0; k < n; ++k) {
