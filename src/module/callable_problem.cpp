@@ -20,9 +20,12 @@ void check_signals() {
 }
 
 PyObject* batch_method(PyObject* objective) {
-    PyObject* method = nullptr;
-    if (PyObject_GetOptionalAttrString(objective, "_hivekit_batch", &method) < 0) return nullptr;
-    if (method && !PyCallable_Check(method)) Py_CLEAR(method);
+    PyObject* method = PyObject_GetAttrString(objective, "_hivekit_batch");
+    if (!method) {
+        if (PyErr_ExceptionMatches(PyExc_AttributeError)) PyErr_Clear();
+        return nullptr;
+    }
+    if (!PyCallable_Check(method)) Py_CLEAR(method);
     return method;
 }
 
