@@ -30,7 +30,10 @@ Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const Bac
     const std::size_t cells = rows_size(n, d);
     std::vector<double> x(cells), next_x(cells);
     std::vector<double> value(n), next_value(n);
-    std::vector<double> y(d);
+    // One batch: the tumbles of a chemotactic step, or the newcomers of the
+    // eliminations, with their values (and, for newcomers, whom they replace).
+    std::vector<double> batch(rows_size(n, d)), batch_value(n);
+    std::vector<std::size_t> replaced(n);
     const std::vector<std::size_t> source_rank = bacterial_reproduction_ranks(n);
     ValueRanking ranking(n);
     RunResult result;
@@ -43,17 +46,27 @@ Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const Bac
     const double elimination = params.elimination_probability;
     for (std::uint64_t t = 0; t < params.n_iterations; ++t) {
         for (std::uint64_t step = 0; step < params.n_chemotactic_steps; ++step) {
+            // A tumble starts from its own bacterium and reads no value, and
+            // only that bacterium can take it, so a step's tumbles are drawn
+            // first and evaluated as one batch, then taken in bacterium order.
             for (std::size_t b = 0; b < n; ++b) {
                 meter.spend(d);
-                double* xb = &x[b * d];
+                const double* xb = &x[b * d];
+                std::span<double> y{&batch[b * d], d};
                 for (std::size_t j = 0; j < d; ++j) {
                     const double u = rng.uniform();
                     y[j] = xb[j] + ((2.0 * u - 1.0) * step_scale) * span[j];
                 }
                 bounds.clip(y);
-                const double f = problem.evaluate(y);
+            }
+            meter.spend(n * d);
+            problem.evaluate_batch(batch, batch_value);
+            for (std::size_t b = 0; b < n; ++b) {
+                meter.spend(d);
+                double* xb = &x[b * d];
+                const double f = batch_value[b];
                 if (f < value[b]) {
-                    std::copy(y.begin(), y.end(), xb);
+                    std::copy(&batch[b * d], &batch[(b + 1) * d], xb);
                     value[b] = f;
                 }
                 best.offer({xb, d}, value[b]);
@@ -74,14 +87,26 @@ Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const Bac
         x.swap(next_x);
         value.swap(next_value);
 
+        // Whether a bacterium is eliminated, and where its newcomer lands,
+        // come from the stream alone, and a newcomer's value is read only by
+        // the best, so the newcomers are one batch, offered in bacterium order.
+        std::size_t newcomers = 0;
         for (std::size_t b = 0; b < n; ++b) {
             meter.spend(1);
             if (!(rng.uniform() < elimination)) continue;
-            meter.spend(d);
-            double* xb = &x[b * d];
-            fill_uniform_position({xb, d}, bounds, span, rng);
-            value[b] = problem.evaluate({xb, d});
-            best.offer({xb, d}, value[b]);
+            meter.spend(2 * d);
+            std::span<double> fresh{&batch[newcomers * d], d};
+            fill_uniform_position(fresh, bounds, span, rng);
+            std::copy(fresh.begin(), fresh.end(), &x[b * d]);
+            replaced[newcomers++] = b;
+        }
+        if (newcomers > 0)
+            problem.evaluate_batch(std::span<const double>(batch).first(newcomers * d),
+                                   std::span<double>(batch_value).first(newcomers));
+        for (std::size_t k = 0; k < newcomers; ++k) {
+            const std::size_t b = replaced[k];
+            value[b] = batch_value[k];
+            best.offer({&x[b * d], d}, value[b]);
         }
         result.history.push_back(best.value);
     }

@@ -18,43 +18,79 @@ Outcome run_bee_colony(Problem& problem, const Bounds& bounds, const BeeColonyPa
     const std::size_t n = std::max<std::uint64_t>(params.n_bees / 2, 1);
     // Sources row by row: source i occupies [i * d, (i + 1) * d).
     std::vector<double> x(rows_size(n, d));
-    std::vector<double> cost(n), fitness(n), candidate(d);
+    std::vector<double> cost(n), fitness(n);
     std::vector<std::uint64_t> failures(n, 0);
+    // Trials drawn and built but not yet evaluated: their sources in trial
+    // order, their candidates row by row with room for their values, and
+    // whether a source has one waiting (at most one can).
+    std::vector<std::size_t> waiting(n);
+    std::vector<double> candidates(x.size()), candidate_cost(n);
+    std::vector<unsigned char> is_waiting(n, 0);
+    std::size_t n_waiting = 0;
 
     WorkMeter meter(problem);
     BestRecord best = start_population(problem, x, cost, bounds, span, rng, meter);
 
+    // Evaluates the waiting trials as one batch and lets each source take or
+    // refuse its candidate, in trial order.
+    auto settle = [&] {
+        if (n_waiting == 0) return;
+        meter.spend(n_waiting * d);
+        problem.evaluate_batch(std::span<const double>(candidates).first(n_waiting * d),
+                               std::span<double>(candidate_cost).first(n_waiting));
+        for (std::size_t r = 0; r < n_waiting; ++r) {
+            const std::size_t i = waiting[r];
+            const double f = candidate_cost[r];
+            is_waiting[i] = 0;
+            if (improves(f, cost[i])) {
+                std::copy(&candidates[r * d], &candidates[(r + 1) * d], &x[i * d]);
+                cost[i] = f;
+                failures[i] = 0;
+            } else {
+                ++failures[i];
+            }
+        }
+        n_waiting = 0;
+    };
+
     // Moves one coordinate of source i relative to a random partner (or, with
     // a single source, by a tenth of the box width); draws: partner(s), then
     // the coordinate, then the step.
+    //
+    // One trial at a time, each is evaluated and settled before the next is
+    // drawn. Here trials wait and are evaluated together, with the same
+    // outcome: no draw of a phase depends on a value settled within it (a
+    // trial's draws never do, and the onlookers pick from a snapshot taken
+    // once the employed bees' trials are settled); a trial reads only the rows
+    // of its source and its partner, and settling a trial writes only its own
+    // source's row, cost and failure count, so a trial is built at once unless
+    // one of those two rows has a trial waiting, in which case the waiting
+    // trials are settled first; and they are settled in trial order.
     auto neighbour_trial = [&](std::size_t i) {
         meter.spend(d);
-        double* xi = &x[i * d];
-        std::copy(xi, xi + d, candidate.begin());
-        if (n == 1) {
-            const std::size_t j = rng.index_below(d);
-            const double u = rng.uniform();
-            candidate[j] = xi[j] + ((2.0 * u - 1.0) * span[j]) * 0.1;
-        } else {
-            std::size_t k = rng.index_below(n);
+        std::size_t k = i;
+        if (n > 1) {
+            k = rng.index_below(n);
             while (k == i) k = rng.index_below(n);
-            const std::size_t j = rng.index_below(d);
-            const double u = rng.uniform();
+        }
+        const std::size_t j = rng.index_below(d);
+        const double u = rng.uniform();
+        if (is_waiting[i] || is_waiting[k]) settle();
+        const double* xi = &x[i * d];
+        std::span<double> candidate{&candidates[n_waiting * d], d};
+        std::copy(xi, xi + d, candidate.begin());
+        if (n == 1)
+            candidate[j] = xi[j] + ((2.0 * u - 1.0) * span[j]) * 0.1;
+        else
             candidate[j] = xi[j] + (2.0 * u - 1.0) * (xi[j] - x[k * d + j]);
-        }
         bounds.clip(candidate);
-        const double f = problem.evaluate(candidate);
-        if (improves(f, cost[i])) {
-            std::copy(candidate.begin(), candidate.end(), xi);
-            cost[i] = f;
-            failures[i] = 0;
-        } else {
-            ++failures[i];
-        }
+        waiting[n_waiting++] = i;
+        is_waiting[i] = 1;
     };
 
     for (std::uint64_t t = 0; t < params.n_iterations; ++t) {
         for (std::size_t i = 0; i < n; ++i) neighbour_trial(i);
+        settle();
 
         // The onlookers all choose from this one snapshot, even though their
         // own trials change the costs.
@@ -86,6 +122,7 @@ Outcome run_bee_colony(Problem& problem, const Bounds& bounds, const BeeColonyPa
             }
             neighbour_trial(pick);
         }
+        settle();
 
         // The last of equal maxima is the one abandoned.
         meter.spend(n);

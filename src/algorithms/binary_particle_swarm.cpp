@@ -34,13 +34,11 @@ Outcome run_binary_particle_swarm(Problem& problem, const Bounds& bounds, const 
         for (std::size_t j = 0; j < d; ++j) x[i * d + j] = rng.uniform() < 0.5 ? 1.0 : 0.0;
     }
     p = x;
-    for (std::size_t i = 0; i < n; ++i) {
-        meter.spend(d);
-        const double* xi = &x[i * d];
-        const double f = problem.evaluate({xi, d});
-        pv[i] = f;
-        best.offer({xi, d}, f);
-    }
+    // Every bit is drawn before any value is read: the swarm is one batch,
+    // offered to the best in particle order.
+    meter.spend(n * d);
+    problem.evaluate_batch(x, pv);
+    for (std::size_t i = 0; i < n; ++i) best.offer({&x[i * d], d}, pv[i]);
 
     const double w = params.w, c1 = params.c1, c2 = params.c2;
     for (std::uint64_t it = 0; it < params.n_iterations; ++it) {

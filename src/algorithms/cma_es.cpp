@@ -54,6 +54,10 @@ Outcome run_cma_es(Problem& problem, const Bounds& bounds, const CmaEsParams& pa
     }
 
     for (std::uint64_t g = 0; g < params.n_iterations; ++g) {
+        // A sample reads the generation's mean, variance and step and its own
+        // draws, never a value, so the generation is sampled first and
+        // evaluated as one batch; the best then sees the values in sampling
+        // order, as it would one sample at a time.
         for (std::size_t k = 0; k < lambda; ++k) {
             meter.spend(2 * d);
             std::span<double> row{&x[k * d], d};
@@ -63,10 +67,10 @@ Outcome run_cma_es(Problem& problem, const Bounds& bounds, const CmaEsParams& pa
                 row[j] = (step * std::sqrt(variance[j])) * box_muller(u1, u2) + mean[j];
             }
             bounds.clip(row);
-            const double f = problem.evaluate(row);
-            values[k] = f;
-            best.offer(row, f);
         }
+        meter.spend(lambda * d);
+        problem.evaluate_batch(x, values);
+        for (std::size_t k = 0; k < lambda; ++k) best.offer({&x[k * d], d}, values[k]);
 
         // Equal values keep sampling order; NaN values rank after every number.
         // improves() is a strict weak ordering (NaN forms the last class), so

@@ -129,17 +129,17 @@ struct BestRecord {
 
 // The usual start of a population: values.size() positions drawn into rows
 // (row by row, each d = span.size() wide) as fill_uniform_population draws
-// them, then evaluated in row order into values, and the first of equal
-// minima taken as the first best. Requires at least one row.
+// them, then evaluated into values as one batch, and the first of equal
+// minima taken as the first best. Every position is drawn before any value is
+// read, and the values are read only once all are in, so the batch gives what
+// evaluating row by row gives. Requires at least one row.
 inline BestRecord start_population(Problem& problem, std::span<double> rows, std::span<double> values,
                                    const Bounds& bounds, std::span<const double> span, RandomSource& rng,
                                    WorkMeter& meter) {
     const std::size_t d = span.size();
     fill_uniform_population(rows, values.size(), bounds, span, rng, meter);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        meter.spend(d);
-        values[i] = problem.evaluate(rows.subspan(i * d, d));
-    }
+    meter.spend(values.size() * d);
+    problem.evaluate_batch(rows.first(values.size() * d), values);
     meter.spend(values.size());
     return BestRecord::first_of(rows.first(values.size() * d), values);
 }

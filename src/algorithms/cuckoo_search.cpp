@@ -34,7 +34,9 @@ Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSe
     // Nest i occupies [i * d, (i + 1) * d).
     std::vector<double> x(rows_size(n, d));
     std::vector<double> value(n);
-    std::vector<double> y(d);
+    // One batch of rows, n flights or the k rebuilt nests, with their values.
+    std::vector<double> batch(rows_size(n, d));
+    std::vector<double> batch_value(n);
     ValueRanking ranking(n);
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
@@ -45,9 +47,13 @@ Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSe
     const std::size_t k = cuckoo_abandon_count(params.pa, n);
     const double alpha = params.alpha, levy_scale = params.levy_scale;
     for (std::uint64_t t = 0; t < params.n_iterations; ++t) {
+        // A flight starts from its own nest and reads no value, and only its
+        // own nest can take it, so all flights are drawn first and evaluated
+        // as one batch; the nests then take them in nest order.
         for (std::size_t i = 0; i < n; ++i) {
             meter.spend(2 * d);
-            double* xi = &x[i * d];
+            const double* xi = &x[i * d];
+            std::span<double> y{&batch[i * d], d};
             std::copy(xi, xi + d, y.begin());
             for (std::size_t j = 0; j < d; ++j) {
                 const double u1 = rng.uniform();
@@ -57,25 +63,33 @@ Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSe
                 y[j] = y[j] + h * span[j];
             }
             bounds.clip(y);
-            const double f = problem.evaluate(y);
+        }
+        meter.spend(n * d);
+        problem.evaluate_batch(batch, batch_value);
+        for (std::size_t i = 0; i < n; ++i) {
+            meter.spend(d);
+            const double f = batch_value[i];
             // A number also displaces a nest stuck at NaN, so numbers found by
             // the flights can reach the best.
             if (improves(f, value[i])) {
-                std::copy(y.begin(), y.end(), xi);
+                std::copy(&batch[i * d], &batch[(i + 1) * d], &x[i * d]);
                 value[i] = f;
             }
         }
 
         // The worst nests are rebuilt in worst-first order, which fixes the
-        // order of their draws.
+        // order of their draws. The new positions come from the stream alone
+        // and nothing reads a value until the best below, so they too are one
+        // batch.
         auto order = ranking.descending(value, meter);
         for (std::size_t r = 0; r < k; ++r) {
-            meter.spend(d);
-            const std::size_t i = order[r];
-            double* xi = &x[i * d];
-            fill_uniform_position({xi, d}, bounds, span, rng);
-            value[i] = problem.evaluate({xi, d});
+            meter.spend(2 * d);
+            std::span<double> fresh{&batch[r * d], d};
+            fill_uniform_position(fresh, bounds, span, rng);
+            std::copy(fresh.begin(), fresh.end(), &x[order[r] * d]);
         }
+        problem.evaluate_batch(std::span<const double>(batch).first(k * d), std::span<double>(batch_value).first(k));
+        for (std::size_t r = 0; r < k; ++r) value[order[r]] = batch_value[r];
 
         // Only now does the best move: a flight improvement of a nest that was
         // just abandoned is lost.

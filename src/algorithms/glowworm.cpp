@@ -22,13 +22,37 @@ Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParam
     std::vector<double> x(rows_size(n, d));
     std::vector<double> value(n);
     std::vector<double> luciferin(n, 1.0);
-    std::vector<double> y(d);
+    // Moves built but not yet evaluated: their worms in worm order, and the
+    // moves row by row with room for their values.
+    std::vector<std::size_t> waiting(n);
+    std::vector<double> moves(x.size()), move_value(n);
+    std::size_t n_waiting = 0;
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
     WorkMeter meter(problem);
     // The only draws of the run; everything after is deterministic.
     BestRecord best = start_population(problem, x, value, bounds, span, rng, meter);
+
+    // Evaluates the waiting moves as one batch; each worm takes its move or
+    // keeps its place, and offers where it stands to the best, in worm order.
+    auto settle = [&] {
+        if (n_waiting == 0) return;
+        meter.spend(n_waiting * d);
+        problem.evaluate_batch(std::span<const double>(moves).first(n_waiting * d),
+                               std::span<double>(move_value).first(n_waiting));
+        for (std::size_t r = 0; r < n_waiting; ++r) {
+            const std::size_t i = waiting[r];
+            double* xi = &x[i * d];
+            const double f = move_value[r];
+            if (f < value[i]) {
+                std::copy(&moves[r * d], &moves[(r + 1) * d], xi);
+                value[i] = f;
+            }
+            best.offer({xi, d}, value[i]);
+        }
+        n_waiting = 0;
+    };
 
     const double keep = 1.0 - params.luciferin_decay;
     const double gain = params.luciferin_enhancement;
@@ -39,11 +63,25 @@ Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParam
         for (std::size_t k = 0; k < n; ++k)
             luciferin[k] = keep * luciferin[k] + gain / max_num(value[k] + 1.0, 1e-12);
 
+        // One worm at a time, each move is evaluated and taken or refused
+        // before the next worm looks for its target. Moves wait here and are
+        // evaluated together, with the same outcome: nothing draws; a worm
+        // reads the row and value of another worm only when that one glows
+        // brighter (the test comes before any read), and only a worm's own
+        // move changes its row and value. So a worm looks for its target at
+        // once unless a brighter worm has a move waiting, in which case the
+        // waiting moves are settled first, in worm order, as the best sees
+        // them one at a time.
         for (std::size_t i = 0; i < n; ++i) {
             // A worm that finds no target is evaluated no more: a swarm where
             // none does spends whole iterations on these comparisons alone.
-            meter.spend(n);
-            double* xi = &x[i * d];
+            meter.spend(n + n_waiting);
+            for (std::size_t r = 0; r < n_waiting; ++r)
+                if (luciferin[waiting[r]] > luciferin[i]) {
+                    settle();
+                    break;
+                }
+            const double* xi = &x[i * d];
             // The target is the neighbour of smallest value, the first of equal
             // minima; a comparison with NaN keeps the current target.
             bool found = false;
@@ -65,15 +103,12 @@ Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParam
 
             meter.spend(d);
             const double* xk = &x[target * d];
+            std::span<double> y{&moves[n_waiting * d], d};
             for (std::size_t c = 0; c < d; ++c) y[c] = xi[c] + step * (xk[c] - xi[c]);
             bounds.clip(y);
-            const double f = problem.evaluate(y);
-            if (f < value[i]) {
-                std::copy(y.begin(), y.end(), xi);
-                value[i] = f;
-            }
-            best.offer({xi, d}, value[i]);
+            waiting[n_waiting++] = i;
         }
+        settle();
         result.history.push_back(best.value);
     }
 

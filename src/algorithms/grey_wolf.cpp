@@ -27,7 +27,6 @@ Outcome run_grey_wolf(Problem& problem, const Bounds& bounds, const GreyWolfPara
     // Wolf i occupies [i * d, (i + 1) * d).
     std::vector<double> x(rows_size(n, d));
     std::vector<double> value(n);
-    std::vector<double> y(d);
     std::vector<double> alpha(d), beta(d), delta(d);
     ValueRanking ranking(n);
     RunResult result;
@@ -48,9 +47,14 @@ Outcome run_grey_wolf(Problem& problem, const Bounds& bounds, const GreyWolfPara
         copy_row(order[0], alpha);
         copy_row(order[1], beta);
         copy_row(order[2], delta);
+        // A wolf's move reads the frozen leaders, its own position and its own
+        // draws, and nothing in the pass reads a value, so the whole pack moves
+        // first, each wolf in place of its old position, and is evaluated as
+        // one batch; the best then sees the values in wolf order, as it would
+        // one wolf at a time.
         for (std::size_t i = 0; i < n; ++i) {
             meter.spend(6 * d);
-            const double* xi = &x[i * d];
+            double* xi = &x[i * d];
             for (std::size_t j = 0; j < d; ++j) {
                 const double r1a = rng.uniform();
                 const double r2a = rng.uniform();
@@ -62,14 +66,13 @@ Outcome run_grey_wolf(Problem& problem, const Bounds& bounds, const GreyWolfPara
                 const double xa = alpha[j] - (a2 * r1a - a) * std::fabs((r2a + r2a) * alpha[j] - xij);
                 const double xb = beta[j] - (a2 * r1b - a) * std::fabs((r2b + r2b) * beta[j] - xij);
                 const double xd = delta[j] - (a2 * r1d - a) * std::fabs((r2d + r2d) * delta[j] - xij);
-                y[j] = ((xa + xb) + xd) / 3.0;
+                xi[j] = ((xa + xb) + xd) / 3.0;
             }
-            bounds.clip(y);
-            const double f = problem.evaluate(y);
-            std::copy(y.begin(), y.end(), &x[i * d]);
-            value[i] = f;
-            best.offer(y, f);
+            bounds.clip({xi, d});
         }
+        meter.spend(n * d);
+        problem.evaluate_batch(x, value);
+        for (std::size_t i = 0; i < n; ++i) best.offer({&x[i * d], d}, value[i]);
         result.history.push_back(best.value);
     }
 

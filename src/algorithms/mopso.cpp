@@ -38,14 +38,16 @@ Outcome run_mopso(Problem& problem, const Bounds& bounds, const MopsoParams& par
     std::vector<Individual> best(n);
     std::vector<Individual> pool;
     pool.reserve(n);
-    std::vector<double> f;
+    // The objective vectors of one batch, the whole swarm, in particle order.
+    std::vector<std::vector<double>> f(n);
 
     WorkMeter meter(problem);
     fill_uniform_population(x, n, bounds, span, rng, meter);
+    meter.spend(2 * n * d);
+    problem.evaluate_objectives_batch(x, f);
     for (std::size_t i = 0; i < n; ++i) {
-        meter.spend(2 * d);
         best[i].position.assign(&x[i * d], &x[i * d] + d);
-        problem.evaluate_objectives(best[i].position, best[i].objectives);
+        best[i].objectives.swap(f[i]);
     }
     std::vector<Individual> archive = select_by_fronts(best, params.archive_size, meter);
 
@@ -59,6 +61,10 @@ Outcome run_mopso(Problem& problem, const Bounds& bounds, const MopsoParams& par
         // personal best, again without a draw.
         std::vector<const double*> candidates;
         if (archive.size() > 1) candidates = leader_candidates(archive, meter);
+        // A particle's move reads the fixed candidates, its own state and its
+        // own draws, and its vector is read only by its own personal best, so
+        // the swarm moves first and is evaluated as one batch; the personal
+        // bests then take the vectors in particle order.
         for (std::size_t i = 0; i < n; ++i) {
             meter.spend(2 * d);
             double* xi = &x[i * d];
@@ -76,12 +82,16 @@ Outcome run_mopso(Problem& problem, const Bounds& bounds, const MopsoParams& par
                 xi[j] = vi[j] + xi[j];
             }
             bounds.clip({xi, d});
-            problem.evaluate_objectives({xi, d}, f);
+        }
+        meter.spend(n * d);
+        problem.evaluate_objectives_batch(x, f);
+        for (std::size_t i = 0; i < n; ++i) {
+            const double* xi = &x[i * d];
             // Only a strictly dominating vector replaces the personal best;
             // equal and incomparable ones leave it in place.
-            if (dominates(f, best[i].objectives)) {
+            if (dominates(f[i], best[i].objectives)) {
                 best[i].position.assign(xi, xi + d);
-                best[i].objectives.swap(f);
+                best[i].objectives.swap(f[i]);
             }
         }
         pool.clear();

@@ -1,5 +1,6 @@
 #include "algorithms/nsga2.hpp"
 
+#include <algorithm>
 #include <limits>
 #include <vector>
 
@@ -48,18 +49,19 @@ Outcome run_nsga2(Problem& problem, const Bounds& bounds, const Nsga2Params& par
     // the parents, which is the order environmental selection reads them in.
     std::vector<Individual> population;
     population.reserve(rows_size(n, 2));
-    std::vector<double> initial(rows_size(n, d));
+    // One batch of n positions row by row, the initial ones or a
+    // generation's children, and their objective vectors.
+    std::vector<double> rows(rows_size(n, d));
+    std::vector<std::vector<double>> objectives(n);
     WorkMeter meter(problem);
-    fill_uniform_population(initial, n, bounds, span, rng, meter);
+    fill_uniform_population(rows, n, bounds, span, rng, meter);
+    meter.spend(n * d);
+    problem.evaluate_objectives_batch(rows, objectives);
     population.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
         meter.spend(d);
-        population[i].position.assign(&initial[i * d], &initial[i * d] + d);
-    }
-    std::vector<double>().swap(initial);
-    for (auto& individual : population) {
-        meter.spend(d);
-        problem.evaluate_objectives(individual.position, individual.objectives);
+        population[i].position.assign(&rows[i * d], &rows[i * d] + d);
+        population[i].objectives.swap(objectives[i]);
     }
 
     const double crossover_rate = params.crossover_rate;
@@ -74,7 +76,8 @@ Outcome run_nsga2(Problem& problem, const Bounds& bounds, const Nsga2Params& par
         const Standing standing(population, meter);
         // Every child is bred before any is evaluated; the draws of a child are
         // its two tournaments, the crossover test (and alpha), then the
-        // mutation test (and step) of each coordinate in order.
+        // mutation test (and step) of each coordinate in order. The children
+        // are therefore one batch.
         for (std::size_t c = 0; c < n; ++c) {
             meter.spend(3 * d);
             const std::size_t first = standing.tournament(rng, parents);
@@ -94,12 +97,12 @@ Outcome run_nsga2(Problem& problem, const Bounds& bounds, const Nsga2Params& par
                 }
             }
             bounds.clip(child.position);
+            std::copy(child.position.begin(), child.position.end(), &rows[c * d]);
             population.push_back(std::move(child));
         }
-        for (std::size_t k = parents; k < population.size(); ++k) {
-            meter.spend(d);
-            problem.evaluate_objectives(population[k].position, population[k].objectives);
-        }
+        meter.spend(n * d);
+        problem.evaluate_objectives_batch(rows, objectives);
+        for (std::size_t c = 0; c < n; ++c) population[parents + c].objectives.swap(objectives[c]);
 
         std::vector<Individual> next;
         next.reserve(rows_size(n, 2));

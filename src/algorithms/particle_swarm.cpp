@@ -25,6 +25,9 @@ Outcome run_particle_swarm(Problem& problem, const Bounds& bounds, const Particl
     // Two draws per coordinate, taken for a whole particle before its arithmetic.
     std::vector<double> draws(rows_size(2, d));
     WorkMeter meter(problem);
+    // The start draws no value-dependent number, so the whole swarm is drawn
+    // first and evaluated as one batch, then offered to the best in particle
+    // order.
     for (std::size_t i = 0; i < n; ++i) {
         meter.spend(2 * d);
         double* xi = &x[i * d];
@@ -35,11 +38,11 @@ Outcome run_particle_swarm(Problem& problem, const Bounds& bounds, const Particl
             xi[j] = lower[j] + draws[2 * j] * span[j];
             vi[j] = (span[j] * (2.0 * draws[2 * j + 1] - 1.0)) * 0.1;
         }
-        double f = problem.evaluate({xi, d});
-        std::copy(xi, xi + d, &p[i * d]);
-        pv[i] = f;
-        best.offer({xi, d}, f);
     }
+    meter.spend(n * d);
+    problem.evaluate_batch(x, pv);
+    p = x;
+    for (std::size_t i = 0; i < n; ++i) best.offer({&x[i * d], d}, pv[i]);
 
     const double w = params.w, c1 = params.c1, c2 = params.c2;
     for (std::uint64_t it = 0; it < params.n_iterations; ++it) {
