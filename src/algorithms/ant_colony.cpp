@@ -126,7 +126,7 @@ Outcome run_ant_colony(Problem& problem, const AntColonyParams& params, Seed see
     std::vector<double> costs(n_ants);
     std::vector<double> visibility(cells), weight(cells);
     std::vector<std::size_t> unvisited(n), best_tour;
-    std::vector<double> choice_weights(n), position(n);
+    std::vector<double> choice_weights(n), positions(rows_size(n_ants, n));
     WorkMeter meter(problem);
 
     // pow(1 / max(D, floor), beta) never changes during a fit; computing it
@@ -137,7 +137,7 @@ Outcome run_ant_colony(Problem& problem, const AntColonyParams& params, Seed see
             visibility[c * n + j] = std::pow(1.0 / max_num(dist(c, j), kDistanceFloor), params.beta);
     }
 
-    TwoOptSearch two_opt(dist, [&problem] { problem.check_interrupt(); });
+    TwoOptBatch two_opt(dist, problem, n_ants);
     const bool polish = params.use_two_opt && n >= 4;
     double best_cost = std::numeric_limits<double>::infinity();
     bool has_best = false;
@@ -150,17 +150,25 @@ Outcome run_ant_colony(Problem& problem, const AntColonyParams& params, Seed see
                 weight[c * n + j] = std::pow(tau[c * n + j], params.alpha) * visibility[c * n + j];
         }
 
+        // A walk reads only the weights and the draws, never another ant's
+        // polished tour or cost, and neither 2-opt nor a cost draws anything:
+        // walking every ant first, then polishing and measuring them all, then
+        // taking the best in ant order gives the bits of doing all three ant
+        // by ant, and leaves the ants' 2-opt free to run side by side.
         for (std::size_t k = 0; k < n_ants; ++k) {
             problem.check_interrupt();
-            std::span<std::size_t> tour(&tours[k * n], n);
-            build_tour(tour, weight, params.variant, params.q0, rng, unvisited, choice_weights, meter);
-            if (polish) two_opt.improve(tour);
-            for (std::size_t p = 0; p < n; ++p) position[p] = static_cast<double>(tour[p]);
-            const double cost = problem.evaluate(position);
-            costs[k] = cost;
-            if (improves(cost, best_cost)) {
-                best_cost = cost;
-                best_tour.assign(tour.begin(), tour.end());
+            build_tour({&tours[k * n], n}, weight, params.variant, params.q0, rng, unvisited, choice_weights, meter);
+        }
+        if (polish) two_opt.improve(tours, n_ants);
+        for (std::size_t k = 0; k < n_ants; ++k) {
+            meter.spend(2 * n);  // converted here, measured below
+            for (std::size_t p = k * n; p < (k + 1) * n; ++p) positions[p] = static_cast<double>(tours[p]);
+        }
+        problem.evaluate_batch(positions, costs);
+        for (std::size_t k = 0; k < n_ants; ++k) {
+            if (improves(costs[k], best_cost)) {
+                best_cost = costs[k];
+                best_tour.assign(&tours[k * n], &tours[k * n] + n);
                 has_best = true;
             }
         }

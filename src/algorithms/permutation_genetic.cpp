@@ -32,7 +32,7 @@ std::size_t tournament(RandomSource& rng, const std::vector<std::size_t>& order,
 // one city copied or measured.
 constexpr std::size_t kGenerationUnits = 32;
 
-void to_position(std::span<const std::size_t> tour, std::vector<double>& position) {
+void to_position(std::span<const std::size_t> tour, std::span<double> position) {
     for (std::size_t p = 0; p < tour.size(); ++p) position[p] = static_cast<double>(tour[p]);
 }
 
@@ -71,7 +71,7 @@ Outcome run_permutation_genetic(Problem& problem, const PermutationGeneticParams
 
     const std::size_t cells = rows_size(size, n);
     std::vector<std::size_t> current(cells), next(cells);
-    std::vector<double> cost(size), next_cost(size), position(n);
+    std::vector<double> cost(size), next_cost(size), positions(cells);
     std::vector<std::size_t> order(size);
     std::vector<unsigned char> placed(n);
     std::vector<double> history;
@@ -88,15 +88,16 @@ Outcome run_permutation_genetic(Problem& problem, const PermutationGeneticParams
         std::iota(tour.begin(), tour.end(), std::size_t{0});
         rng.shuffle(tour);
     }
-    TwoOptSearch two_opt(*matrix, [&problem] { problem.check_interrupt(); });
-    const bool polish = params.use_two_opt && n >= 4;
+    // Each individual is measured and then polished, and its polished length
+    // becomes its cost; no job reads another's tour or cost and none draws,
+    // so measuring them all first and then polishing them all, side by side
+    // on the engine's threads, gives the same bits.
     for (std::size_t i = 0; i < size; ++i) {
         problem.check_interrupt();
-        auto tour = row(current, i);
-        to_position(tour, position);
-        cost[i] = problem.evaluate(position);
-        if (polish) cost[i] = two_opt.improve(tour);
+        to_position(row(current, i), {&positions[i * n], n});
     }
+    problem.evaluate_batch(positions, cost);
+    if (params.use_two_opt && n >= 4) TwoOptBatch(*matrix, problem, size).improve(current, size, cost);
 
     // A generation can be a few nanoseconds (one individual makes no child),
     // so interrupts are checked by the work done, not once per loop.
@@ -121,9 +122,11 @@ Outcome run_permutation_genetic(Problem& problem, const PermutationGeneticParams
                 const std::size_t b = rng.index_below(n);
                 std::swap(child[a], child[b]);
             }
-            to_position(child, position);
-            next_cost[c] = problem.evaluate(position);
+            to_position(child, {&positions[c * n], n});
         }
+        // The children's costs are read only once the next generation ranks
+        // them, so they are measured together, in child order.
+        if (size > 1) problem.evaluate_batch({&positions[n], (size - 1) * n}, {&next_cost[1], size - 1});
         std::swap(current, next);
         std::swap(cost, next_cost);
     }

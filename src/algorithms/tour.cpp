@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cstdint>
 #include <cmath>
+#include <exception>
 #include <limits>
 #include <numeric>
 #include <utility>
@@ -19,6 +21,15 @@ constexpr double kMinimumGain = 1e-12;
 // worth polishing rarely reach past it, small enough that the lists of a
 // matrix of any size held in memory take a few bytes per row.
 constexpr std::size_t kNeighbourCap = 32;
+
+// Thrown inside a search on one of the engine's threads to abandon it once
+// the batch is stopped; caught before it leaves the thread's task.
+struct BatchStopped {};
+
+// How long the caller waits for the other threads between two looks for an
+// interrupt (the problem reads the clock and looks at most once a
+// millisecond anyway).
+constexpr auto kCallerLook = std::chrono::microseconds(500);
 
 }  // namespace
 
@@ -617,6 +628,72 @@ double TwoOptSearch::improve(std::span<std::size_t> tour) {
         if (!moved) break;
     }
     return length;
+}
+
+TwoOptBatch::TwoOptBatch(const DistanceMatrix& d, Problem& problem, std::size_t max_tours)
+    : d_(d), problem_(problem), team_(max_tours), searches_(team_.size()) {}
+
+TwoOptSearch& TwoOptBatch::search(std::size_t slot) {
+    std::unique_ptr<TwoOptSearch>& s = searches_[slot];
+    if (!s) {
+        if (slot == 0)
+            s = std::make_unique<TwoOptSearch>(d_, [this] { check_caller(); });
+        else
+            s = std::make_unique<TwoOptSearch>(d_, [this] {
+                if (stop_.load(std::memory_order_relaxed)) throw BatchStopped{};
+            });
+    }
+    return *s;
+}
+
+void TwoOptBatch::check_caller() {
+    try {
+        problem_.check_interrupt();
+    } catch (...) {
+        stop_.store(true);
+        throw;
+    }
+}
+
+void TwoOptBatch::improve(std::span<std::size_t> tours, std::size_t count, std::span<double> lengths) {
+    if (count == 0) return;
+    const std::size_t m = tours.size() / count;
+    next_.store(0);
+    stop_.store(false);
+    done_ = 0;
+    // Every thread takes the next tour not yet taken until none is left; the
+    // caller then waits for the others' last tours, looking for interrupts.
+    team_.run(team_.size(), [&](std::size_t, std::size_t slot) {
+        try {
+            for (;;) {
+                if (stop_.load()) return;
+                if (slot == 0) check_caller();
+                const std::size_t k = next_.fetch_add(1);
+                if (k >= count) break;
+                const double length = search(slot).improve(tours.subspan(k * m, m));
+                if (!lengths.empty()) lengths[k] = length;
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    ++done_;
+                }
+                progress_.notify_all();
+            }
+            if (slot != 0) return;
+            std::unique_lock<std::mutex> lock(mutex_);
+            while (done_ < count && !stop_.load()) {
+                progress_.wait_for(lock, kCallerLook);
+                lock.unlock();
+                check_caller();
+                lock.lock();
+            }
+        } catch (const BatchStopped&) {
+            // Another thread's stop: the error, if any, is the one it reports.
+        } catch (...) {
+            stop_.store(true);
+            progress_.notify_all();
+            throw;
+        }
+    });
 }
 
 }  // namespace hivekit

@@ -1,9 +1,13 @@
 // Closed tours over a distance matrix: their length and the 2-opt local search.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <utility>
@@ -11,6 +15,7 @@
 
 #include "core/distance_matrix.hpp"
 #include "core/problem.hpp"
+#include "core/threads.hpp"
 
 namespace hivekit {
 
@@ -169,6 +174,47 @@ private:
     double length_ = 0.0;
     double forward_magnitude_ = 0.0;   // sum of |forward_[k]|
     double backward_magnitude_ = 0.0;  // sum of |backward_[k]|
+};
+
+// 2-opt of many tours over one matrix, the tours spread over the engine's
+// threads with one search per thread. Each tour comes out exactly as a search
+// of its own would leave it: what improve() returns depends on its tour and
+// the matrix alone, never on the tours a search looked at before, so which
+// thread takes which tour changes nothing.
+//
+// Only the calling thread asks the problem about interrupts (its check may
+// need the interpreter); the other threads stop at their next look once that
+// check has thrown. While the last tours are searched elsewhere, the caller
+// keeps looking about every millisecond, so a stop is seen during a long
+// search on another thread too.
+class TwoOptBatch {
+public:
+    // At most `max_tours` tours are handed over at once; the threads are
+    // those the engine has when the batch is made.
+    TwoOptBatch(const DistanceMatrix& d, Problem& problem, std::size_t max_tours);
+
+    // Improves the `count` tours laid out one after another in `tours`, each
+    // tours.size() / count cities long, and writes tour k's closed length to
+    // lengths[k] when `lengths` is not empty.
+    void improve(std::span<std::size_t> tours, std::size_t count, std::span<double> lengths = {});
+
+private:
+    // The search of the team's thread `slot`, made on that thread's first tour.
+    TwoOptSearch& search(std::size_t slot);
+    // The caller's look for an interrupt; a throw also stops the other threads.
+    void check_caller();
+
+    const DistanceMatrix& d_;
+    Problem& problem_;
+    threads::Team team_;
+    std::vector<std::unique_ptr<TwoOptSearch>> searches_;
+    // One call of improve(): the next tour to take, the tours finished, and
+    // whether the call is being abandoned (an interrupt or a failure).
+    std::atomic<std::size_t> next_{0};
+    std::atomic<bool> stop_{false};
+    std::size_t done_ = 0;  // under mutex_
+    std::mutex mutex_;
+    std::condition_variable progress_;
 };
 
 }  // namespace hivekit

@@ -17,6 +17,7 @@
 #include "module/binding.hpp"
 #include "module/callable_problem.hpp"
 #include "module/convert.hpp"
+#include "module/interrupt_gate.hpp"
 #include "module/module.hpp"
 #include "module/native_objective.hpp"
 
@@ -205,14 +206,15 @@ bool probe(const ClassSpec& entry, PyObject* objective, const Bounds& bounds) {
     return number_from_result(result.get(), value);
 }
 
-// Runs the engine and, on success, replaces the stored results. With a native
-// problem the body runs with the interpreter lock released: nothing it touches
+// Runs the engine and, on success, replaces the stored results. Given the
+// gate its problem looks through for Ctrl-C (a native objective's or a tour
+// fit's), the body runs with the interpreter lock released: nothing it touches
 // then is a Python object, and the hold keeps other threads off the estimator.
-PyObject* finish_fit(State& s, Problem& problem, const Bounds* bounds, NativeProblem* unlocked = nullptr) {
+PyObject* finish_fit(State& s, Problem& problem, const Bounds* bounds, InterruptGate* unlocked = nullptr) {
     FitCall call{problem, bounds, {s.params.data(), s.entry->params.size()}, s.seed};
     std::optional<Outcome> outcome;
     if (!run_guarded([&] {
-            std::optional<NativeProblem::Unlocked> released;
+            std::optional<InterruptGate::Unlocked> released;
             if (unlocked) released.emplace(*unlocked);
             outcome = s.entry->run(call);
         }))
@@ -276,7 +278,7 @@ PyObject* fit_box_held(State& s, PyObject* const* given) {
     if (!probe(*s.entry, given[0], bounds)) return nullptr;
     if (const NativeFunction* native = native_function(given[0])) {
         NativeProblem problem(*native, bounds.dimension());
-        return finish_fit(s, problem, &bounds, &problem);
+        return finish_fit(s, problem, &bounds, &problem.gate());
     }
     Ref batch(batch_method(given[0]));
     if (!batch && PyErr_Occurred()) return nullptr;
@@ -309,15 +311,17 @@ PyObject* fit_tour(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyO
     }
     ExclusiveHold hold(s);
     if (!hold) return nullptr;
+    // The matrix is the problem's own copy: the run reads no Python object.
+    InterruptGate gate;
     std::optional<TourProblem> problem;
     if (!run_guarded(
             [&] {
                 auto matrix = to_distance_matrix(given[0], "distance_matrix");
-                if (matrix) problem.emplace(std::move(*matrix), check_signals);
+                if (matrix) problem.emplace(std::move(*matrix), [&gate] { gate.check(); });
             }) ||
         !problem)
         return nullptr;
-    return finish_fit(s, *problem, nullptr);
+    return finish_fit(s, *problem, nullptr, &gate);
 }
 
 PyObject* unfitted(const char* what) {

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "core/error.hpp"
 #include "module/convert.hpp"
 #include "module/module.hpp"
 
@@ -421,25 +420,6 @@ bool probe_native(const NativeFunction& fn, std::span<const double> point, bool 
 
 namespace {
 
-// Whether the calling thread is the main thread, the only one that runs
-// signal handlers; true when it cannot be told.
-bool on_main_thread() {
-    Ref threading(PyImport_ImportModule("threading"));
-    Ref main = threading ? Ref(PyObject_CallMethod(threading.get(), "main_thread", nullptr)) : Ref();
-    Ref ident = main ? Ref(PyObject_GetAttrString(main.get(), "ident")) : Ref();
-    if (!ident || !PyLong_Check(ident.get())) {
-        PyErr_Clear();
-        return true;
-    }
-    unsigned long value = PyLong_AsUnsignedLong(ident.get());
-    if (PyErr_Occurred()) {
-        PyErr_Clear();
-        return true;
-    }
-    return value == PyThread_get_thread_ident();
-}
-
-constexpr auto kCheckEvery = std::chrono::milliseconds(1);
 constexpr auto kPollAtLeast = std::chrono::microseconds(250);
 constexpr auto kPollAtMost = std::chrono::microseconds(500);
 constexpr std::size_t kMaxStride = std::size_t{1} << 16;
@@ -447,9 +427,7 @@ constexpr std::size_t kMaxStride = std::size_t{1} << 16;
 }  // namespace
 
 NativeProblem::NativeProblem(const NativeFunction& fn, std::size_t dimension)
-    : fn_(fn), dimension_(dimension), signals_reach_(on_main_thread()) {
-    last_poll_ = last_check_ = Clock::now();
-}
+    : fn_(fn), dimension_(dimension), last_poll_(Clock::now()) {}
 
 void NativeProblem::evaluate_objectives(std::span<const double> position, std::vector<double>& out) {
     tick();
@@ -495,35 +473,6 @@ void NativeProblem::poll() {
     }
     countdown_ = stride_;
     check_interrupt();
-}
-
-// Bodies may call this more often than needed; taking the lock back costs far
-// more than reading the clock, so it happens at most once a millisecond.
-void NativeProblem::check_interrupt() {
-    const auto now = Clock::now();
-    if (now - last_check_ < kCheckEvery) return;
-    last_check_ = now;
-    if (!signals_reach_) return;
-    if (!released_) {
-        if (PyErr_CheckSignals() < 0) throw EvaluationAborted();
-        return;
-    }
-    PyEval_RestoreThread(released_);
-    const int status = PyErr_CheckSignals();
-    released_ = PyEval_SaveThread();
-    // The raised exception stays with the thread state until the run has
-    // unwound and the lock is taken back for good.
-    if (status < 0) throw EvaluationAborted();
-}
-
-NativeProblem::Unlocked::Unlocked(NativeProblem& problem) : problem_(problem) {
-    problem_.last_poll_ = problem_.last_check_ = Clock::now();
-    problem_.released_ = PyEval_SaveThread();
-}
-
-NativeProblem::Unlocked::~Unlocked() {
-    PyEval_RestoreThread(problem_.released_);
-    problem_.released_ = nullptr;
 }
 
 bool add_native_objective(PyObject* module) {

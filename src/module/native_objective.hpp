@@ -11,6 +11,7 @@
 
 #include "core/problem.hpp"
 #include "core/test_functions.hpp"
+#include "module/interrupt_gate.hpp"
 
 namespace hivekit::py {
 
@@ -33,9 +34,9 @@ const NativeFunction* native_function(PyObject* obj);
 // fails at `point`.
 bool probe_native(const NativeFunction& fn, std::span<const double> point, bool objectives);
 
-// Evaluates the function directly. While the fit runs with the interpreter
-// lock released, it takes the lock back about every millisecond of work to let
-// a pending Ctrl-C stop the run (on the main thread, the only one signals reach).
+// Evaluates the function directly. The fit runs with the interpreter lock
+// released (an Unlocked of gate() around the body), and the gate takes it back
+// about every millisecond of work to let a pending Ctrl-C stop the run.
 class NativeProblem final : public Problem {
 public:
     NativeProblem(const NativeFunction& fn, std::size_t dimension);
@@ -54,19 +55,9 @@ public:
     bool is_discrete() const override { return false; }
     std::string_view name() const override { return "objective"; }
     const DistanceMatrix* distance_matrix() const override { return nullptr; }
-    void check_interrupt() override;
+    void check_interrupt() override { gate_.check(); }
 
-    // Releases the interpreter lock for its lifetime (around the body's run).
-    class Unlocked {
-    public:
-        explicit Unlocked(NativeProblem& problem);
-        ~Unlocked();
-        Unlocked(const Unlocked&) = delete;
-        Unlocked& operator=(const Unlocked&) = delete;
-
-    private:
-        NativeProblem& problem_;
-    };
+    InterruptGate& gate() { return gate_; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -78,14 +69,12 @@ private:
 
     NativeFunction fn_;
     std::size_t dimension_;
-    PyThreadState* released_ = nullptr;  // set while the lock is released
-    bool signals_reach_ = false;         // runs on the main thread
+    InterruptGate gate_;
     // Evaluations between two clock readings, adapted so that the readings
     // fall a fraction of a millisecond apart whatever an evaluation costs.
     std::size_t stride_ = 1;
     std::size_t countdown_ = 1;
     Clock::time_point last_poll_;
-    Clock::time_point last_check_;
 };
 
 // Adds the NativeObjective type and the factory of the built-in objectives.

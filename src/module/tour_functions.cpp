@@ -6,7 +6,7 @@
 #include "core/error.hpp"
 #include "module/binding.hpp"
 #include "module/convert.hpp"
-#include "module/callable_problem.hpp"
+#include "module/interrupt_gate.hpp"
 #include "module/module.hpp"
 
 namespace hivekit::py {
@@ -50,8 +50,14 @@ PyObject* two_opt(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject*
                      matrix->size());
         return nullptr;
     }
+    // The search reads only the converted matrix and tour: it runs without the
+    // interpreter lock.
     double length = 0.0;
-    if (!run_guarded([&] { length = TwoOptSearch(*matrix, check_signals).improve(tour); }))
+    InterruptGate gate;
+    if (!run_guarded([&] {
+            InterruptGate::Unlocked released(gate);
+            length = TwoOptSearch(*matrix, [&gate] { gate.check(); }).improve(tour);
+        }))
         return nullptr;
     return tour_result(tour, length);
 }
