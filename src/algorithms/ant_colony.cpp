@@ -5,6 +5,7 @@
 #include <limits>
 #include <numeric>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "algorithms/common.hpp"
@@ -118,8 +119,11 @@ Outcome run_ant_colony(Problem& problem, const AntColonyParams& params, Seed see
     std::vector<double> tau(cells, 1.0 / static_cast<double>(n));
 
     RandomSource rng = make_random_source(seed);
-    // No ant ever walks: no tour, no best, nothing to store.
-    if (params.n_ants == 0 || params.n_iterations == 0) return RunResult{};
+    // No ant ever walks, so there is no tour to report: failing says so,
+    // where returning nothing would pass for a fit and leave a stale result.
+    if (params.n_ants == 0 || params.n_iterations == 0)
+        return OptimizerError::convergence_failure(
+            "no ant completed a finite tour: n_ants and n_iterations must both be at least 1");
 
     const std::size_t n_ants = params.n_ants;
     std::vector<std::size_t> tours(rows_size(n_ants, n));
@@ -190,11 +194,15 @@ Outcome run_ant_colony(Problem& problem, const AntColonyParams& params, Seed see
             }
     }
 
+    // Forbidden edges (infinite or NaN distances) can leave every tour
+    // without a finite length; that is a failed search, not an empty result.
+    if (!has_best)
+        return OptimizerError::convergence_failure("no ant completed a finite tour in " +
+                                                   std::to_string(params.n_iterations) + " iterations of " +
+                                                   std::to_string(n_ants) + " ants");
     RunResult result;
-    if (has_best) {
-        result.best_value = best_cost;
-        result.best_solution = std::vector<double>(best_tour.begin(), best_tour.end());
-    }
+    result.best_value = best_cost;
+    result.best_solution = std::vector<double>(best_tour.begin(), best_tour.end());
     return result;
 }
 

@@ -66,8 +66,9 @@ Outcome run_permutation_genetic(Problem& problem, const PermutationGeneticParams
     const std::size_t n = matrix->size();
     if (n < 3) return OptimizerError::invalid_input("distance matrix must have at least 3 cities");
     const std::size_t size = params.n_individuals;
-    if (size == 0 && params.n_iterations >= 1)
-        return OptimizerError::invalid_input("n_individuals must be at least 1");
+    // Without generations an empty population would still leave nothing to
+    // report, and a fit that stores nothing must not pass for one that worked.
+    if (size == 0) return OptimizerError::invalid_input("n_individuals must be at least 1");
 
     const std::size_t cells = rows_size(size, n);
     std::vector<std::size_t> current(cells), next(cells);
@@ -132,7 +133,6 @@ Outcome run_permutation_genetic(Problem& problem, const PermutationGeneticParams
     }
 
     RunResult result;
-    if (size == 0) return result;
     rank(order, cost);
     result.best_value = cost[order[0]];
     auto best = row(current, order[0]);

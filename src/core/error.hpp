@@ -14,6 +14,9 @@ struct OptimizerError {
     std::string message;
 
     static OptimizerError invalid_input(std::string m) { return {ErrorKind::InvalidInput, std::move(m)}; }
+    static OptimizerError convergence_failure(std::string m) {
+        return {ErrorKind::ConvergenceFailure, std::move(m)};
+    }
     static OptimizerError dimension_mismatch(std::string m) {
         return {ErrorKind::DimensionMismatch, std::move(m)};
     }

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "module/module.hpp"
+
 namespace hivekit::py {
 
 namespace {
@@ -47,13 +49,16 @@ bool check_required(const char* callable, std::span<const char* const> names, st
         ++missing;
     }
     if (missing == 0) return true;
-    std::size_t seen = 0;
-    for (std::size_t i = 0; i < n_required; ++i) {
-        if (out[i]) continue;
-        ++seen;
-        if (seen > 1) list += (seen == missing) ? (missing > 2 ? ", and " : " and ") : ", ";
-        list.append(1, '\'').append(names[i]).append(1, '\'');
-    }
+    const bool listed = run_guarded([&] {
+        std::size_t seen = 0;
+        for (std::size_t i = 0; i < n_required; ++i) {
+            if (out[i]) continue;
+            ++seen;
+            if (seen > 1) list += (seen == missing) ? (missing > 2 ? ", and " : " and ") : ", ";
+            list.append(1, '\'').append(names[i]).append(1, '\'');
+        }
+    });
+    if (!listed) return false;
     PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional argument%s: %s", callable, missing,
                  missing == 1 ? "" : "s", list.c_str());
     return false;

@@ -2,6 +2,7 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -83,6 +84,19 @@ private:
     bool taken_ = false;
 };
 
+// "Class.method", for the binding's messages, made without allocating: a
+// call that fails its binding must not first need memory to say so.
+class MethodName {
+public:
+    MethodName(const ClassSpec& entry, const char* method) {
+        std::snprintf(text_, sizeof text_, "%s.%s", entry.surface.name, method);
+    }
+    const char* c_str() const { return text_; }
+
+private:
+    char text_[80];
+};
+
 // Type objects in registry order, to find a type's entry.
 std::vector<PyTypeObject*> g_types;
 
@@ -131,7 +145,7 @@ PyObject* estimator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     const std::size_t n = entry.params.size() + 1;
     names[n - 1] = "random_state";
     std::array<PyObject*, kMaxParams + 1> given{};
-    std::string callable = std::string(entry.surface.name) + ".__new__";
+    const MethodName callable(entry, "__new__");
     if (!bind_tuple(callable.c_str(), {names.data(), n}, 0, args, kwargs, given.data())) return nullptr;
 
     std::array<ParamValue, kMaxParams> values{};
@@ -165,15 +179,20 @@ PyObject* estimator_repr(PyObject* self) {
     State& s = state_of(self);
     SharedHold hold(s);
     if (!hold) return nullptr;
-    std::string text = std::string(s.entry->surface.name) + "(";
-    for (std::size_t i = 0; i < s.entry->surface.repr_params; ++i) {
-        const ParamSpec& p = s.entry->params[i];
-        if (i) text += ", ";
-        text += p.name;
-        text += "=";
-        text += p.kind == ParamKind::Real ? format_number(s.params[i].real) : std::to_string(s.params[i].size);
-    }
-    text += ")";
+    std::string text;
+    if (!run_guarded([&] {
+            text = std::string(s.entry->surface.name) + "(";
+            for (std::size_t i = 0; i < s.entry->surface.repr_params; ++i) {
+                const ParamSpec& p = s.entry->params[i];
+                if (i) text += ", ";
+                text += p.name;
+                text += "=";
+                text += p.kind == ParamKind::Real ? format_number(s.params[i].real)
+                                                  : std::to_string(s.params[i].size);
+            }
+            text += ")";
+        }))
+        return nullptr;
     return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
@@ -223,29 +242,30 @@ PyObject* finish_fit(State& s, Problem& problem, const Bounds* bounds, Interrupt
     // look must still fail this fit before anything is stored, not after.
     if (PyErr_CheckSignals() < 0) return nullptr;
     if (auto* error = std::get_if<OptimizerError>(&*outcome)) {
-        std::string text = error->display();
-        PyErr_SetString(PyExc_ValueError, text.c_str());
+        std::string text;
+        if (run_guarded([&] { text = error->display(); })) PyErr_SetString(PyExc_ValueError, text.c_str());
         return nullptr;
     }
     RunResult& result = std::get<RunResult>(*outcome);
-    switch (s.entry->surface.family) {
-        case Family::BestOnly:
-            // A tour search in which no ant reached a finite length has nothing
-            // to report: the earlier results stay (an unfitted estimator stays
-            // unfitted).
-            if (!result.best_value) Py_RETURN_NONE;
-            result.history.assign(1, *result.best_value);
-            result.population.clear();
-            if (result.best_solution) result.population.push_back(*result.best_solution);
-            break;
-        case Family::Recorded:
-            break;
-        case Family::ParetoArchive:
-            result.best_value.reset();
-            result.best_solution.reset();
-            result.history.clear();
-            break;
-    }
+    // Only the new result is reshaped, so a failure here leaves the stored one.
+    if (!run_guarded([&] {
+            switch (s.entry->surface.family) {
+                case Family::BestOnly:
+                    result.history.clear();
+                    if (result.best_value) result.history.push_back(*result.best_value);
+                    result.population.clear();
+                    if (result.best_solution) result.population.push_back(*result.best_solution);
+                    break;
+                case Family::Recorded:
+                    break;
+                case Family::ParetoArchive:
+                    result.best_value.reset();
+                    result.best_solution.reset();
+                    result.history.clear();
+                    break;
+            }
+        }))
+        return nullptr;
     s.fitted = std::move(result);
     Py_RETURN_NONE;
 }
@@ -288,7 +308,7 @@ PyObject* fit_box_held(State& s, PyObject* const* given) {
 
 PyObject* fit_box(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     State& s = state_of(self);
-    std::string callable = std::string(s.entry->surface.name) + ".fit";
+    const MethodName callable(*s.entry, "fit");
     PyObject* given[3];
     if (!bind_fast(callable.c_str(), kBoxParams, 3, args, nargsf, kwnames, given)) return nullptr;
     ExclusiveHold hold(s);
@@ -302,7 +322,7 @@ PyObject* fit_box(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyOb
 
 PyObject* fit_tour(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     State& s = state_of(self);
-    std::string callable = std::string(s.entry->surface.name) + ".fit";
+    const MethodName callable(*s.entry, "fit");
     PyObject* given[1];
     if (!bind_fast(callable.c_str(), kTourParams, 1, args, nargsf, kwnames, given)) return nullptr;
     if (native_function(given[0])) {

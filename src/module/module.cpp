@@ -21,10 +21,9 @@ void raise_memory_error(const std::bad_alloc& failure) {
         PyErr_NoMemory();
 }
 
-bool run_guarded(const std::function<void()>& body) {
+void raise_caught() noexcept {
     try {
-        body();
-        return true;
+        throw;
     } catch (const EvaluationAborted&) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "run stopped without an exception");
     } catch (const std::bad_alloc& failure) {
@@ -33,8 +32,9 @@ bool run_guarded(const std::function<void()>& body) {
         PyErr_NoMemory();
     } catch (const std::exception& fault) {
         PyErr_SetString(EngineFault, fault.what());
+    } catch (...) {
+        PyErr_SetString(EngineFault, "an unknown exception stopped the engine");
     }
-    return false;
 }
 
 bool add_public(PyObject* module, const char* name, PyObject* value) {
@@ -116,8 +116,10 @@ int exec_module(PyObject* module) {
         Ref function(PyCFunction_NewEx(&kFunctions[k], nullptr, module));
         if (!function || PyModule_AddObjectRef(module, kFunctions[k].ml_name, function.get()) < 0) return -1;
     }
-    if (!add_estimator_types(module)) return -1;
-    if (!add_native_objective(module)) return -1;
+    // The types' texts are built in C++ strings.
+    bool added = false;
+    if (!run_guarded([&] { added = add_estimator_types(module) && add_native_objective(module); }) || !added)
+        return -1;
     return 0;
 }
 

@@ -3,18 +3,33 @@
 
 #include "module/py_ref.hpp"
 
-#include <functional>
 #include <new>
+#include <utility>
 
 namespace hivekit::py {
 
 // The exception type of internal faults (derives from BaseException).
 extern PyObject* EngineFault;
 
-// Runs an engine call, turning what it throws into a Python exception:
-// a stopped run re-raises the objective's exception, allocation failures
-// become MemoryError, broken invariants EngineFault. False when it failed.
-bool run_guarded(const std::function<void()>& body);
+// Sets the Python exception for the C++ exception being handled: a stopped
+// run keeps the objective's exception, allocation failures become
+// MemoryError, broken invariants EngineFault. Call it only inside a catch.
+void raise_caught() noexcept;
+
+// Runs an engine call, turning what it throws into a Python exception (see
+// raise_caught). False when it failed. The body is called where it is: held
+// as a std::function it could need an allocation before the try, and that
+// failure would escape.
+template <class Body>
+bool run_guarded(Body&& body) noexcept {
+    try {
+        std::forward<Body>(body)();
+        return true;
+    } catch (...) {
+        raise_caught();
+        return false;
+    }
+}
 
 // Sets MemoryError for a failed allocation, with the reason when the engine
 // refused a working set larger than the machine's memory.

@@ -41,6 +41,7 @@ struct NativeObject {
     const Builtin* builtin;    // the built-in function it calls, if any
     PyObject* function_owner;  // what the address came from: a ctypes callback must outlive its use
     PyObject* data_owner;      // the object the data pointer points into
+    PyObject* data_target;     // a ctypes pointer's targets when it was read (a list), or null
     Py_buffer view;            // held while data_owner's buffer is in use
     bool has_view;
 };
@@ -90,6 +91,44 @@ bool ctypes_pointer_value(PyObject* ctypes, PyObject* obj, void*& out) {
         return true;
     }
     return integer_address(value.get(), out);
+}
+
+// Appends to `out` every object of a ctypes `_objects` record: the record is
+// None, one object, or a dict whose values are objects or records again.
+bool collect_kept(PyObject* record, PyObject* out) {
+    if (record == Py_None) return true;
+    if (!PyDict_CheckExact(record)) return PyList_Append(out, record) == 0;
+    if (Py_EnterRecursiveCall(" while reading what a ctypes pointer keeps alive")) return false;
+    Ref values(PyDict_Values(record));
+    bool ok = static_cast<bool>(values);
+    for (Py_ssize_t i = 0; ok && i < PyList_GET_SIZE(values.get()); ++i)
+        ok = collect_kept(PyList_GET_ITEM(values.get(), i), out);
+    Py_LeaveRecursiveCall();
+    return ok;
+}
+
+// A ctypes pointer does not own its target: the object at the root of its
+// `_b_base_` chain records what keeps the target alive, and assigning the
+// pointer's `contents` (or a field's pointer) replaces that record, freeing the
+// old target while the objective would still read it. The objective keeps the
+// objects recorded when it read the address, so the address stays valid
+// whatever is done to the pointer afterwards. (Reading the pointer again when a
+// fit starts would not do: a native fit runs unlocked, and another thread could
+// re-point it mid-run.)
+bool keep_ctypes_target(NativeObject* self, PyObject* pointer) {
+    Ref root = Ref::borrow(pointer);
+    for (;;) {
+        Ref base(PyObject_GetAttrString(root.get(), "_b_base_"));
+        if (!base) return false;
+        if (base.get() == Py_None) break;
+        root = std::move(base);
+    }
+    Ref record(PyObject_GetAttrString(root.get(), "_objects"));
+    if (!record) return false;
+    Ref kept(PyList_New(0));
+    if (!kept || !collect_kept(record.get(), kept.get())) return false;
+    self->data_target = kept.release();
+    return true;
 }
 
 // The address a cffi pointer, function or array holds.
@@ -146,7 +185,7 @@ bool data_address(NativeObject* self, PyObject* obj) {
     for (const char* pointer_type : {"_Pointer", "c_void_p", "c_char_p"}) {
         int is = instance_of(obj, ctypes.get(), pointer_type);
         if (is < 0) return false;
-        if (is) return ctypes_pointer_value(ctypes.get(), obj, out);
+        if (is) return keep_ctypes_target(self, obj) && ctypes_pointer_value(ctypes.get(), obj, out);
     }
     Ref backend = imported("_cffi_backend");
     int is = instance_of(obj, backend.get(), "_CDataBase");
@@ -210,6 +249,7 @@ int native_traverse(PyObject* self, visitproc visit, void* arg) {
     Py_VISIT(Py_TYPE(self));
     Py_VISIT(as_native(self)->function_owner);
     Py_VISIT(as_native(self)->data_owner);
+    Py_VISIT(as_native(self)->data_target);
     // The view holds its exporter too, which need not be data_owner itself.
     if (as_native(self)->has_view) Py_VISIT(as_native(self)->view.obj);
     return 0;
@@ -223,6 +263,7 @@ int native_clear(PyObject* self) {
     }
     Py_CLEAR(n->function_owner);
     Py_CLEAR(n->data_owner);
+    Py_CLEAR(n->data_target);
     return 0;
 }
 
@@ -385,8 +426,9 @@ constexpr const char* kDoc =
     "values to out and returns 0 (anything else marks a failed evaluation). function is an int address, a\n"
     "ctypes or cffi function pointer, an object with an integer .address (a numba cfunc), or the name of a\n"
     "built-in objective. data (None, an int address, a ctypes or cffi pointer, or an object with a buffer) is\n"
-    "passed to every call and kept alive by this object. dimension, when given, is the only number of\n"
-    "coordinates the function accepts. A fit with a native objective releases the interpreter lock: the\n"
+    "passed to every call and kept alive by this object; a ctypes pointer is read once, and what it points to\n"
+    "then stays in use and alive even if the pointer is pointed elsewhere. dimension, when given, is the only\n"
+    "number of coordinates the function accepts. A fit with a native objective releases the interpreter lock: the\n"
     "function must not call into Python without taking the lock, nor keep the pointers it is given.";
 
 }  // namespace

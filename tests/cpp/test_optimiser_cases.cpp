@@ -222,15 +222,21 @@ TEST(AntColony, UnusableWeightsPickUniformlyAmongUnvisitedCities) {
     }
 }
 
-// Costs that are not positive numbers never become the best nor deposit; with no finite tour a fit finds nothing.
+// Costs that are not positive numbers never become the best nor deposit; with no finite tour the colony fails.
 TEST(TourOptimisers, CostsThatAreNotPositiveNumbers) {
     for (AntVariant v : {AntVariant::Basic, AntVariant::Acs, AntVariant::Elitist, AntVariant::Mmas})
         EXPECT_EQ(*ants(CountingTour(filled(6, 0.0)), {.n_ants = 5, .n_iterations = 6, .variant = v}).best_value, 0.0);
     CountingTour some_nan(random_plane(8, 10)), first_nan(random_plane(6, 11));
     some_nan.nan_evaluations = 3;
     EXPECT_FALSE(std::isnan(*ants(std::move(some_nan), {.n_ants = 5, .n_iterations = 6}).best_value));
-    for (double value : {INFINITY, NAN})
-        EXPECT_FALSE(ants(CountingTour(filled(6, value)), {.n_ants = 5, .variant = AntVariant::Elitist}).best_value);
+    for (double value : {INFINITY, NAN}) {
+        CountingTour forbidden(filled(6, value));
+        const Outcome failed = run_ant_colony(forbidden, {.n_ants = 5, .variant = AntVariant::Elitist}, 7);
+        const auto* error = std::get_if<OptimizerError>(&failed);
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->display(), "Convergence error: no ant completed a finite tour in 100 iterations of 5 ants");
+        EXPECT_EQ(forbidden.evaluations, 500u);
+    }
     first_nan.nan_evaluations = 1;  // the genetic population ranks it last
     const RunResult r = genetic(std::move(first_nan), {.n_individuals = 4, .n_iterations = 0, .use_two_opt = false});
     EXPECT_EQ(*r.best_value, TourProblem(random_plane(6, 11)).evaluate(r.population.front()));

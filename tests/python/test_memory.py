@@ -2,6 +2,8 @@
 
 import json
 import os
+import pathlib
+import shutil
 import subprocess
 import sys
 
@@ -140,3 +142,110 @@ def test_fits_and_sizes_too_large_leave_results_and_reference_counts_of_their_ar
             big.fit(*args_of_dimension(name, 4))
         assert snapshot(big) == snapshot(make(name, **too_large(name, size)))
         assert [sys.getrefcount(o) for o in watched] == counts
+
+
+# Each call, made again and again with its first, second, third ... C++ allocation failing, until it makes fewer
+# allocations than the one set to fail. Every attempt must end as the call ends without the failure or raise
+# MemoryError (a fit leaving the earlier results as they were), never end the process.
+FAILING_NEW_CALLS = """
+import ctypes, json, math, pickle, sys
+import numpy as np
+import hivekit
+from hivekit import _hivekit
+from small_runs import ALL_CLASSES, SQUARE, TOUR_CLASSES, fit_args, fitted, make, plane, readers, snapshot
+
+shim = ctypes.CDLL(sys.argv[1])
+start_case, start_k = int(sys.argv[2]), int(sys.argv[3])
+
+def of_class(name):
+    est = fitted(name)
+    calls = [(name + "()", lambda: make(name, random_state=None), None), ("repr " + name, lambda: repr(est), None),
+             ("pickle " + name, lambda: pickle.loads(pickle.dumps(est)), None),
+             (name + ".fit", lambda: est.fit(*fit_args(name)), est), (name + ".fit()", lambda: est.fit(), est)]
+    calls += [(f"{name}.{reader}", read, None) for reader, read in readers(est).items()]
+    if name in TOUR_CLASSES:
+        refused = [[0.0, 1.0], [1.0, 0.0]] if name.startswith("Perm") else [[math.inf] * 4] * 4
+        calls += [(name + ".fit numpy", lambda: est.fit(np.array(SQUARE)), est),
+                  (name + ".fit refused", lambda: est.fit(refused), est)]
+    else:
+        calls.append((name + ".fit refused", lambda: est.fit(fit_args(name)[0], [], []), est))
+    return calls
+
+sphere, zdt1 = hivekit.NativeObjective("sphere"), hivekit.NativeObjective("zdt1")
+swarm, sorting = fitted("ParticleSwarm"), fitted("Nsga2Optimizer")
+cases = [call for name in ALL_CLASSES for call in of_class(name)] + [
+    ("two_opt", lambda: hivekit.two_opt([0, 2, 1, 3], SQUARE), None),
+    ("two_opt numpy", lambda: hivekit.two_opt([0, 2, 1, 3], np.array(SQUARE)), None),
+    ("two_opt refused", lambda: hivekit.two_opt([0, 9], SQUARE), None),
+    ("NativeObjective()", lambda: hivekit.NativeObjective("sphere", data=bytearray(8), dimension=2), None),
+    ("NativeObjective call", lambda: sphere([0.5, 0.25]), None),
+    ("NativeObjective call of two", lambda: zdt1([0.5, 0.25]), None),
+    ("fit native", lambda: swarm.fit(sphere, [-1.0, -1.0], [1.0, 1.0]), swarm),
+    ("fit native of two", lambda: sorting.fit(zdt1, [0.0, 0.0], [1.0, 1.0]), sorting),
+    ("fit vectorized", lambda: swarm.fit(hivekit.Vectorized(lambda a: (a * a).sum(axis=1)), [-1.0] * 2, [1.0] * 2), swarm),
+] + [("_plane_rows " + rule, lambda rule=rule: _hivekit._plane_rows([0.0, 3.0, 1.0], [0.0, 4.0, 9.0], rule), None)
+     for rule in ("EUC_2D", "CEIL_2D", "ATT")]
+
+def with_threads(call):
+    def run():
+        with hivekit.threads(2):
+            call()
+    return run
+
+# Last, as a failure may leave the engine's threads running.
+cases += [("set_threads", with_threads(lambda: None), None),
+          ("fit native on threads", with_threads(lambda: swarm.fit(sphere, [-1.0, -1.0], [1.0, 1.0])), swarm),
+          ("fit tour on threads", with_threads(lambda: fitted("AntColony").fit(plane(8))), None)]
+
+def outcome(call):
+    try:
+        call()
+        return "success"
+    except BaseException as e:
+        return type(e).__name__
+
+for index, (label, call, est) in enumerate(cases[start_case:], start_case):
+    expected = outcome(call)
+    k = start_k if index == start_case else 1
+    while True:
+        print(json.dumps(["try", index, label, k]), flush=True)
+        before = est and snapshot(est)
+        shim.arm_failing_new(k)
+        got = outcome(call)
+        failed = shim.disarm_failing_new()
+        if got not in (expected, "MemoryError") or (got == "MemoryError" and est and snapshot(est) != before):
+            print(json.dumps(["wrong", label, k, got]), flush=True)
+        if not failed:
+            break
+        k += 1
+"""
+
+
+@pytest.fixture(scope="module")
+def failing_new(tmp_path_factory):
+    compiler = shutil.which(os.environ.get("CXX", "g++")) or shutil.which("c++")
+    if not compiler:
+        pytest.skip("needs a C++ compiler")
+    library = tmp_path_factory.mktemp("failing_new") / "failing_new.so"
+    source = pathlib.Path(__file__).with_name("failing_new.cpp")
+    subprocess.run([compiler, "-std=c++17", "-O1", "-shared", "-fPIC", "-o", str(library), str(source)], check=True)
+    return library
+
+
+@pytest.mark.skipif(UNDER_ASAN, reason="the sanitizer's operator new comes before any other")
+def test_every_failing_allocation_raises_memory_error_and_leaves_the_estimator_as_it_was(failing_new):
+    env = dict(CHILD_ENV, LD_PRELOAD=str(failing_new))
+    wrong, start = [], ("0", "1")
+    while True:  # after an abort, the next child resumes at the allocation after the one that ended the last
+        child = subprocess.run([sys.executable, "-c", FAILING_NEW_CALLS, str(failing_new), *start],
+                               capture_output=True, text=True, env=env, timeout=120)
+        lines = [json.loads(line) for line in child.stdout.splitlines()]
+        wrong += [line[1:] for line in lines if line[0] == "wrong"]
+        if child.returncode == 0:
+            break
+        tried = [line for line in lines if line[0] == "try"]
+        assert tried, child.stderr
+        _, index, label, k = tried[-1]
+        wrong.append([label, k, f"exit status {child.returncode}: {child.stderr.strip().splitlines()[-1:]}"])
+        start = (str(index), str(k + 1))
+    assert not wrong, "\n".join(map(str, wrong))

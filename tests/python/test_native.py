@@ -162,6 +162,34 @@ def test_a_cycle_through_the_exporter_of_the_data_buffer_is_collected():
     assert gone() is None
 
 
+def test_a_ctypes_pointer_pointed_elsewhere_leaves_the_objective_reading_what_it_pointed_to():
+    @SCALAR
+    def first_of_data(x, n, data):
+        return ctypes.c_double.from_address(data).value
+
+    class Cell(ctypes.c_double):  # a ctypes object that a weak reference can watch
+        pass
+
+    class Holder(ctypes.Structure):
+        _fields_ = [("cell", ctypes.POINTER(Cell))]
+
+    alone, held = Cell(2.5), Cell(-4.0)
+    pointer, holder = ctypes.pointer(alone), Holder(ctypes.pointer(held))
+    natives = [NativeObjective(first_of_data, pointer), NativeObjective(first_of_data, holder.cell)]
+    watched = [weakref.ref(alone), weakref.ref(held)]
+    pointer.contents, holder.cell = Cell(7.0), ctypes.pointer(Cell(8.0))  # the pointers now own other cells
+    del alone, held
+    gc.collect()
+    assert [w() is not None for w in watched] == [True, True]
+    assert [native([0.0]) for native in natives] == [2.5, -4.0]
+    est = hivekit.ParticleSwarm(n_particles=3, n_iterations=2, random_state=0)
+    est.fit(natives[0], [0.0], [1.0])
+    assert est.score() == 2.5
+    del natives, est
+    gc.collect()
+    assert [w() for w in watched] == [None, None]  # and lets go of them with the objectives
+
+
 @pytest.mark.parametrize("call, error, match", [
     (lambda: NativeObjective(0), ValueError, "must not be null"),
     (lambda: NativeObjective(problems.zdt1.address, n_objectives=0), ValueError, "n_objectives must be at least 1"),

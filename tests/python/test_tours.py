@@ -2,6 +2,7 @@
 
 import math
 import random
+from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 import pytest
@@ -68,19 +69,53 @@ def test_ant_colony_edge_cases():
     est = hivekit.AntColony(n_ants=3, n_iterations=2, random_state=0)
     est.fit([[1.5]])
     assert (est.score(), est.predict(), est.history_, est.population_) == (1.5, [0], [1.5], [[0.0]])
+
+
+def sparse_roads(n, seed):
+    """A ring of roads through n cities in a random order, so that a finite tour exists, plus two roads from every
+    city to random others; every other distance is infinite (forbidden)."""
+    rng = random.Random(seed)
+    order = random.Random(seed).sample(range(n), n)
+    matrix = [[0.0 if a == b else math.inf for b in range(n)] for a in range(n)]
+    roads = [(order[i], order[i - 1]) for i in range(n)] + [(a, rng.randrange(n)) for a in range(n) for _ in "ab"]
+    for a, b in roads:
+        if a != b:
+            matrix[a][b] = matrix[b][a] = 1.0 + rng.random()
+    return matrix
+
+
+def test_a_colony_that_completes_no_finite_tour_fails_and_keeps_the_earlier_results():
+    roads = sparse_roads(40, 1)
+    est = hivekit.AntColony(n_ants=3, n_iterations=2, random_state=0)
     est.fit(plane(6))
     before = snapshot(est)
-    est.fit([[math.nan] * 4] * 4)  # no finite tour: nothing to store
-    assert snapshot(est) == before
-    antless = hivekit.AntColony(n_ants=0)
-    antless.fit(plane(5))
-    assert snapshot(antless) == snapshot(hivekit.AntColony(n_ants=0))
+    for matrix in (roads, [[math.nan] * 4] * 4, [[math.inf] * 5] * 5):
+        with pytest.raises(ValueError, match="^Convergence error: no ant completed a finite tour in 2 iterations of 3 "
+                                             "ants$"):
+            est.fit(matrix)
+        assert snapshot(est) == before
+    fresh = hivekit.AntColony(n_ants=3, n_iterations=2, random_state=0)
+    with pytest.raises(ValueError):
+        fresh.fit(roads)
+    assert snapshot(fresh) == snapshot(hivekit.AntColony(n_ants=3, n_iterations=2, random_state=0))
+    for settings in ({"n_ants": 0}, {"n_iterations": 0}):  # no ant walks at all
+        with pytest.raises(ValueError, match="^Convergence error: no ant completed a finite tour: n_ants and "
+                                             "n_iterations must both be at least 1$"):
+            hivekit.AntColony(**settings).fit(plane(5))
+    # Each start fails alike, with the colony's own message, not in a later predict().
+    with pytest.raises(ValueError, match="^Convergence error: no ant completed a finite tour"):
+        hivekit.multistart_tour(hivekit.AntColony, roads, seeds=[1, 2], params={"n_ants": 3, "n_iterations": 2},
+                                executor=ThreadPoolExecutor(1))
 
 
-def test_genetic_without_generations_keeps_its_first_population_or_stays_unfitted():
+def test_genetic_reports_an_infinite_best_and_keeps_its_first_population_without_generations():
+    roads = sparse_roads(40, 1)
+    est = hivekit.PermutationGeneticOptimizer(n_individuals=6, n_iterations=3, random_state=2)
+    est.fit(roads)  # its ranked population is its result, whatever the lengths: an infinite one is reported as such
+    assert est.score() == math.inf and est.history_ == [math.inf] * 3 and sorted(est.predict()) == list(range(40))
     est = hivekit.PermutationGeneticOptimizer(n_individuals=6, n_iterations=0, random_state=2)
     est.fit(plane(7))
     assert est.history_ == [] and len(est.population_) == 6 and all(sorted(r) == list(range(7)) for r in est.population_)
-    empty = hivekit.PermutationGeneticOptimizer(n_individuals=0, n_iterations=0)
-    empty.fit(plane(5))
-    assert snapshot(empty) == snapshot(hivekit.PermutationGeneticOptimizer(n_individuals=0, n_iterations=0))
+    for generations in (0, 1):  # an empty population has nothing to report, with or without generations
+        with pytest.raises(ValueError, match="^Invalid input: n_individuals must be at least 1$"):
+            hivekit.PermutationGeneticOptimizer(n_individuals=0, n_iterations=generations).fit(plane(5))
