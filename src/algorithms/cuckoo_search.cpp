@@ -34,9 +34,11 @@ Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSe
     // Nest i occupies [i * d, (i + 1) * d).
     std::vector<double> x(rows_size(n, d));
     std::vector<double> value(n);
-    // One batch of rows, n flights or the k rebuilt nests, with their values.
-    std::vector<double> batch(rows_size(n, d));
-    std::vector<double> batch_value(n);
+    const std::size_t k = cuckoo_abandon_count(params.pa, n);
+    // One batch of rows with their values: the nests rebuilt at the end of an
+    // iteration (at most n of them) followed by the next iteration's n flights.
+    std::vector<double> batch(rows_size(2 * n, d));
+    std::vector<double> batch_value(2 * n);
     ValueRanking ranking(n);
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
@@ -44,16 +46,35 @@ Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSe
     WorkMeter meter(problem);
     BestRecord best = start_population(problem, x, value, bounds, span, rng, meter);
 
-    const std::size_t k = cuckoo_abandon_count(params.pa, n);
+    // The worst nests are rebuilt in worst-first order, which fixes the order
+    // of their draws; their new positions come from the stream alone. Their
+    // values are read first by the best that ends their iteration, so they
+    // wait in the batch's first rows, for the next iteration's flights, which
+    // start from the rebuilt nests but read no value either. The batch holds
+    // the rows in the order one evaluation at a time makes them, and its
+    // values are read in that order: the rebuilt nests' values, the best and
+    // history of their iteration, then the flights.
+    std::span<const std::size_t> rebuilt_nests;
+    const auto end_iteration = [&] {
+        for (std::size_t r = 0; r < rebuilt_nests.size(); ++r) value[rebuilt_nests[r]] = batch_value[r];
+        // Only now does the best move: a flight improvement of a nest that was
+        // just abandoned is lost.
+        meter.spend(n);
+        const std::size_t top = initial_best_index(value);
+        best.offer({&x[top * d], d}, value[top]);
+        result.history.push_back(best.value);
+    };
+
     const double alpha = params.alpha, levy_scale = params.levy_scale;
     for (std::uint64_t t = 0; t < params.n_iterations; ++t) {
         // A flight starts from its own nest and reads no value, and only its
         // own nest can take it, so all flights are drawn first and evaluated
         // as one batch; the nests then take them in nest order.
+        const std::size_t waiting = rebuilt_nests.size();
         for (std::size_t i = 0; i < n; ++i) {
             meter.spend(2 * d);
             const double* xi = &x[i * d];
-            std::span<double> y{&batch[i * d], d};
+            std::span<double> y{&batch[(waiting + i) * d], d};
             std::copy(xi, xi + d, y.begin());
             for (std::size_t j = 0; j < d; ++j) {
                 const double u1 = rng.uniform();
@@ -64,39 +85,32 @@ Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSe
             }
             bounds.clip(y);
         }
-        meter.spend(n * d);
-        problem.evaluate_batch(batch, batch_value);
+        meter.spend((waiting + n) * d);
+        problem.evaluate_batch(std::span<const double>(batch).first((waiting + n) * d),
+                               std::span<double>(batch_value).first(waiting + n));
+        if (t > 0) end_iteration();
         for (std::size_t i = 0; i < n; ++i) {
             meter.spend(d);
-            const double f = batch_value[i];
+            const double f = batch_value[waiting + i];
             // A number also displaces a nest stuck at NaN, so numbers found by
             // the flights can reach the best.
             if (improves(f, value[i])) {
-                std::copy(&batch[i * d], &batch[(i + 1) * d], &x[i * d]);
+                std::copy(&batch[(waiting + i) * d], &batch[(waiting + i + 1) * d], &x[i * d]);
                 value[i] = f;
             }
         }
 
-        // The worst nests are rebuilt in worst-first order, which fixes the
-        // order of their draws. The new positions come from the stream alone
-        // and nothing reads a value until the best below, so they too are one
-        // batch.
-        auto order = ranking.descending(value, meter);
+        rebuilt_nests = ranking.descending(value, meter).first(k);
         for (std::size_t r = 0; r < k; ++r) {
             meter.spend(2 * d);
             std::span<double> fresh{&batch[r * d], d};
             fill_uniform_position(fresh, bounds, span, rng);
-            std::copy(fresh.begin(), fresh.end(), &x[order[r] * d]);
+            std::copy(fresh.begin(), fresh.end(), &x[rebuilt_nests[r] * d]);
         }
+    }
+    if (params.n_iterations > 0) {
         problem.evaluate_batch(std::span<const double>(batch).first(k * d), std::span<double>(batch_value).first(k));
-        for (std::size_t r = 0; r < k; ++r) value[order[r]] = batch_value[r];
-
-        // Only now does the best move: a flight improvement of a nest that was
-        // just abandoned is lost.
-        meter.spend(n);
-        const std::size_t top = initial_best_index(value);
-        best.offer({&x[top * d], d}, value[top]);
-        result.history.push_back(best.value);
+        end_iteration();
     }
 
     result.population = split_rows(x, d);

@@ -182,8 +182,9 @@ std::vector<long> repeat(std::vector<long> head, std::vector<long> each, U times
 TEST(Batches, WholeSwarmsAndGenerationsAreOneBatch) {
     EXPECT_EQ(events_of("GreyWolfOptimizer", 5, 3), repeat({5}, {5}, 3));
     EXPECT_EQ(events_of("CmaEsOptimizer", 6, 3), repeat({0}, {6}, 3));  // the centre comes first, alone
-    // Flights of every nest, then the ceil(0.25 * 7) = 2 abandoned nests.
-    EXPECT_EQ(events_of("CuckooSearch", 7, 3), repeat({7}, {7, 2}, 3));
+    // The flights of every nest, behind the ceil(0.25 * 7) = 2 nests the
+    // iteration before rebuilt; the last iteration's rebuilt nests alone.
+    EXPECT_EQ(events_of("CuckooSearch", 7, 3), (std::vector<long>{7, 7, 9, 9, 2}));
     EXPECT_EQ(events_of("MopsoOptimizer", 5, 3), repeat({5}, {5}, 3));
     EXPECT_EQ(events_of("Nsga2Optimizer", 5, 3), repeat({5}, {5}, 3));
     // Each chemotactic step, then the newcomers: none, or every bacterium.
