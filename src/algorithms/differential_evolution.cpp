@@ -56,6 +56,10 @@ Outcome run_differential_evolution(Problem& problem, const Bounds& bounds, const
     // - nothing in a generation reads the best, so the replacements are
     //   offered to it afterwards, in index order, each row still holding the
     //   trial that replaced it.
+    // Waves change the order of the calls within a generation. Where the
+    // problem evaluates a batch's rows one by one, that order is the
+    // objective's to see, so every trial is a wave of its own, in index order.
+    const bool in_waves = problem.evaluates_together();
     const double f = params.f, cr = params.cr;
     for (std::uint64_t g = 0; g < params.n_iterations; ++g) {
         std::size_t waves = 0;
@@ -77,9 +81,10 @@ Outcome run_differential_evolution(Problem& problem, const Bounds& bounds, const
                 const double u = rng.uniform();
                 crossed[i * d + j] = j == forced || u < cr;
             }
-            wave[i] = 0;
-            for (std::size_t k = 0; k < 3; ++k)
-                if (partner[k] < i) wave[i] = std::max(wave[i], wave[partner[k]] + 1);
+            wave[i] = in_waves ? 0 : i;
+            if (in_waves)
+                for (std::size_t k = 0; k < 3; ++k)
+                    if (partner[k] < i) wave[i] = std::max(wave[i], wave[partner[k]] + 1);
             waves = std::max(waves, wave[i] + 1);
         }
         // Individuals by wave, index order kept within each (a counting sort).

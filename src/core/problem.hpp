@@ -45,6 +45,12 @@ public:
         for (std::size_t i = 0; i < values.size(); ++i) values[i] = evaluate(rows.subspan(i * d, d));
     }
 
+    // Whether evaluate_batch computes a batch's values together (in one call,
+    // or on several threads at once), so that no objective can rely on the
+    // order of a batch's rows. Only then may a body hand over candidates in
+    // another order than one-at-a-time evaluation calls them.
+    virtual bool evaluates_together() const { return false; }
+
     // Objective vectors of out.size() candidates laid out row by row, as
     // evaluate_objectives() gives them one at a time in row order.
     virtual void evaluate_objectives_batch(std::span<const double> rows, std::span<std::vector<double>> out) {

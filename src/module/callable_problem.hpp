@@ -36,6 +36,7 @@ public:
     void evaluate_objectives(std::span<const double> position, std::vector<double>& out) override;
     void evaluate_batch(std::span<const double> rows, std::span<double> values) override;
     void evaluate_objectives_batch(std::span<const double> rows, std::span<std::vector<double>> out) override;
+    bool evaluates_together() const override { return batch_ != nullptr; }
     std::size_t dimension() const override { return dimension_; }
     bool is_discrete() const override { return false; }
     std::string_view name() const override { return "objective"; }

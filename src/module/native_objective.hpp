@@ -10,6 +10,7 @@
 #include <span>
 
 #include "core/problem.hpp"
+#include "core/threads.hpp"
 #include "core/test_functions.hpp"
 #include "module/interrupt_gate.hpp"
 
@@ -51,6 +52,7 @@ public:
     // of calls made one by one.
     void evaluate_batch(std::span<const double> rows, std::span<double> values) override;
     void evaluate_objectives_batch(std::span<const double> rows, std::span<std::vector<double>> out) override;
+    bool evaluates_together() const override { return threads::count() > 1; }
     std::size_t dimension() const override { return dimension_; }
     bool is_discrete() const override { return false; }
     std::string_view name() const override { return "objective"; }

@@ -45,6 +45,7 @@ public:
     void check_interrupt() override {
         if (stop_when_asked) throw EvaluationAborted();
     }
+    bool evaluates_together() const override { return together; }
     std::size_t dimension() const override { return dimension_; }
     bool is_discrete() const override { return false; }
     std::string_view name() const override { return "recorded"; }
@@ -54,6 +55,7 @@ public:
     std::vector<double> values;
     std::size_t abort_at = SIZE_MAX;
     bool stop_when_asked = false;
+    bool together = false;  // what evaluates_together() answers
     std::function<std::vector<double>(std::size_t)> objectives;
 
 private:

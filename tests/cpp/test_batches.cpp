@@ -78,6 +78,7 @@ public:
         for (std::size_t i = 0; i < out.size(); ++i) seen.emplace_back(&rows[i * d], &rows[(i + 1) * d]);
         for (std::size_t i = out.size(); i-- > 0;) out[i] = objectives_by_position(rows.subspan(i * d, d));
     }
+    bool evaluates_together() const override { return true; }
     std::size_t dimension() const override { return dimension_; }
     bool is_discrete() const override { return false; }
     std::string_view name() const override { return "batched"; }
@@ -156,7 +157,8 @@ TEST(Batches, EveryBoxClassRunsAsOneEvaluationAtATimeWhateverOrderABatchIsEvalua
                 plain.objectives = [&plain](std::size_t k) { return objectives_by_position(plain.seen[k]); };
                 Batched batched(3);
                 expect_same_run(s.run(plain, seed), s.run(batched, seed));
-                // Only the waves of differential evolution reorder the calls.
+                // Only the waves of differential evolution reorder the calls, and
+                // only for a problem that evaluates a batch together.
                 if (cls.surface.name == std::string_view("DifferentialEvolution"))
                     EXPECT_TRUE(same_bits(sorted(batched.seen), sorted(plain.seen)));
                 else
@@ -236,10 +238,16 @@ TEST(Batches, WavesMatchOneCandidateAtATime) {
             for (double cr : {0.0, 0.5, 0.9, 1.5}) {
                 SCOPED_TRACE("n=" + std::to_string(n) + " cr=" + std::to_string(cr));
                 const DifferentialEvolutionParams params{n, 6, 0.8, cr};
-                Recorder plain(3, position_only), waves(3, position_only);
+                Recorder plain(3, position_only), waves(3, position_only), one_by_one(3, value);
+                waves.together = true;
                 expect_same_run(result_of(plain_differential_evolution(plain, kBox, params, seed)),
                                 result_of(run_differential_evolution(waves, kBox, params, seed)));
                 EXPECT_TRUE(same_bits(sorted(waves.seen), sorted(plain.seen)));
+                // One by one, the calls come in the order of the plain form, values by call number included.
+                Recorder plain_calls(3, value);
+                expect_same_run(result_of(plain_differential_evolution(plain_calls, kBox, params, seed)),
+                                result_of(run_differential_evolution(one_by_one, kBox, params, seed)));
+                EXPECT_TRUE(same_bits(one_by_one.seen, plain_calls.seen));
             }
             for (U limit : {0, 2, 100}) {
                 SCOPED_TRACE("bees n=" + std::to_string(n) + " limit=" + std::to_string(limit));
