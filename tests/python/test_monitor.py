@@ -79,26 +79,29 @@ def test_budgets_stop_the_fit_and_keep_the_earlier_results(name):
 
 
 @pytest.mark.parametrize("name", BOX_CLASSES)
-def test_minimize_reports_the_estimators_results_and_the_monitor_the_best_it_saw(name):
+def test_minimize_reports_the_best_call_it_saw_and_keeps_the_estimators_results_on_the_estimator(name):
     objective, seen, pareto = objective_for(name), [], name in PARETO_CLASSES
     est = sized(name, 6, n_iterations=10, random_state=2)
     monitor = hivekit.Monitor(recording(objective, seen, nan_every=0 if pareto else 7))
     done = hivekit.minimize(est, monitor, LOWER, UPPER)
-    assert (done.x, done.fun, done.stopped_by, done.estimator) == (est.predict(), est.score(), None, est)
+    assert (done.stopped_by, done.estimator) == (None, est)
     assert done.n_evaluations == monitor.n_evaluations == len(seen) and monitor.stopped_by is None and monitor.seconds > 0
     values = [v for _, v in seen]
     if pareto:
+        assert (done.x, done.fun) == (est.predict(), est.score())
         assert monitor.last == values[-1] and monitor.best is None and monitor.x is None and monitor.trace == []
     else:
+        # Not the estimator's own best, which can miss an improvement it evaluated (the bats' loudness test).
+        assert (done.x, done.fun) == (monitor.x, monitor.best) and done.fun <= est.score()
         assert monitor.best == best_of(values) and monitor.x == seen[values.index(monitor.best)][0]
         trace = monitor.trace  # the best after every call; the first call returned NaN, which no number leaves
         for k in range(1, len(values) + 1):
             step = [b for c, b in trace if c <= k][-1]
             assert step == best_of(values[:k]) or (math.isnan(step) and k == 1), k
         assert [c for c, _ in trace] == sorted({c for c, _ in trace})
-    before, seen = snapshot(est), []
+    before, seen, score = snapshot(est), [], est.score()
     cut = hivekit.minimize(est, recording(objective, seen), LOWER, UPPER, max_evaluations=9)
-    assert (cut.n_evaluations, cut.stopped_by, cut.estimator.score()) == (9, "max_evaluations", done.fun)
+    assert (cut.n_evaluations, cut.stopped_by, cut.estimator.score()) == (9, "max_evaluations", score)
     if name in PARETO_CLASSES:
         assert cut.x is None and cut.fun is None
     else:
