@@ -1,9 +1,11 @@
 """hivekit.Monitor, minimize and expected_evaluations: counts, budgets, the best so far, progress output."""
 
+import array
 import math
 import subprocess
 import sys
 import time
+from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
@@ -167,3 +169,112 @@ def test_progress_shows_on_a_terminal_and_not_in_a_pipe(mode):
     assert (piped.returncode, piped.stderr) == (0, b"")
     shown, proc = on_terminal("-c", PROGRESS, mode)
     assert proc.returncode == 0 and b"8041/8041" in shown and b"best" in shown  # 40 * 201 calls and the probe
+
+
+def vectorized_sphere(rows):
+    # Column by column from 0.0, as the plain sphere adds: the same bits for every row.
+    total = rows[:, 0] * 0.0
+    for j in range(rows.shape[1]):
+        total = total + rows[:, j] * rows[:, j]
+    return total
+
+
+def vectorized_for(name):
+    np = pytest.importorskip("numpy")
+    if name in PARETO_CLASSES:
+        return hivekit.Vectorized(lambda rows: np.column_stack([vectorized_sphere(rows), vectorized_sphere(rows - 1.0)]))
+    return hivekit.Vectorized(vectorized_sphere)
+
+
+def watched(monitor):
+    return (monitor.n_evaluations, monitor.best, monitor.x, monitor.trace, bits_of(monitor.last), monitor.stopped_by)
+
+
+def bits_of(value):
+    return None if value is None else [float(v) for v in value]
+
+
+@pytest.mark.parametrize("name", BOX_CLASSES)
+def test_a_monitor_around_a_wrapper_sees_what_it_sees_around_the_plain_objective(name):
+    objective = objective_for(name)
+
+    def run(wrapped, **budgets):
+        est, monitor = sized(name, 5, n_iterations=6, random_state=4), hivekit.Monitor(wrapped, **budgets)
+        try:
+            est.fit(monitor, LOWER, UPPER)
+        except hivekit.StopRun:
+            pass
+        return snapshot(est), watched(monitor), hasattr(monitor, "_hivekit_batch")
+
+    with ThreadPoolExecutor(3) as pool:
+        for budgets in ({"max_evaluations": 23}, {}):
+            plain = run(objective, **budgets)
+            assert plain[2] is False  # fit must not send batches to an objective that takes none
+            for wrapped in (vectorized_for(name), hivekit.Parallel(objective, pool)):
+                assert run(wrapped, **budgets) == plain[:2] + (True,), (wrapped, budgets)
+    assert hivekit.expected_evaluations(sized(name, 5, n_iterations=6), 2) in (None, plain[1][0])
+
+
+class Rows:
+    """A batch objective noting the rows it was given, batch by batch; the value of a row is its first entry."""
+
+    def __init__(self):
+        self.batches = []
+
+    def __call__(self, x):
+        return x[0]
+
+    def _hivekit_batch(self, data, n, d):
+        rows = [list(r) for r in zip(*[iter(array.array("d", data))] * d)]
+        assert len(rows) == n
+        self.batches.append(rows)
+        return [r[0] for r in rows]
+
+
+def batch(monitor, *values):
+    return monitor._hivekit_batch(bytearray(array.array("d", [v for x in values for v in (x, -x)])), len(values), 2)
+
+
+def test_budgets_inside_a_batch_keep_max_evaluations_exactly_and_stop_after_the_batch_for_target_and_time():
+    inner = Rows()
+    monitor = hivekit.Monitor(inner, max_evaluations=6)
+    assert batch(monitor, 5.0, 3.0, 4.0) == [5.0, 3.0, 4.0]
+    with pytest.raises(hivekit.StopRun, match="max_evaluations=6"):
+        batch(monitor, 7.0, 2.0, 1.0, 0.5)  # only the three rows left are evaluated
+    assert [len(b) for b in inner.batches] == [3, 3] and monitor.stopped_by == "max_evaluations"
+    assert (monitor.n_evaluations, monitor.best, monitor.x, monitor.trace) == (6, 1.0, [1.0, -1.0], [(1, 5.0), (2, 3.0),
+                                                                                                     (5, 2.0), (6, 1.0)])
+    with pytest.raises(hivekit.StopRun):
+        batch(monitor, 0.0)
+    assert len(inner.batches) == 2
+
+    monitor = hivekit.Monitor(Rows(), target=2.0)
+    with pytest.raises(hivekit.StopRun, match="target"):
+        batch(monitor, 3.0, 2.0, 9.0, 1.5)  # the whole batch is recorded before the fit stops
+    assert (monitor.n_evaluations, monitor.best, monitor.trace) == (4, 1.5, [(1, 3.0), (2, 2.0), (4, 1.5)])
+
+    monitor = hivekit.Monitor(hivekit.Parallel(lambda x: time.sleep(0.02) or x[0], ThreadPoolExecutor(1)),
+                              max_seconds=0.01)
+    assert batch(monitor, 1.0, 2.0) == [1.0, 2.0]  # the time runs out inside this batch, which is kept whole
+    with pytest.raises(hivekit.StopRun, match="max_seconds"):
+        batch(monitor, 0.0)
+    assert monitor.n_evaluations == 2 and monitor.seconds >= 0.04
+    monitor.objective.executor.shutdown()
+
+
+def test_minimize_takes_a_wrapper_and_a_monitor_keeps_the_count_of_a_batch_that_raises():
+    np = pytest.importorskip("numpy")
+    seen = []
+    result = hivekit.minimize(hivekit.CmaEsOptimizer(n_iterations=5, random_state=0),
+                              hivekit.Vectorized(lambda rows: seen.append(len(rows)) or vectorized_sphere(rows)),
+                              LOWER, UPPER, max_evaluations=20)
+    assert (result.n_evaluations, sum(seen), result.stopped_by) == (20, 20, "max_evaluations")
+    assert result.fun == min(float(np.dot(x, x)) for x in [result.x]) and result.trace[-1] == (result.trace[-1][0], result.fun)
+
+    def halt(rows):
+        raise KeyboardInterrupt
+
+    monitor = hivekit.Monitor(hivekit.Vectorized(halt))
+    with pytest.raises(KeyboardInterrupt):
+        batch(monitor, 1.0, 2.0)
+    assert (monitor.n_evaluations, monitor.best) == (2, None)
