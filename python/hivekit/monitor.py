@@ -19,7 +19,7 @@ import time
 from array import array
 from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
-from typing import Any, TextIO
+from typing import Any, NoReturn, TextIO
 
 from hivekit import _registry
 
@@ -29,6 +29,7 @@ _REDRAW_SECONDS = 0.1
 _TRACE_LIMIT = 10_000
 # A call count no run reaches; counts stay integers so that the per-call comparisons compare like with like.
 _NEVER = 1 << 62
+_DOUBLE = array("d").itemsize
 _clock = time.perf_counter
 
 
@@ -75,6 +76,14 @@ class Monitor:
     - ``target``: the call that returns a value at or below ``target`` raises once the value is recorded.
 
     A spent monitor raises at every further call, so a second ``fit`` with it stops at its probe call.
+
+    Around a :class:`~hivekit.Vectorized` or :class:`~hivekit.Parallel` objective the monitor hands the batches
+    of ``fit`` over whole and sees every candidate of a batch as one call, in the order of the rows: the counts,
+    ``best``, ``x``, ``trace`` and the progress are those of the same candidates evaluated one by one. Budgets
+    inside a batch: ``max_evaluations`` is kept exactly (only the rows left in the budget are evaluated, then
+    the fit stops); ``max_seconds`` and ``target`` are checked once per batch, so a batch in which the time runs
+    out or the target is reached is evaluated and recorded whole, and the fit stops after it (for ``target``)
+    or at the next call (for ``max_seconds``).
 
     ``progress=True`` shows a progress bar of the calls and the best value on a terminal or in a notebook
     (through ``tqdm`` when it is installed: ``pip install 'hivekit[progress]'``; otherwise a single updating
@@ -141,13 +150,51 @@ class Monitor:
         if type(value) is float:
             # One comparison decides the common case: true only when the value beats the best, or when either
             # side is NaN; _record sorts the rare cases out.
-            if not value >= self._best:
-                self._record(x, value)
-        else:
-            self._other(x, value)
+            if not value >= self._best and self._record(x, value):
+                self._stop("target")
+        elif self._other(x, value):
+            self._stop("target")
         if now >= self._redraw or n >= self._close_at:
             self._draw()
         return value
+
+    @property
+    def _hivekit_batch(self) -> Callable[[bytearray, int, int], list[Any]]:
+        # fit hands batches to an objective that has this attribute, so a monitor offers it exactly when what it
+        # wraps takes batches; around any other objective every call stays a plain call.
+        if not hasattr(self._objective, "_hivekit_batch"):
+            raise AttributeError(f"{type(self._objective).__name__} objective evaluates no batches")
+        return self._batch
+
+    def _batch(self, data: bytearray, n: int, d: int) -> list[Any]:
+        first = self._n
+        if first >= self._limit or self._now >= self._deadline:
+            self._gate()
+        take = min(n, self._limit - first)
+        if take < n:
+            data = data[:take * d * _DOUBLE]  # the rows left in the budget, and no more, are evaluated
+        self._n = first + take  # a batch that raises has been called for every row, as a call that raises counts
+        values = getattr(self._objective, "_hivekit_batch")(data, take, d)
+        self._now = now = _clock()
+        if type(values) is not list or len(values) != take:
+            raise TypeError(f"_hivekit_batch must return a list of {take} results, not '{type(values).__name__}'")
+        rows = array("d", data)
+        reached = False
+        for i, value in enumerate(values):
+            self._n = first + i + 1  # the call of this row, for the trace
+            if type(value) is float:
+                if not value >= self._best:
+                    reached = self._record(rows[i * d:(i + 1) * d], value) or reached
+            elif self._other(rows[i * d:(i + 1) * d], value):
+                reached = True
+        self._n = first + take
+        if reached:
+            self._stop("target")
+        if take < n:
+            self._stop("max_evaluations")
+        if now >= self._redraw or self._n >= self._close_at:
+            self._draw()
+        return values
 
     # -- what the monitor saw ----------------------------------------------------------------------------------
 
@@ -217,10 +264,14 @@ class Monitor:
                 self._begin()
                 return
             spent = self._max_evaluations is not None and self._n >= self._max_evaluations
-            self._stopped_by = "max_evaluations" if spent else "max_seconds"
-        self._limit = -1  # every later call stops here too, whatever the clock says
+            self._stop("max_evaluations" if spent else "max_seconds")
+        self._stop(self._stopped_by)
+
+    def _stop(self, reason: str) -> NoReturn:
+        self._stopped_by = reason
+        self._limit = -1  # every later call stops in _gate too, whatever the clock says
         self.close()
-        raise StopRun(self._stopped_by, self._stop_message())
+        raise StopRun(reason, self._stop_message())
 
     def _begin(self) -> None:
         self._started = True
@@ -243,9 +294,10 @@ class Monitor:
             return f"run stopped: max_seconds={self._max_seconds:g} passed after {self._n} calls"
         return f"run stopped: value {self._best!r} at or below target={self._target!r} after {self._n} calls"
 
-    def _record(self, x: list[float], value: float) -> None:
+    def _record(self, x: Sequence[float], value: float) -> bool:
+        """Makes ``value``, returned by the latest call at ``x``, the best; true when it reaches the target."""
         if value != value and self._x is not None:
-            return  # a NaN is recorded only as the very first value, and a number replaces it
+            return False  # a NaN is recorded only as the very first value, and a number replaces it
         self._best = value
         self._x = list(x)
         calls, values = self._trace_calls, self._trace_values
@@ -253,26 +305,22 @@ class Monitor:
         values.append(value)
         if len(calls) > _TRACE_LIMIT:
             _thin(calls, values)
-        if self._target is not None and value <= self._target:
-            self._stopped_by = "target"
-            self._limit = -1
-            self.close()
-            raise StopRun("target", self._stop_message())
+        return self._target is not None and value <= self._target
 
-    def _other(self, x: list[float], value: Any) -> None:
+    def _other(self, x: Sequence[float], value: Any) -> bool:
+        """Records a value that is not a float; true when it reaches the target."""
         if isinstance(value, (list, tuple)):
             self._last = value
-            return
+            return False
         if isinstance(value, (str, bytes, bytearray)):
-            return  # the engine takes no text as a number
+            return False  # the engine takes no text as a number
         try:
             number = float(value)
         except (TypeError, ValueError, OverflowError):
             if hasattr(value, "__len__"):
                 self._last = value
-            return
-        if not number >= self._best:
-            self._record(x, number)
+            return False
+        return not number >= self._best and self._record(x, number)
 
     def _draw(self) -> None:
         display = self._display
@@ -487,6 +535,10 @@ def expected_evaluations(estimator: Any, dimension: int) -> int | None:
     dominance cycles can shrink the population). ``BeeColony``, ``FireflyOptimizer``, ``GlowwormOptimizer`` and
     ``BacterialForagingOptimizer`` give None. Hyperparameters that ``fit`` rejects give 1: the probe call comes
     before the check. The tour classes take no objective and raise TypeError.
+
+    The count depends on the estimator alone: a :class:`~hivekit.Vectorized` or :class:`~hivekit.Parallel`
+    objective evaluates the same candidates, in batches, and each candidate counts as one call (as a
+    :class:`Monitor` counts them).
     """
     _whole(dimension, "dimension")
     name = type(estimator).__name__
@@ -506,10 +558,13 @@ def expected_evaluations(estimator: Any, dimension: int) -> int | None:
 class MinimizeResult:
     """What :func:`minimize` returns.
 
-    - ``x``, ``fun``: for a completed fit the estimator's own ``predict()`` and ``score()`` (for the
-      multi-objective classes the Pareto archive and its hypervolume); for a stopped fit the monitor's best
-      position and value (None for an objective that returns a sequence). The estimator's best can be worse than
-      the best call the monitor saw: the probe call is not part of the run.
+    - ``x``, ``fun``: the best call the monitor saw, completed fit or not: its position and value (see
+      :class:`Monitor`). The estimator's own ``predict()`` and ``score()`` can be worse: the probe call is not
+      part of the run, and some classes (``BatAlgorithm``, ``BeeColony``) do not keep every improvement they
+      evaluate; they stay on ``estimator``. For an objective that returns a sequence (two objectives), and for a
+      completed fit in which no call returned a number, the monitor has no best: ``x`` and ``fun`` are then the
+      estimator's ``predict()`` and ``score()`` (for the multi-objective classes the Pareto archive and its
+      hypervolume) after a completed fit, and None after a stopped one.
     - ``n_evaluations``: objective calls made, the probe call included.
     - ``seconds``: wall time of the ``fit`` call.
     - ``stopped_by``: None for a completed fit, else "max_evaluations", "max_seconds" or "target".
@@ -539,8 +594,9 @@ def minimize(
     ``budgets`` are the keywords of :class:`Monitor`: ``max_evaluations``, ``max_seconds``, ``target`` and
     ``progress`` (the bar's total is :func:`expected_evaluations` when it is known). ``objective`` may itself be
     a :class:`Monitor`, given without budgets; one you made keeps the best point seen even when the fit is
-    interrupted. A budget that stops the fit is reported in ``stopped_by``; ``KeyboardInterrupt`` and every
-    other exception propagate.
+    interrupted. A :class:`~hivekit.Vectorized` or :class:`~hivekit.Parallel` objective gets its batches through
+    the monitor (see :class:`Monitor` for budgets inside a batch). A budget that stops the fit is reported in
+    ``stopped_by``; ``KeyboardInterrupt`` and every other exception propagate.
     """
     if not _takes_objective(estimator):
         raise TypeError(f"{type(estimator).__name__} does not fit an objective function")
@@ -571,7 +627,7 @@ def minimize(
     finally:
         seconds = time.perf_counter() - start
         monitor.close()
-    if stopped:
+    if monitor.x is not None or stopped:
         x, fun = monitor.x, monitor.best
     else:
         x, fun = estimator.predict(), estimator.score()

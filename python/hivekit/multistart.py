@@ -35,6 +35,7 @@ from typing import Any
 
 from hivekit import _hivekit
 from hivekit._registry import MULTI_OBJECTIVE_CLASSES, TOUR_CLASSES
+from hivekit.parallel import Parallel
 
 __all__ = ["StartResult", "multistart", "multistart_tour"]
 
@@ -71,9 +72,24 @@ def multistart(
     Returns one :class:`StartResult` per seed, best first: by ascending score, except for ``MopsoOptimizer``
     and ``Nsga2Optimizer`` whose score (a hypervolume) is better when larger; NaN scores come last and equal
     scores keep the order of ``seeds``. The first fit that raises makes the call raise that exception.
+
+    A :class:`~hivekit.Vectorized` objective works with every executor (in a process pool its function must
+    pickle). A :class:`~hivekit.Parallel` objective needs ``executor`` to be a thread pool (or another executor
+    that does not pickle the objective) distinct from its own executor; with the default or another process
+    pool it raises TypeError, since the fits already run side by side there: pass the plain function instead.
     """
     if cls in TOUR_CLASSES:
         raise TypeError(f"{cls.__name__} fits a distance matrix; use multistart_tour")
+    if isinstance(objective, Parallel):
+        if executor is None or isinstance(executor, ProcessPoolExecutor):
+            raise TypeError(
+                "a Parallel objective cannot run inside multistart's worker processes, which already run the fits "
+                "side by side; pass the plain function, or give multistart a ThreadPoolExecutor"
+            )
+        if objective.executor is executor:
+            # The fits would hold every worker while waiting for candidates queued behind them.
+            raise TypeError("a Parallel objective needs an executor of its own, not the one multistart runs the "
+                            "fits on")
     if executor is None or isinstance(executor, ProcessPoolExecutor):
         _check_picklable(objective)
     return _run(cls, (objective, list(lower), list(upper)), seeds, params, executor)
@@ -168,6 +184,19 @@ class _StoppableObjective:
         if self.cancelled.is_set():
             raise _Cancelled
         return self.objective(x)
+
+    @property
+    def _hivekit_batch(self) -> Callable[[bytearray, int, int], list[Any]]:
+        # Batches pass through to an objective that takes them (see Monitor), and only to one.
+        if not hasattr(self.objective, "_hivekit_batch"):
+            raise AttributeError(f"{type(self.objective).__name__} objective evaluates no batches")
+        return self._batch
+
+    def _batch(self, data: bytearray, n: int, d: int) -> list[Any]:
+        if self.cancelled.is_set():
+            raise _Cancelled
+        values: list[Any] = getattr(self.objective, "_hivekit_batch")(data, n, d)
+        return values
 
 
 def _collect(

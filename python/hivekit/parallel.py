@@ -16,6 +16,7 @@ the batch sizes, the number of workers or the order in which the workers finish.
 from __future__ import annotations
 
 import contextlib
+from array import array
 from collections.abc import Callable, Iterator
 from concurrent.futures import BrokenExecutor, CancelledError, Executor, Future, ProcessPoolExecutor
 from typing import Any
@@ -53,8 +54,8 @@ def threads(n: int) -> Iterator[None]:
 
 
 def _rows(data: bytearray, n: int, d: int) -> list[list[float]]:
-    view = memoryview(data).cast("d")
-    return [list(map(float, view[i * d:(i + 1) * d])) for i in range(n)]
+    rows = array("d", data)
+    return [rows[i * d:(i + 1) * d].tolist() for i in range(n)]
 
 
 class Vectorized:

@@ -1,7 +1,9 @@
 """Parallel multi-start: the results of fits run one by one, in a deterministic order, on any executor."""
 
+import array
 import os
 import signal
+import threading
 import time
 from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
 
@@ -33,6 +35,10 @@ def test_default_process_pool_gives_the_sequential_results_best_first():
     box = ([-3.0] * 4, [3.0] * 4)
     results = hivekit.multistart(hivekit.ParticleSwarm, problems.rastrigin, *box, seeds=SEEDS, params=SMALL)
     assert as_bits(results) == one_by_one(hivekit.ParticleSwarm, (problems.rastrigin, *box), SMALL)
+    # A vectorised objective pickles with its function (here, before any test starts a thread: forking then is unsafe).
+    vectorized = hivekit.multistart(hivekit.ParticleSwarm, hivekit.Vectorized(rowwise_rastrigin), *box, seeds=SEEDS,
+                                    params=SMALL)
+    assert as_bits(vectorized) == as_bits(results)
     assert [r.score for r in results] == sorted(r.score for r in results)
     assert hivekit.multistart(hivekit.ParticleSwarm, problems.sphere, [0.0], [1.0], seeds=[]) == []
 
@@ -156,3 +162,38 @@ def test_a_dask_cluster_gives_the_local_results_bit_for_bit():
         remote = hivekit.multistart(hivekit.DifferentialEvolution, problems.rastrigin, *box, seeds=range(4),
                                     params=params, executor=client.get_executor())
     assert as_bits(remote) == one_by_one(hivekit.DifferentialEvolution, (problems.rastrigin, *box), params, range(4))
+
+
+def rowwise_rastrigin(rows):
+    return [problems.rastrigin(list(row)) for row in rows]
+
+
+def test_wrapped_objectives_give_the_plain_results_and_a_parallel_one_is_refused_where_it_cannot_work():
+    pytest.importorskip("numpy")
+    box, params = ([-3.0] * 3, [3.0] * 3), {"n_individuals": 8, "n_iterations": 5}
+    plain = one_by_one(hivekit.CmaEsOptimizer, (problems.rastrigin, *box), params)
+    processes = ProcessPoolExecutor(max_workers=1)  # never started: the Parallel objective is refused first
+    with ThreadPoolExecutor(2) as fits, ThreadPoolExecutor(2) as rows:
+        for objective in [hivekit.Vectorized(rowwise_rastrigin), hivekit.Parallel(problems.rastrigin, rows)]:
+            results = hivekit.multistart(hivekit.CmaEsOptimizer, objective, *box, seeds=SEEDS, params=params,
+                                         executor=fits)
+            assert as_bits(results) == plain, objective
+        for executor, match in [(None, "worker processes"), (processes, "worker processes"), (rows, "of its own")]:
+            with pytest.raises(TypeError, match=match):
+                hivekit.multistart(hivekit.CmaEsOptimizer, hivekit.Parallel(problems.rastrigin, rows), *box,
+                                   seeds=SEEDS, params=params, executor=executor)
+    processes.shutdown()
+
+
+def test_the_thread_pools_stop_signal_passes_batches_through_only_to_an_objective_that_takes_them():
+    from hivekit.multistart import _Cancelled, _StoppableObjective
+
+    cancelled = threading.Event()
+    assert not hasattr(_StoppableObjective(problems.rastrigin, cancelled), "_hivekit_batch")
+    stoppable = _StoppableObjective(hivekit.Parallel(problems.sphere, ThreadPoolExecutor(1)), cancelled)
+    data = bytearray(array.array("d", [1.0, 2.0, 3.0, 4.0]).tobytes())
+    assert stoppable._hivekit_batch(data, 2, 2) == [5.0, 25.0]
+    cancelled.set()
+    with pytest.raises(_Cancelled):
+        stoppable._hivekit_batch(data, 2, 2)
+    stoppable.objective.executor.shutdown()
