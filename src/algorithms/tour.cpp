@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cmath>
-#include <exception>
 #include <limits>
 #include <numeric>
 #include <utility>

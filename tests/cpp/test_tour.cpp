@@ -11,6 +11,7 @@
 #include <numeric>
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -18,11 +19,13 @@
 #include "plain_two_opt.hpp"
 #include "tour_fixtures.hpp"
 #include "core/error.hpp"
+#include "core/threads.hpp"
 
 namespace {
 
 using hivekit::closed_tour_length;
 using hivekit::DistanceMatrix;
+using hivekit::TwoOptBatch;
 using hivekit::TwoOptSearch;
 using hivekit::test_support::nearest_neighbour_tour;
 using hivekit::test_support::plain_two_opt;
@@ -223,6 +226,84 @@ TEST(TwoOpt, AsksToBeInterruptedDuringALongSearch) {
 
     auto stop = [] { throw hivekit::EvaluationAborted(); };
     EXPECT_THROW(TwoOptSearch(d, stop).improve(tour), hivekit::EvaluationAborted);
+}
+
+// The engine's thread count for one test, set back to one afterwards.
+class EngineThreads {
+public:
+    explicit EngineThreads(std::size_t n) { hivekit::threads::set_count(n); }
+    ~EngineThreads() { hivekit::threads::set_count(1); }
+};
+
+TEST(TwoOptBatch, LeavesEveryTourAsItsOwnSearchDoesOnAnyNumberOfThreads) {
+    std::mt19937_64 gen(8);
+    for (Kind kind : kAllKinds) {
+        DistanceMatrix d = random_matrix(kind, 24, gen);
+        tour_fixtures::CountingTour problem{DistanceMatrix(d)};
+        const std::size_t count = 9;
+        std::vector<Tour> rows;
+        Tour flat;
+        for (std::size_t k = 0; k < count; ++k) {
+            Tour tour = random_tour(24, gen);
+            tour.resize(24, 0);  // one length for the whole batch
+            rows.push_back(tour);
+            flat.insert(flat.end(), tour.begin(), tour.end());
+        }
+        for (std::size_t threads : {1, 2, 3}) {
+            EngineThreads set(threads);
+            Tour tours = flat;
+            std::vector<double> lengths(count);
+            TwoOptBatch batch(d, problem, count);
+            batch.improve(tours, count, lengths);
+            for (std::size_t k = 0; k < count; ++k) {
+                auto [alone, alone_length] = run_two_opt(rows[k], d);
+                ASSERT_EQ(Tour(tours.begin() + static_cast<std::ptrdiff_t>(k * 24),
+                               tours.begin() + static_cast<std::ptrdiff_t>((k + 1) * 24)),
+                          alone);
+                ASSERT_EQ(std::bit_cast<std::uint64_t>(lengths[k]), std::bit_cast<std::uint64_t>(alone_length));
+            }
+        }
+    }
+}
+
+// The first tour is already as short as 2-opt makes it, the second a random
+// permutation that takes a while: the caller usually ends its own tour at
+// once and must then keep asking while the other thread searches.
+TEST(TwoOptBatch, OnlyTheCallerAsksForInterruptsAndKeepsAskingWhileOthersSearch) {
+    EngineThreads set(2);
+    std::mt19937_64 gen(6);
+    DistanceMatrix d = random_matrix(Kind::Euclidean, 400, gen);
+    Tour done(400);
+    std::iota(done.begin(), done.end(), std::size_t{0});
+    done = run_two_opt(done, d).first;
+    Tour slow(400);
+    std::iota(slow.begin(), slow.end(), std::size_t{0});
+    std::shuffle(slow.begin(), slow.end(), gen);
+    Tour tours = done;
+    tours.insert(tours.end(), slow.begin(), slow.end());
+
+    class Recorder : public tour_fixtures::CountingTour {
+    public:
+        using CountingTour::CountingTour;
+        void check_interrupt() override {
+            if (std::this_thread::get_id() != caller) elsewhere = true;
+            CountingTour::check_interrupt();
+        }
+        std::thread::id caller = std::this_thread::get_id();
+        bool elsewhere = false;
+    };
+    Recorder problem{DistanceMatrix(d)};
+    Tour copy = tours;
+    TwoOptBatch(d, problem, 2).improve(copy, 2);
+    EXPECT_FALSE(problem.elsewhere);
+    EXPECT_GT(problem.checks, 10u);
+
+    // Stopped early, the batch ends with the caller's exception.
+    Recorder stopped{DistanceMatrix(d)};
+    stopped.stop_at_check = 5;
+    EXPECT_THROW(TwoOptBatch(d, stopped, 2).improve(tours, 2), hivekit::EvaluationAborted);
+    EXPECT_EQ(stopped.checks, 5u);
+    EXPECT_FALSE(stopped.elsewhere);
 }
 
 }  // namespace
