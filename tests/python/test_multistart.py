@@ -31,9 +31,10 @@ def as_bits(results):
 
 def test_default_process_pool_gives_the_sequential_results_best_first():
     box = ([-3.0] * 4, [3.0] * 4)
-    results = hivekit.multistart(hivekit.ParticleSwarm, problems.rastrigin, *box, seeds=SEEDS, params=SMALL)
-    assert as_bits(results) == one_by_one(hivekit.ParticleSwarm, (problems.rastrigin, *box), SMALL)
-    assert [r.score for r in results] == sorted(r.score for r in results)
+    for objective in (problems.rastrigin, problems.problem("shifted_rastrigin", 4).objective):  # sent by pickling
+        results = hivekit.multistart(hivekit.ParticleSwarm, objective, *box, seeds=SEEDS, params=SMALL)
+        assert as_bits(results) == one_by_one(hivekit.ParticleSwarm, (objective, *box), SMALL)
+        assert [r.score for r in results] == sorted(r.score for r in results)
     assert hivekit.multistart(hivekit.ParticleSwarm, problems.sphere, [0.0], [1.0], seeds=[]) == []
 
 
