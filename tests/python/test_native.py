@@ -174,6 +174,18 @@ def test_shifted_problems_compute_exactly_what_their_python_definition_does(name
 
 
 @pytest.mark.parametrize("name", SHIFTED)
+def test_fits_on_a_shifted_problem_run_natively_on_engine_threads_as_through_its_python_definition(name):
+    p = problems.problem(name, 6)
+    through_python = hivekit.DifferentialEvolution(n_iterations=6, random_state=3)
+    through_python.fit(lambda x: p.objective._python_call(x), p.lower, p.upper)
+    for n_threads in (1, 2):  # the engine's threads call the C function at once, without the interpreter
+        est = hivekit.DifferentialEvolution(n_iterations=6, random_state=3)
+        with hivekit.threads(n_threads):
+            est.fit(p.objective, p.lower, p.upper)
+        assert snapshot(est) == snapshot(through_python)
+
+
+@pytest.mark.parametrize("name", SHIFTED)
 def test_shifted_problems_have_their_stated_optimum_off_centre_and_pickle(name):
     base = name[len("shifted_"):]
     for n, instance in [(1, 0), (2, 0), (5, 1), (10, 0), (30, 3)]:
