@@ -17,7 +17,10 @@ import hivekit
 from hivekit import _registry, problems, tsplib
 
 TOUR_CLASSES = tuple(cls.__name__ for cls in _registry.TOUR_CLASSES)
-BOX_PROBLEMS = ("sphere", "rastrigin", "rosenbrock", "ackley")
+CENTRED_PROBLEMS = ("sphere", "rastrigin", "rosenbrock", "ackley")
+# The table runs the shifted variants: on the centred problems the box centre, where several classes start or
+# gather, is the optimum itself, which flatters them.
+BOX_PROBLEMS = tuple(f"shifted_{name}" for name in CENTRED_PROBLEMS)
 VARIANTS = ("basic", "acs", "elitist", "mmas")
 
 
@@ -35,17 +38,18 @@ class DemoRun:
 # and the whole table takes seconds; they are not tuned to win.
 DEMO: list[DemoRun] = [
     DemoRun("AntColony", "tsp:berlin52", {"n_ants": 20, "n_iterations": 50}),
-    DemoRun("ParticleSwarm", "sphere", {"n_iterations": 300, "w": 0.7, "c1": 1.5, "c2": 1.5}),
-    DemoRun("BeeColony", "rastrigin", {"n_iterations": 300}),
-    DemoRun("GreyWolfOptimizer", "ackley", {"n_iterations": 300}),
-    DemoRun("FireflyOptimizer", "sphere", {"alpha": 0.05}),
-    DemoRun("SimulatedAnnealing", "sphere", {"n_iterations": 20000, "cooling_rate": 0.9995, "step_scale": 0.05}),
-    DemoRun("CuckooSearch", "ackley", {"n_iterations": 500}),
-    DemoRun("BatAlgorithm", "sphere", {"n_iterations": 300}),
-    DemoRun("GlowwormOptimizer", "sphere", {"n_iterations": 300, "neighborhood_radius": 15.0}),
-    DemoRun("BacterialForagingOptimizer", "sphere"),
-    DemoRun("DifferentialEvolution", "rosenbrock", {"n_iterations": 300}),
-    DemoRun("CmaEsOptimizer", "rosenbrock", {"n_iterations": 500}),
+    DemoRun("ParticleSwarm", "shifted_sphere", {"n_iterations": 300, "w": 0.7, "c1": 1.5, "c2": 1.5}),
+    DemoRun("BeeColony", "shifted_rastrigin", {"n_iterations": 300}),
+    DemoRun("GreyWolfOptimizer", "shifted_ackley", {"n_iterations": 300}),
+    DemoRun("FireflyOptimizer", "shifted_sphere", {"alpha": 0.05}),
+    DemoRun("SimulatedAnnealing", "shifted_sphere",
+            {"n_iterations": 20000, "cooling_rate": 0.9995, "step_scale": 0.05}),
+    DemoRun("CuckooSearch", "shifted_ackley", {"n_iterations": 500}),
+    DemoRun("BatAlgorithm", "shifted_sphere", {"n_iterations": 300}),
+    DemoRun("GlowwormOptimizer", "shifted_sphere", {"n_iterations": 300, "neighborhood_radius": 15.0}),
+    DemoRun("BacterialForagingOptimizer", "shifted_sphere"),
+    DemoRun("DifferentialEvolution", "shifted_rosenbrock", {"n_iterations": 300}),
+    DemoRun("CmaEsOptimizer", "shifted_rosenbrock", {"n_iterations": 500}),
     DemoRun("PermutationGeneticOptimizer", "tsp:berlin52", {"n_iterations": 200}),
     DemoRun("BinaryParticleSwarm", "knapsack", {"n_iterations": 300}),
     DemoRun("Nsga2Optimizer", "zdt1", {"n_iterations": 300}),
@@ -331,7 +335,9 @@ def build_parser() -> argparse.ArgumentParser:
         "their Pareto archive on ZDT1 (larger is better). Exits with status 1 if any class fails.",
     )
     parser.add_argument("--seed", metavar="N", type=_seed, default=0, help="random_state of every run (default 0)")
-    parser.add_argument("--problem", choices=BOX_PROBLEMS, help="run every continuous class on this problem")
+    parser.add_argument("--problem", choices=BOX_PROBLEMS + CENTRED_PROBLEMS,
+                        help="run every continuous class on this problem (by default each runs on its own shifted "
+                        "problem; the centred ones have their optimum at the box centre)")
     parser.add_argument("--only", nargs="+", metavar="CLASS", choices=[r.class_name for r in DEMO],
                         help="run only these classes")
     parser.add_argument("--quick", action="store_true", help="a tenth of the iterations (a smoke test)")

@@ -11,17 +11,24 @@ definitions do in explicit loops rather than with the built-in ``sum()``, whose 
 
 Every objective pickles by name, so it can be sent to worker processes (see :func:`hivekit.multistart`).
 
-Single-objective problems (minimise): :func:`sphere`, :func:`rastrigin`, :func:`rosenbrock`, :func:`ackley`.
+Single-objective problems (minimise): :func:`sphere`, :func:`rastrigin`, :func:`rosenbrock`, :func:`ackley`,
+each with its minimum at the centre of its usual box (rosenbrock near it), and their :class:`Shifted` variants,
+whose minimum lies elsewhere (see :class:`Shifted` and :meth:`Shifted.standard`).
 Two-objective problems (minimise both; for ``MopsoOptimizer`` and ``Nsga2Optimizer``): :func:`zdt1`,
 :func:`zdt2`, :func:`zdt3`. Bit-vector problems (for ``BinaryParticleSwarm``): :func:`one_max` and
 :class:`Knapsack`.
 
-:func:`problem` returns any of them as a :class:`Problem` with its box and known optimum.
+:func:`problem` returns any of them as a :class:`Problem` with its box and known optimum; the names
+``"shifted_sphere"``, ``"shifted_rastrigin"``, ``"shifted_rosenbrock"`` and ``"shifted_ackley"`` give the
+standard shifted variants (rastrigin and ackley also rotated).
 """
 
 from __future__ import annotations
 
+import functools
 import math
+import operator
+import random
 import struct
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass, field
@@ -33,6 +40,7 @@ __all__ = [
     "Knapsack",
     "PROBLEM_NAMES",
     "Problem",
+    "Shifted",
     "ackley",
     "knapsack_instance",
     "one_max",
@@ -107,6 +115,25 @@ def _python_ackley(x: Sequence[float]) -> float:
     squares = _sum(v * v for v in x) / n
     cosines = _sum(math.cos(2.0 * math.pi * v) for v in x) / n
     return -20.0 * math.exp(-0.2 * math.sqrt(squares)) - math.exp(cosines) + 20.0 + math.e
+
+
+def _python_moved(x: Sequence[float], shift: Sequence[float], rotation: Sequence[Sequence[float]] | None) -> list[float]:
+    """The point moved by the shift and turned by the rotation: rotation @ (x - shift), each row summed left to
+    right."""
+    d = [a - s for a, s in zip(x, shift, strict=True)]
+    if rotation is None:
+        return d
+    return [_sum(r * v for r, v in zip(row, d, strict=True)) for row in rotation]
+
+
+def _python_shifted(base: str, x: Sequence[float], shift: Sequence[float],
+                    rotation: Sequence[Sequence[float]] | None) -> float:
+    """A box problem at the moved point; rosenbrock's minimum (1, ..., 1) is moved onto the shift as well."""
+    z = _python_moved(x, shift, rotation)
+    if base == "rosenbrock":
+        z = [v + 1.0 for v in z]
+    value: float = _PYTHON_DEFINITIONS[base](z)  # the four box problems give one float
+    return value
 
 
 def _zdt_g(x: Sequence[float]) -> float:
@@ -256,6 +283,108 @@ class Knapsack(NativeObjective):
         return bits
 
 
+# The usual box of each problem that :class:`Shifted` moves, and where its unshifted minimum lies.
+_BOXES: dict[str, tuple[float, float, float]] = {
+    "sphere": (-5.12, 5.12, 0.0),
+    "rastrigin": (-5.12, 5.12, 0.0),
+    "rosenbrock": (-5.0, 10.0, 1.0),
+    "ackley": (-32.768, 32.768, 0.0),
+}
+# Rastrigin's and Ackley's cosine terms follow the axes, so that a search that moves one coordinate at a time
+# has an easier time on them than on most problems: the standard variants turn them too. The sphere looks the
+# same from every direction, and rosenbrock's valley already couples neighbouring coordinates.
+_ROTATED = ("rastrigin", "ackley")
+
+
+class Shifted(NativeObjective):
+    """A box problem (``base``: ``"sphere"``, ``"rastrigin"``, ``"rosenbrock"`` or ``"ackley"``) moved so that
+    its minimum lies at ``shift``, and turned when ``rotation`` is given.
+
+    The value at ``x`` is the base problem at ``rotation @ (x - shift)`` (each row summed left to right), and for
+    rosenbrock at that point plus 1, so that in every case the minimum is at ``x = shift``, with exactly the value
+    the base problem has at its own minimum: 0 for sphere, rastrigin and rosenbrock, and for ackley the rounding
+    of its constant terms, 4.4e-16, as unshifted. ``rotation`` is an n x n matrix (a list of rows); an orthogonal
+    one turns the problem without changing its shape. The point and the shift must have the same length. It is a
+    native objective, computing exactly what :meth:`_python_call` computes; a rotated one costs about n
+    multiplications per coordinate.
+
+    :meth:`standard` gives the deterministic variants that :func:`problem` returns for the ``shifted_`` names.
+    """
+
+    base: str
+    shift: list[float]
+    rotation: list[list[float]] | None
+
+    def __new__(cls, base: str, shift: Sequence[float], rotation: Sequence[Sequence[float]] | None = None) -> Shifted:
+        if base not in _BOXES:
+            raise ValueError(f"cannot shift {base!r}; choose one of {', '.join(_BOXES)}")
+        moved = [float(v) for v in shift]
+        n = len(moved)
+        if n < 1:
+            raise ValueError("the shift must have at least one coordinate")
+        turned = None if rotation is None else [[float(v) for v in row] for row in rotation]
+        if turned is not None and (len(turned) != n or any(len(row) != n for row in turned)):
+            raise ValueError(f"the rotation must be a {n} x {n} matrix, as long as the shift")
+        flat = [] if turned is None else [v for row in turned for v in row]
+        if not all(math.isfinite(v) for v in moved + flat):
+            raise ValueError("the shift and the rotation must be finite")
+        packed = struct.pack(f"=qq{n + len(flat)}d", n, turned is not None, *moved, *flat)
+        self = super().__new__(cls, f"shifted_{base}", packed)
+        self.base = base
+        self.shift = moved
+        self.rotation = turned
+        return self
+
+    @classmethod
+    def standard(cls, base: str, dimension: int, instance: int = 0) -> Shifted:
+        """The standard variant of ``base`` in ``dimension`` coordinates; ``instance`` picks another one.
+
+        Fixed by its three arguments, the same on every machine and Python version: each coordinate of the
+        shift lies between a tenth and two fifths of the box's width from the box centre, so that the minimum
+        is off-centre in every coordinate and inside the box with a margin of a tenth of its width. Rastrigin
+        and ackley are also turned by a random orthogonal matrix.
+        """
+        if base not in _BOXES:
+            raise ValueError(f"cannot shift {base!r}; choose one of {', '.join(_BOXES)}")
+        shift, rotation = _standard_shift(base, operator.index(dimension), operator.index(instance))
+        return cls(base, shift, rotation)
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        return (Shifted, (self.base, self.shift, self.rotation))
+
+    def _python_call(self, x: Sequence[float]) -> float:
+        """The value by the plain Python definition (what the native function reproduces)."""
+        return _python_shifted(self.base, x, self.shift, self.rotation)
+
+    def __repr__(self) -> str:
+        turned = "" if self.rotation is None else ", rotated"
+        return f"Shifted({self.base!r}, dimension={len(self.shift)}{turned})"
+
+
+@functools.lru_cache(maxsize=32)
+def _standard_shift(base: str, dimension: int, instance: int) -> tuple[list[float], list[list[float]] | None]:
+    if dimension < 1:
+        raise ValueError(f"dimension must be at least 1, got {dimension}")
+    # Python's generator gives the same numbers for a string seed on every platform and version; the
+    # rotation needs only +, -, *, / and sqrt, which round the same everywhere (no libm function).
+    rng = random.Random(f"hivekit shifted {base} {dimension} {instance}")
+    low, high, _ = _BOXES[base]
+    centre, width = (low + high) / 2.0, high - low
+    shift = [centre + rng.choice((-1.0, 1.0)) * width * rng.uniform(0.1, 0.4) for _ in range(dimension)]
+    if base not in _ROTATED:
+        return shift, None
+    rows: list[list[float]] = []
+    while len(rows) < dimension:  # Gram-Schmidt on random rows, removing each earlier row in turn
+        v = [rng.uniform(-1.0, 1.0) for _ in range(dimension)]
+        for row in rows:
+            dot = _sum(a * b for a, b in zip(v, row))
+            v = [a - dot * b for a, b in zip(v, row)]
+        norm = math.sqrt(_sum(a * a for a in v))
+        if norm > 1e-3:  # a row nearly in the span of the others would come out inaccurate: draw again
+            rows.append([a / norm for a in v])
+    return shift, rows
+
+
 def knapsack_instance() -> Knapsack:
     """The built-in 24-item instance (weights 1-99, values 1-99, capacity half the total weight)."""
     weights = [23, 31, 29, 44, 53, 38, 63, 85, 89, 82, 12, 7, 51, 67, 19, 95, 41, 58, 73, 9, 27, 36, 78, 15]
@@ -278,40 +407,45 @@ _DEFAULT_DIMENSION = {
     "zdt3": 10,
     "one_max": 32,
     "knapsack": 24,
+    **{f"shifted_{name}": n for name, n in [("sphere", 10), ("rastrigin", 5), ("rosenbrock", 4), ("ackley", 5)]},
 }
 
 PROBLEM_NAMES: tuple[str, ...] = tuple(_DEFAULT_DIMENSION)
 
 
-def problem(name: str, dimension: int | None = None) -> Problem:
+def problem(name: str, dimension: int | None = None, instance: int = 0) -> Problem:
     """A built-in problem by name (one of ``PROBLEM_NAMES``), with its box and known optimum.
 
     ``dimension`` defaults to a size that the optimisers' default settings handle in well under a second;
-    the knapsack is a fixed instance whose size cannot be chosen.
+    the knapsack is a fixed instance whose size cannot be chosen. The ``shifted_`` names give
+    :meth:`Shifted.standard` of the problem in its usual box, with ``solution`` the shift; ``instance`` (for
+    them only) picks another shift and rotation.
     """
     if name not in _DEFAULT_DIMENSION:
         raise ValueError(f"unknown problem {name!r}; choose one of {', '.join(PROBLEM_NAMES)}")
     n = _DEFAULT_DIMENSION[name] if dimension is None else dimension
     if n < 1:
         raise ValueError(f"dimension must be at least 1, got {n}")
+    shifted = name.startswith("shifted_")
+    if instance != 0 and not shifted:
+        raise ValueError(f"only the shifted problems have instances, not {name!r}")
     if name == "knapsack":
-        instance = knapsack_instance()
-        if dimension is not None and dimension != len(instance.weights):
-            raise ValueError(f"the knapsack instance has {len(instance.weights)} items; dimension cannot change")
-        return Problem(f"knapsack-{n}", instance, [0.0] * n, [1.0] * n, -instance.best_value(),
-                       instance.best_choice(), kind="bits")
-    label = f"{name.replace('_', '-')}-{n}"
+        sack = knapsack_instance()
+        if dimension is not None and dimension != len(sack.weights):
+            raise ValueError(f"the knapsack instance has {len(sack.weights)} items; dimension cannot change")
+        return Problem(f"knapsack-{n}", sack, [0.0] * n, [1.0] * n, -sack.best_value(),
+                       sack.best_choice(), kind="bits")
+    label = f"{name.replace('_', '-')}-{n}" + (f"#{instance}" if instance else "")
     if name == "one_max":
         return Problem(label, one_max, [0.0] * n, [1.0] * n, 0.0, [1.0] * n, kind="bits")
     if name.startswith("zdt"):
         objective = {"zdt1": zdt1, "zdt2": zdt2, "zdt3": zdt3}[name]
         return Problem(label, objective, [0.0] * n, [1.0] * n, _ZDT_HYPERVOLUME[name], [0.0] * n,
                        n_objectives=2)
-    boxes: dict[str, tuple[Callable[[Sequence[float]], float], float, float, float]] = {
-        "sphere": (sphere, -5.12, 5.12, 0.0),
-        "rastrigin": (rastrigin, -5.12, 5.12, 0.0),
-        "rosenbrock": (rosenbrock, -5.0, 10.0, 1.0),
-        "ackley": (ackley, -32.768, 32.768, 0.0),
-    }
-    objective_1, low, high, at = boxes[name]
-    return Problem(label, objective_1, [low] * n, [high] * n, 0.0, [at] * n)
+    if shifted:
+        moved = Shifted.standard(name[len("shifted_"):], n, instance)
+        low, high, _ = _BOXES[moved.base]
+        return Problem(label, moved, [low] * n, [high] * n, 0.0, list(moved.shift))
+    objectives = {"sphere": sphere, "rastrigin": rastrigin, "rosenbrock": rosenbrock, "ackley": ackley}
+    low, high, at = _BOXES[name]
+    return Problem(label, objectives[name], [low] * n, [high] * n, 0.0, [at] * n)

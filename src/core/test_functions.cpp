@@ -81,44 +81,57 @@ double zdt_g(const double* x, std::size_t n) {
     return 1.0 + 9.0 * total / static_cast<double>(n - 1);
 }
 
-}  // namespace
-
-double sphere(const double* x, std::size_t n, void*) {
+// Each problem is written once over its coordinates, read through `z(i)`: the
+// plain problems read x itself, the shifted ones the moved point below.
+template <class Coordinate>
+double sphere_of(Coordinate z, std::size_t n) {
     double total = 0.0;
-    for (std::size_t i = 0; i < n; ++i) total += x[i] * x[i];
+    for (std::size_t i = 0; i < n; ++i) {
+        const double v = z(i);
+        total += v * v;
+    }
     return total;
 }
 
-double rastrigin(const double* x, std::size_t n, void*) {
+template <class Coordinate>
+double rastrigin_of(Coordinate z, std::size_t n) {
     const double base = 10.0 * static_cast<double>(n);
     double total = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
+        const double v = z(i);
         double c;
-        if (!math_call(c_cos, 2.0 * kPi * x[i], c)) return kInfinity;
-        total += x[i] * x[i] - 10.0 * c;
+        if (!math_call(c_cos, 2.0 * kPi * v, c)) return kInfinity;
+        total += v * v - 10.0 * c;
     }
     return base + total;
 }
 
-double rosenbrock(const double* x, std::size_t n, void*) {
+template <class Coordinate>
+double rosenbrock_of(Coordinate z, std::size_t n) {
     double total = 0.0;
     for (std::size_t i = 0; i + 1 < n; ++i) {
+        const double a = z(i);
+        const double b = z(i + 1);
         double valley, slope;
-        if (!float_square(x[i + 1] - x[i] * x[i], valley) || !float_square(1.0 - x[i], slope)) return kInfinity;
+        if (!float_square(b - a * a, valley) || !float_square(1.0 - a, slope)) return kInfinity;
         total += 100.0 * valley + slope;
     }
     return total;
 }
 
-double ackley(const double* x, std::size_t n, void*) {
+template <class Coordinate>
+double ackley_of(Coordinate z, std::size_t n) {
     if (n == 0) return 0.0;
     double squares = 0.0;
-    for (std::size_t i = 0; i < n; ++i) squares += x[i] * x[i];
+    for (std::size_t i = 0; i < n; ++i) {
+        const double v = z(i);
+        squares += v * v;
+    }
     squares = squares / static_cast<double>(n);
     double cosines = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
         double c;
-        if (!math_call(c_cos, 2.0 * kPi * x[i], c)) return kInfinity;
+        if (!math_call(c_cos, 2.0 * kPi * z(i), c)) return kInfinity;
         cosines += c;
     }
     cosines = cosines / static_cast<double>(n);
@@ -127,6 +140,76 @@ double ackley(const double* x, std::size_t n, void*) {
         !math_call(c_exp, cosines, second))
         return kInfinity;
     return -20.0 * first - second + 20.0 + kE;
+}
+
+struct Plain {
+    const double* x;
+    double operator()(std::size_t i) const { return x[i]; }
+};
+
+double load(const unsigned char* p, std::size_t i) {
+    double v;
+    std::memcpy(&v, p + i * sizeof v, sizeof v);
+    return v;
+}
+
+// The point moved by the shift and then turned by the rotation's row i,
+// summed left to right as the Python definition does. Each coordinate is
+// worked out afresh when it is read, twice for some: it comes out the same
+// every time and needs no scratch memory, which a call on a worker thread
+// must not allocate.
+struct Moved {
+    const double* x;
+    std::size_t n;
+    const unsigned char* shift;
+    const unsigned char* rotation;  // null: not rotated
+    double operator()(std::size_t i) const {
+        if (!rotation) return x[i] - load(shift, i);
+        double total = 0.0;
+        for (std::size_t j = 0; j < n; ++j) total += load(rotation, i * n + j) * (x[j] - load(shift, j));
+        return total;
+    }
+};
+
+// The package checks the data's size against its header when the objective is
+// made; the header is checked against the point here.
+bool moved(const double* x, std::size_t n, void* data, Moved& out) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    ShiftData header;
+    std::memcpy(&header, bytes, sizeof header);
+    if (header.dimension < 0 || static_cast<std::uint64_t>(header.dimension) != n) return false;
+    const unsigned char* shift = bytes + sizeof header;
+    out = Moved{x, n, shift, header.rotated ? shift + n * sizeof(double) : nullptr};
+    return true;
+}
+
+}  // namespace
+
+double sphere(const double* x, std::size_t n, void*) { return sphere_of(Plain{x}, n); }
+double rastrigin(const double* x, std::size_t n, void*) { return rastrigin_of(Plain{x}, n); }
+double rosenbrock(const double* x, std::size_t n, void*) { return rosenbrock_of(Plain{x}, n); }
+double ackley(const double* x, std::size_t n, void*) { return ackley_of(Plain{x}, n); }
+
+double shifted_sphere(const double* x, std::size_t n, void* data) {
+    Moved z{};
+    return moved(x, n, data, z) ? sphere_of(z, n) : kInfinity;
+}
+
+double shifted_rastrigin(const double* x, std::size_t n, void* data) {
+    Moved z{};
+    return moved(x, n, data, z) ? rastrigin_of(z, n) : kInfinity;
+}
+
+// The valley's minimum (1, ..., 1) is moved onto the shift.
+double shifted_rosenbrock(const double* x, std::size_t n, void* data) {
+    Moved z{};
+    if (!moved(x, n, data, z)) return kInfinity;
+    return rosenbrock_of([&z](std::size_t i) { return z(i) + 1.0; }, n);
+}
+
+double shifted_ackley(const double* x, std::size_t n, void* data) {
+    Moved z{};
+    return moved(x, n, data, z) ? ackley_of(z, n) : kInfinity;
 }
 
 double one_max(const double* x, std::size_t n, void*) {

@@ -25,6 +25,21 @@ double rosenbrock(const double* x, std::size_t n, void* data);
 double ackley(const double* x, std::size_t n, void* data);
 double one_max(const double* x, std::size_t n, void* data);
 
+// The four box problems moved so that their minimum lies at `shift` rather
+// than at the origin (for rosenbrock at (1, ..., 1)), and for a non-zero
+// `rotated` also turned: problem(R (x - shift)), R the n x n matrix stored
+// row by row. `data` points to a ShiftData header followed by the `dimension`
+// doubles of the shift and, when rotated, the matrix (packed, no padding; read
+// with memcpy).
+struct ShiftData {
+    std::int64_t dimension;
+    std::int64_t rotated;
+};
+double shifted_sphere(const double* x, std::size_t n, void* data);
+double shifted_rastrigin(const double* x, std::size_t n, void* data);
+double shifted_rosenbrock(const double* x, std::size_t n, void* data);
+double shifted_ackley(const double* x, std::size_t n, void* data);
+
 // `data` points to a KnapsackData header followed by `items` int64 weights and
 // `items` double values (packed, no padding; read with memcpy).
 struct KnapsackData {

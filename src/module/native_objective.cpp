@@ -28,6 +28,10 @@ constexpr Builtin kBuiltins[] = {
     {"rastrigin", test_functions::rastrigin, nullptr, 0},
     {"rosenbrock", test_functions::rosenbrock, nullptr, 0},
     {"ackley", test_functions::ackley, nullptr, 0},
+    {"shifted_sphere", test_functions::shifted_sphere, nullptr, 0},
+    {"shifted_rastrigin", test_functions::shifted_rastrigin, nullptr, 0},
+    {"shifted_rosenbrock", test_functions::shifted_rosenbrock, nullptr, 0},
+    {"shifted_ackley", test_functions::shifted_ackley, nullptr, 0},
     {"one_max", test_functions::one_max, nullptr, 0},
     {"knapsack", test_functions::knapsack, nullptr, 0},
     {"zdt1", nullptr, test_functions::zdt1, 2},
@@ -234,6 +238,40 @@ bool check_knapsack_data(NativeObject* self) {
     return true;
 }
 
+bool is_shifted(const Builtin* b) {
+    using namespace test_functions;
+    return b->scalar == shifted_sphere || b->scalar == shifted_rastrigin || b->scalar == shifted_rosenbrock ||
+           b->scalar == shifted_ackley;
+}
+
+// The shifted problems read a header, the shift and perhaps a square matrix
+// from their data: refuse anything that is not exactly that.
+bool check_shift_data(NativeObject* self) {
+    using test_functions::ShiftData;
+    if (!self->has_view || static_cast<std::size_t>(self->view.len) < sizeof(ShiftData)) {
+        PyErr_SetString(PyExc_ValueError, "a shifted objective needs its packed shift (and rotation) as data");
+        return false;
+    }
+    ShiftData header;
+    std::memcpy(&header, self->view.buf, sizeof header);
+    const std::size_t rest = static_cast<std::size_t>(self->view.len) - sizeof header;
+    // Below 2**31 coordinates n * (n + 1) cannot overflow; no matrix that large fits in memory anyway.
+    const bool sane = header.dimension >= 0 && header.dimension < (std::int64_t{1} << 31) &&
+                      (header.rotated == 0 || header.rotated == 1) && rest % sizeof(double) == 0;
+    const auto n = static_cast<std::uint64_t>(header.dimension);
+    const std::uint64_t expected = header.rotated ? n * (n + 1) : n;
+    if (!sane || rest / sizeof(double) != expected) {
+        PyErr_SetString(PyExc_ValueError, "the shifted objective's data does not hold the shift and rotation it says");
+        return false;
+    }
+    if (self->fn.dimension && *self->fn.dimension != n) {
+        PyErr_SetString(PyExc_ValueError, "a shifted objective's dimension is the length of its shift");
+        return false;
+    }
+    self->fn.dimension = n;
+    return true;
+}
+
 bool optional_size(PyObject* obj, const char* name, std::optional<std::size_t>& out) {
     if (!obj || obj == Py_None) return true;
     std::uint64_t value;
@@ -312,6 +350,7 @@ PyObject* native_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         n->fn.vector = n->builtin->vector;
         n->fn.n_objectives = n->builtin->n_objectives;
         if (n->fn.scalar == test_functions::knapsack && !check_knapsack_data(n)) return nullptr;
+        if (is_shifted(n->builtin) && !check_shift_data(n)) return nullptr;
         return self.release();
     }
     void* address = nullptr;

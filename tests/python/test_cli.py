@@ -8,7 +8,7 @@ import sys
 import pytest
 
 from hivekit import __main__ as cli
-from hivekit import tsplib
+from hivekit import problems, tsplib
 from hivekit._registry import CLASSES
 from small_runs import on_terminal
 
@@ -44,7 +44,7 @@ def test_table_rows_report_problem_value_evaluations_or_their_error_and_repeat_u
     status, out, err = run(capsys, "--only", "ParticleSwarm", "AntColony", "DifferentialEvolution", "--quick")
     assert status == 0 and err == ""  # no progress line when not on a terminal
     swarm, colony = rows(out)["ParticleSwarm"], rows(out)["AntColony"]
-    assert swarm[1] == "sphere-10" and int(swarm[4]) > 0 and float(swarm[2]) >= 0
+    assert swarm[1] == "shifted-sphere-10" and int(swarm[4]) > 0 and float(swarm[2]) >= 0
     assert colony[1] == "berlin52" and colony[4] == "-" and float(colony[3]) == float(colony[2]) - 7542
     again = run(capsys, "--only", "DifferentialEvolution", "--quick")[1]
     assert rows(again)["DifferentialEvolution"][:5] == rows(out)["DifferentialEvolution"][:5]
@@ -57,6 +57,22 @@ def test_table_rows_report_problem_value_evaluations_or_their_error_and_repeat_u
     assert status == 1 and "1 of 2 classes failed" in err
     assert "error: ValueError: Invalid input: n_bats must be at least 2 for bat algorithm" in bat
     assert swarm.split()[:2] == ["ParticleSwarm", "sphere-10"] and "error" not in swarm
+
+
+def test_the_table_runs_the_continuous_classes_on_shifted_problems_unless_told_otherwise(capsys):
+    box_classes = [r.class_name for r in cli.DEMO if r.problem in cli.BOX_PROBLEMS]
+    assert len(box_classes) == len([r for r in cli.DEMO if not r.problem.startswith(("tsp:", "zdt", "knapsack"))])
+    for run_ in cli.DEMO:  # the default: each continuous class on a problem whose optimum is off-centre
+        if run_.class_name in box_classes:
+            p = problems.problem(run_.problem)
+            assert p.solution != [(lo + hi) / 2 for lo, hi in zip(p.lower, p.upper)], run_
+    for name in cli.BOX_PROBLEMS + cli.CENTRED_PROBLEMS:
+        status, out, _ = run(capsys, "--problem", name, "--only", "GreyWolfOptimizer", "CuckooSearch", "--quick")
+        table = rows(out)
+        assert status == 0 and [table[c][1] for c in ("GreyWolfOptimizer", "CuckooSearch")] == [
+            problems.problem(name).name] * 2
+        gap = float(table["CuckooSearch"][2]) - problems.problem(name).optimum
+        assert float(table["CuckooSearch"][3]) == pytest.approx(gap, rel=1e-2)  # the gap column has 3 digits
 
 
 def test_every_single_objective_table_run_draws_a_falling_curve():

@@ -129,27 +129,97 @@ def test_the_hold_still_guards_an_estimator_while_its_native_fit_runs_unlocked()
     assert outcome == [None] and est.score() == est.predict()[0]
 
 
+SHIFTED = [name for name in problems.PROBLEM_NAMES if name.startswith("shifted_")]
+
+
+def sample_points(n):
+    rng = random.Random(n)
+    points = [[rng.uniform(-6.0, 6.0) for _ in range(n)] for _ in range(40)]
+    points += [[rng.random() for _ in range(n)] for _ in range(20)]
+    points += [[v] * n for v in (0.0, 1.0, -1.0, 1e200, -1e-160, math.inf, math.nan)]
+    return points + [[-2.0] + [0.0] * (n - 1), [0.5] + [-1.0 / 9.0] * (n - 1)]
+
+
+def assert_native_computes_what_python_does(native, python, points):
+    for point in points:
+        try:
+            expected = python(point)
+        except (ArithmeticError, ValueError, IndexError):
+            if native.n_objectives:
+                with pytest.raises(ValueError):
+                    native(point)
+            else:
+                assert native(point) == math.inf, point
+            continue
+        raw = [lambda v: struct.pack("<d", v), lambda v: struct.pack(f"<{len(v)}d", *v)][bool(native.n_objectives)]
+        assert raw(native(point)) == raw(expected), point  # NaN payloads and signs included
+
+
 @pytest.mark.parametrize("name", sorted(problems._PYTHON_DEFINITIONS))
 def test_builtin_problems_compute_exactly_what_their_python_definitions_do(name):
     native, python = getattr(problems, name), problems._PYTHON_DEFINITIONS[name]
     for n in (1, 2, 3, 10):
+        assert_native_computes_what_python_does(native, python, sample_points(n) + [[]] * (n == 1))
+
+
+@pytest.mark.parametrize("name", SHIFTED)
+def test_shifted_problems_compute_exactly_what_their_python_definition_does(name):
+    for n, instance in [(1, 0), (2, 0), (3, 1), (10, 0), (10, 2), (31, 0)]:
+        p = problems.problem(name, n, instance)
+        rng = random.Random(n + instance)
+        inside = [[rng.uniform(lo, hi) for lo, hi in zip(p.lower, p.upper)] for _ in range(40)]
+        near = [[s + rng.uniform(-1e-3, 1e-3) for s in p.solution] for _ in range(10)]
+        points = sample_points(n) + inside + near + [p.solution]
+        assert_native_computes_what_python_does(p.objective, p.objective._python_call, points)
+
+
+@pytest.mark.parametrize("name", SHIFTED)
+def test_fits_on_a_shifted_problem_run_natively_on_engine_threads_as_through_its_python_definition(name):
+    p = problems.problem(name, 6)
+    through_python = hivekit.DifferentialEvolution(n_iterations=6, random_state=3)
+    through_python.fit(lambda x: p.objective._python_call(x), p.lower, p.upper)
+    for n_threads in (1, 2):  # the engine's threads call the C function at once, without the interpreter
+        est = hivekit.DifferentialEvolution(n_iterations=6, random_state=3)
+        with hivekit.threads(n_threads):
+            est.fit(p.objective, p.lower, p.upper)
+        assert snapshot(est) == snapshot(through_python)
+
+
+@pytest.mark.parametrize("name", SHIFTED)
+def test_shifted_problems_have_their_stated_optimum_off_centre_and_pickle(name):
+    base = name[len("shifted_"):]
+    for n, instance in [(1, 0), (2, 0), (5, 1), (10, 0), (30, 3)]:
+        p = problems.problem(name, n, instance)
+        f, plain = p.objective, problems.problem(base, n)
+        assert p.name == f"shifted-{base}-{n}" + (f"#{instance}" if instance else "")
+        assert (p.lower, p.upper, p.solution) == (plain.lower, plain.upper, f.shift)
+        # The minimum keeps the value the base problem has at its own: 0, or ackley's rounding of its constants.
+        assert f(p.solution) == plain.objective(plain.solution) <= p.optimum + 1e-15
+        for lo, s, hi in zip(p.lower, p.solution, p.upper):  # off-centre, inside the box with a margin
+            assert 0.1 * (hi - lo) - 1e-12 <= abs(s - (lo + hi) / 2) <= 0.4 * (hi - lo) + 1e-12
         rng = random.Random(n)
-        points = [[rng.uniform(-6.0, 6.0) for _ in range(n)] for _ in range(40)]
-        points += [[rng.random() for _ in range(n)] for _ in range(20)]
-        points += [[v] * n for v in (0.0, 1.0, -1.0, 1e200, -1e-160, math.inf, math.nan)]
-        points += [[-2.0] + [0.0] * (n - 1), [0.5] + [-1.0 / 9.0] * (n - 1)]
-        for point in points + [[]] * (n == 1):
-            try:
-                expected = python(point)
-            except (ArithmeticError, ValueError, IndexError):
-                if native.n_objectives:
-                    with pytest.raises(ValueError):
-                        native(point)
-                else:
-                    assert native(point) == math.inf, point
-                continue
-            raw = [lambda v: struct.pack("<d", v), lambda v: struct.pack(f"<{len(v)}d", *v)][bool(native.n_objectives)]
-            assert raw(native(point)) == raw(expected), point  # NaN payloads and signs included
+        steps = [[0.0] * i + [h] + [0.0] * (n - i - 1) for i in range(n) for h in (1e-3, -1e-3)]
+        steps += [[rng.uniform(-1.0, 1.0) for _ in range(n)] for _ in range(20)]
+        rises = [f([s + d for s, d in zip(p.solution, step)]) > f(p.solution) for step in steps]
+        assert all(rises) if n > 1 or base != "rosenbrock" else not any(rises)  # rosenbrock-1 has no terms
+        if base in ("rastrigin", "ackley"):  # turned by an orthogonal matrix
+            r = f.rotation
+            for i, j in itertools.product(range(n), repeat=2):
+                assert math.fsum(a * b for a, b in zip(r[i], r[j])) == pytest.approx(float(i == j), abs=1e-12)
+            x = [rng.uniform(lo, hi) for lo, hi in zip(p.lower, p.upper)]
+            assert n == 1 or f(x) != getattr(problems, base)([a - s for a, s in zip(x, f.shift)])
+        else:
+            assert f.rotation is None
+        copy = pickle.loads(pickle.dumps(f))
+        assert type(copy) is problems.Shifted and (copy.base, copy.shift, copy.rotation) == (base, f.shift, f.rotation)
+        x = [rng.uniform(lo, hi) for lo, hi in zip(p.lower, p.upper)]
+        assert copy(x).hex() == f(x).hex()
+    # Fixed by name, dimension and instance: made afresh it is the same, and another instance is another problem.
+    first = problems.problem(name, 10)
+    problems._standard_shift.cache_clear()
+    fresh = problems.problem(name, 10)
+    assert (fresh.solution, fresh.objective.rotation) == (first.solution, first.objective.rotation)
+    assert problems.problem(name, 10, 1).solution != first.solution
 
 
 def test_a_cycle_through_the_exporter_of_the_data_buffer_is_collected():
@@ -202,6 +272,19 @@ def test_a_ctypes_pointer_pointed_elsewhere_leaves_the_objective_reading_what_it
     (lambda: hivekit.PermutationGeneticOptimizer().fit(problems.sphere), TypeError, "not a native objective"),
     (lambda: pickle.dumps(NativeObjective(problems.sphere.address)), TypeError, "cannot be pickled"),
     (lambda: problems.zdt1([-1.0, 0.0]), ValueError, "failed"),
+    (lambda: NativeObjective("shifted_sphere"), ValueError, "needs its packed shift"),
+    (lambda: NativeObjective("shifted_sphere", struct.pack("=qq2d", 3, 0, 1.0, 2.0)), ValueError, "does not hold"),
+    (lambda: NativeObjective("shifted_ackley", struct.pack("=qq4d", 2, 1, 1.0, 2.0, 0.0, 1.0)), ValueError,
+     "does not hold"),
+    (lambda: NativeObjective("shifted_sphere", struct.pack("=qq2d", 2, 0, 1.0, 2.0), dimension=3), ValueError,
+     "length of its shift"),
+    (lambda: problems.problem("shifted_sphere", 3).objective([1.0, 2.0]), ValueError, "takes 3 coordinates"),
+    (lambda: problems.Shifted("one_max", [1.0]), ValueError, "cannot shift"),
+    (lambda: problems.Shifted("sphere", []), ValueError, "at least one"),
+    (lambda: problems.Shifted("sphere", [1.0, 2.0], [[1.0, 0.0]]), ValueError, "2 x 2"),
+    (lambda: problems.Shifted("sphere", [math.nan]), ValueError, "finite"),
+    (lambda: problems.problem("rastrigin", 3, instance=1), ValueError, "only the shifted"),
+    (lambda: problems.Shifted.standard("ackley", 0), ValueError, "at least 1"),
 ])
 def test_mistakes_raise_clear_errors(call, error, match):
     with pytest.raises(error, match=match):
