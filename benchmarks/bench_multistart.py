@@ -3,9 +3,11 @@
 ``AntColony(n_ants=..., n_iterations=..., random_state=seed)`` is fitted on ``numpy.array`` of the bundled
 pr1002 matrix for every seed: one after another in this process (the baseline, measured in the same run), then
 through ``multistart_tour`` on a ProcessPoolExecutor of 2 passed in (the matrix goes with every task), and
-through the pool the call makes itself (the matrix goes once to each worker). Every result must equal the
-sequential fit of its seed bit for bit. Also printed: the pickled size of the matrix, and the processor time
-of pickling and unpickling it, as the rows of numpy scalars it was once sent as and as it is sent now.
+through the pool the call makes itself (the matrix goes once to each worker), each in wall time and in the
+processor time of all its processes (which stays comparable on a machine shared with other work, where the wall
+time does not). Every result must equal the sequential fit of its seed bit for bit. Also printed: the pickled
+size of the matrix, and the processor time of pickling and unpickling it, as the rows of numpy scalars it was
+once sent as and as it is sent now.
 
 Run with the package importable:
     PYTHONPATH=build/dev/pkg .venv/bin/python benchmarks/bench_multistart.py [--seeds 6] [--iterations 5]
@@ -15,6 +17,7 @@ import argparse
 import importlib
 import os
 import pickle
+import resource
 import time
 from concurrent.futures import ProcessPoolExecutor
 
@@ -29,10 +32,17 @@ def key(results):
     return sorted((r.seed, r.score.hex(), tuple(r.solution)) for r in results)
 
 
+def processor_seconds():
+    # The workers' time is counted once they have ended, which the pools here wait for before returning.
+    own, children = resource.getrusage(resource.RUSAGE_SELF), resource.getrusage(resource.RUSAGE_CHILDREN)
+    return own.ru_utime + own.ru_stime + children.ru_utime + children.ru_stime
+
+
 def timed(fn):
-    start = time.perf_counter()
+    """Wall seconds, processor seconds of this process and its ended children, and the result of fn()."""
+    wall, cpu = time.perf_counter(), processor_seconds()
     result = fn()
-    return time.perf_counter() - start, result
+    return time.perf_counter() - wall, processor_seconds() - cpu, result
 
 
 def main():
@@ -69,13 +79,16 @@ def main():
     def own_pool():
         return hivekit.multistart_tour(hivekit.AntColony, matrix, seeds=seeds, params=params)
 
-    baseline, expected = timed(one_by_one)
-    print(f"AntColony {params} on pr1002, {len(seeds)} seeds, one after another: {baseline:7.1f} s", flush=True)
+    baseline, baseline_cpu, expected = timed(one_by_one)
+    print(f"AntColony {params} on pr1002, {len(seeds)} seeds", flush=True)
+    print(f"  one after another{'':31}: {baseline:6.1f} s wall, {baseline_cpu:6.1f} s CPU",
+          flush=True)
     workers = min(len(seeds), os.process_cpu_count() or 1)
     for label, fn in [("process pool of 2 passed in", given_pool),
                       (f"pool made by the call ({workers} workers)", own_pool)]:
-        seconds, results = timed(fn)
-        print(f"multistart_tour, {label:34}: {seconds:7.1f} s, {baseline / seconds:4.2f} x the one-by-one speed, "
+        seconds, cpu, results = timed(fn)
+        print(f"  multistart_tour, {label:31}: {seconds:6.1f} s wall, {cpu:6.1f} s CPU; "
+              f"{baseline / seconds:4.2f} x the one-by-one speed, {cpu / baseline_cpu:4.2f} x its CPU; "
               f"results identical: {key(results) == key(expected)}", flush=True)
 
 
