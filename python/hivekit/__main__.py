@@ -198,21 +198,22 @@ def tsp_command(args: argparse.Namespace, parser: argparse.ArgumentParser) -> in
         instance = tsplib.load_tsplib(args.instance)
     except FileNotFoundError as exc:
         return _fail(exc.strerror or str(exc))
-    except (OSError, tsplib.TsplibError) as exc:
+    except (OSError, ValueError, MemoryError) as exc:  # a malformed file, or a DIMENSION too large to hold
         return _fail(str(exc))
     params: dict[str, Any] = {}
     if args.variant is not None:
         params["variant"] = args.variant
     if args.iterations is not None:
         params["n_iterations"] = args.iterations
-    est = getattr(hivekit, args.algo)(**params, random_state=args.seed)
-    start = time.perf_counter()
     try:
+        est = getattr(hivekit, args.algo)(**params, random_state=args.seed)
+        start = time.perf_counter()
         est.fit(instance.distance_matrix)
-    except Exception as exc:
+        seconds = time.perf_counter() - start
+        # Inside the guard: a fit that found no tour has none to give.
+        tour, length = est.predict(), est.score()
+    except Exception as exc:  # ValueError, MemoryError, OverflowError: errors of this run, not of the program
         return _fail(f"{args.algo} failed: {type(exc).__name__}: {exc}")
-    seconds = time.perf_counter() - start
-    tour, length = est.predict(), est.score()
     label = args.algo + (f" ({args.variant})" if args.variant else "")
     print(f"instance   {instance.name} ({instance.dimension} cities, {instance.edge_weight_type})")
     print(f"algorithm  {label}, seed {args.seed}")
@@ -306,24 +307,45 @@ def _fail(message: str) -> int:
     return 1
 
 
-def _seed(text: str) -> int:
+def _whole(text: str, least: int) -> int:
+    # Seeds and sizes are unsigned 64-bit integers in the engine.
     try:
         value = int(text)
     except ValueError:
         raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
-    if not 0 <= value < 2**64:
-        raise argparse.ArgumentTypeError(f"must be between 0 and 2**64-1: {text}")
+    if not least <= value < 2**64:
+        raise argparse.ArgumentTypeError(f"must be between {least} and 2**64-1: {text}")
     return value
+
+
+def _seed(text: str) -> int:
+    return _whole(text, 0)
 
 
 def _positive(text: str) -> int:
+    return _whole(text, 1)
+
+
+def _output(text: str) -> str:
+    """A path the plot can be written to, checked before the run so that a typo does not cost the whole run."""
+    suffix = Path(text).suffix[1:].lower()
+    if suffix and _have_matplotlib():
+        from matplotlib.backend_bases import FigureCanvasBase
+
+        formats = FigureCanvasBase.get_supported_filetypes()
+        if suffix not in formats:
+            raise argparse.ArgumentTypeError(f"cannot write {text!r}: matplotlib draws no {suffix!r} files "
+                                             f"({', '.join(sorted(formats))})")
+    existed = os.path.lexists(text)
     try:
-        value = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
-    if value < 1:
-        raise argparse.ArgumentTypeError(f"must be at least 1: {text}")
-    return value
+        # Appending changes nothing in a file that is there; one made here is removed again at once.
+        with open(text, "ab"):
+            pass
+    except OSError as exc:
+        raise argparse.ArgumentTypeError(f"cannot write {text!r}: {exc.strerror or exc}") from None
+    if not existed:
+        os.remove(text)
+    return text
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -334,6 +356,7 @@ def build_parser() -> argparse.ArgumentParser:
         "solve the bundled TSPLIB instance berlin52; the multi-objective classes report the hypervolume of "
         "their Pareto archive on ZDT1 (larger is better). Exits with status 1 if any class fails.",
     )
+    parser.add_argument("--version", action="version", version=f"hivekit {hivekit.__version__}")
     parser.add_argument("--seed", metavar="N", type=_seed, default=0, help="random_state of every run (default 0)")
     parser.add_argument("--problem", choices=BOX_PROBLEMS + CENTRED_PROBLEMS,
                         help="run every continuous class on this problem (by default each runs on its own shifted "
@@ -341,7 +364,7 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--only", nargs="+", metavar="CLASS", choices=[r.class_name for r in DEMO],
                         help="run only these classes")
     parser.add_argument("--quick", action="store_true", help="a tenth of the iterations (a smoke test)")
-    parser.add_argument("--plot", dest="table_plot", metavar="OUT.png",
+    parser.add_argument("--plot", dest="table_plot", metavar="OUT.png", type=_output,
                         help="draw the convergence curve of every single-objective run (needs matplotlib)")
     commands = parser.add_subparsers(dest="command", title="commands")
     tsp = commands.add_parser(
@@ -356,7 +379,7 @@ def build_parser() -> argparse.ArgumentParser:
     tsp.add_argument("--variant", choices=VARIANTS, help="AntColony rule set (default basic)")
     tsp.add_argument("--seed", dest="tsp_seed", metavar="N", type=_seed, default=0, help="random_state (default 0)")
     tsp.add_argument("--iterations", metavar="N", type=_positive, help="n_iterations (default: the class's default)")
-    tsp.add_argument("--plot", metavar="OUT.png", help="draw the tour and the convergence curve (needs matplotlib)")
+    tsp.add_argument("--plot", metavar="OUT.png", type=_output, help="draw the tour and the convergence curve (needs matplotlib)")
     return parser
 
 

@@ -4,11 +4,13 @@ Each seed gives one fit, exactly the fit that ``cls(**params, random_state=seed)
 the results are bit-for-bit those of running the fits one by one; only where they run changes. The fits go
 through any :class:`concurrent.futures.Executor`:
 
-- by default a :class:`~concurrent.futures.ProcessPoolExecutor`, created for the call and shut down after it.
-  Every task is pickled: the estimator classes pickle by reference (their ``__module__`` is
-  ``hivekit._hivekit``), and the objective must be picklable too, that is a function defined at module level
-  (not a lambda or a nested function) or an instance of a module-level class, importable in the workers. An
-  objective that does not pickle raises TypeError before any fit starts;
+- by default a :class:`~concurrent.futures.ProcessPoolExecutor`, created for the call and shut down after it,
+  whose workers each receive the objective or the matrix once, as they start. A pool passed in receives them
+  with every task. Either way they are pickled: the estimator classes pickle by reference (their
+  ``__module__`` is ``hivekit._hivekit``), a distance matrix travels as one buffer of doubles (eight bytes an
+  entry, whatever its type: lists, a numpy array), and the objective must be picklable too, that is a
+  function defined at module level (not a lambda or a nested function) or an instance of a module-level
+  class, importable in the workers. An objective that does not pickle raises TypeError before any fit starts;
 - a :class:`~concurrent.futures.ThreadPoolExecutor` needs no pickling; fits with a
   :class:`~hivekit.NativeObjective` (such as everything in :mod:`hivekit.problems`) release the interpreter lock
   and run in parallel, while fits with a Python objective hold it and take turns;
@@ -24,10 +26,13 @@ fit or a fit with a native objective, which calls no Python code, runs to its en
 from __future__ import annotations
 
 import math
+import operator
 import os
 import pickle
 import signal
+import sys
 import threading
+from array import array
 from collections.abc import Callable, Iterable, Mapping, Sequence
 from concurrent.futures import Executor, Future, ProcessPoolExecutor, ThreadPoolExecutor
 from dataclasses import dataclass
@@ -50,9 +55,78 @@ class StartResult:
     history: list[float]
 
 
-def _fit_one(cls: type, params: dict[str, Any], seed: int, fit_args: tuple[Any, ...]) -> StartResult:
+@dataclass(frozen=True)
+class _Matrix:
+    """A distance matrix as it travels to the fits: its size and its n * n doubles, row after row.
+
+    Eight bytes an entry pickle in one piece, where the rows of a numpy array would pickle one scalar object an
+    entry. A fit reads the buffer as it reads a float64 array, copying the same doubles that converting each
+    entry would give, so the fit is the fit on the matrix as given.
+    """
+
+    n: int
+    data: bytes
+
+    def rows(self) -> memoryview[float]:
+        return memoryview(self.data).cast("d", (self.n, self.n))
+
+
+# The buffer formats whose items are doubles in this machine's byte order: such a buffer is the fit's own input.
+_DOUBLE_FORMATS = ("d", "@d", "=d", "<d" if sys.byteorder == "little" else ">d")
+
+
+def _packed(distance_matrix: Any) -> _Matrix:
+    """The matrix as one buffer of doubles, checked as a fit checks it, before any work is sent out."""
+    try:
+        view: memoryview[Any] | None = memoryview(distance_matrix)
+    except TypeError:
+        view = None
+    if (view is not None and view.shape is not None and view.ndim == 2 and view.format in _DOUBLE_FORMATS
+            and view.c_contiguous):
+        n, width = view.shape
+        _check_row(n, 0, width)
+        return _Matrix(n, view.tobytes())
+    if not _is_sequence(distance_matrix):
+        raise TypeError(f"distance_matrix must be a sequence of rows, got {type(distance_matrix).__name__}")
+    n = len(distance_matrix)
+    _check_row(n, 0, n)
+    flat = array("d")
+    for i in range(n):
+        row = distance_matrix[i]
+        if not _is_sequence(row):
+            raise TypeError(f"distance_matrix must be a sequence of rows: row {i} is a {type(row).__name__}")
+        _check_row(n, i, len(row))
+        try:
+            # Each entry goes through the same float conversion as in a fit (an int, a numpy scalar, anything
+            # with __float__ or __index__; not a str).
+            flat.extend(row)
+        except (TypeError, OverflowError) as exc:
+            raise type(exc)(f"distance_matrix row {i}: {exc}") from None
+    return _Matrix(n, flat.tobytes())
+
+
+def _is_sequence(obj: Any) -> bool:
+    return (not isinstance(obj, (str, Mapping)) and hasattr(type(obj), "__len__")
+            and hasattr(type(obj), "__getitem__"))
+
+
+def _check_row(n: int, i: int, length: int) -> None:
+    if n == 0:
+        raise ValueError("distance_matrix must be non-empty")
+    if length != n:
+        raise ValueError(f"distance_matrix must be square: row {i} has length {length}, expected {n}")
+
+
+# The arguments of every fit in a worker of the pool made here, given once when the worker starts.
+_started_with: tuple[Any, ...] | None = None
+
+
+def _fit_one(cls: type, params: dict[str, Any], seed: int, fit_args: tuple[Any, ...] | None) -> StartResult:
+    if fit_args is None:
+        fit_args = _started_with
+        assert fit_args is not None
     est = cls(**params, random_state=seed)
-    est.fit(*fit_args)
+    est.fit(*(arg.rows() if isinstance(arg, _Matrix) else arg for arg in fit_args))
     history = [] if isinstance(est, MULTI_OBJECTIVE_CLASSES) else est.history_
     return StartResult(seed, est.score(), est.predict(), history)
 
@@ -77,6 +151,9 @@ def multistart(
     pickle). A :class:`~hivekit.Parallel` objective needs ``executor`` to be a thread pool (or another executor
     that does not pickle the objective) distinct from its own executor; with the default or another process
     pool it raises TypeError, since the fits already run side by side there: pass the plain function instead.
+
+    A seed is any integer in 0 .. 2**64-1 (numpy's integer types too); one outside that range raises ValueError,
+    and one that is not an integer (or is a bool) TypeError, before any fit starts.
     """
     if cls in TOUR_CLASSES:
         raise TypeError(f"{cls.__name__} fits a distance matrix; use multistart_tour")
@@ -104,10 +181,14 @@ def multistart_tour(
     executor: Executor | None = None,
 ) -> list[StartResult]:
     """Fits ``cls(**params, random_state=seed).fit(distance_matrix)`` for every seed (``AntColony`` or
-    ``PermutationGeneticOptimizer``); results ordered as in :func:`multistart`, shortest tour first."""
+    ``PermutationGeneticOptimizer``); results ordered as in :func:`multistart`, shortest tour first.
+
+    The matrix (rows of numbers, or a two-dimensional numpy array) is checked and converted to doubles here,
+    once, so that a matrix a fit would refuse raises its TypeError or ValueError before any fit starts.
+    """
     if cls not in TOUR_CLASSES:
         raise TypeError(f"{getattr(cls, '__name__', cls)!s} does not fit a distance matrix; use multistart")
-    return _run(cls, ([list(row) for row in distance_matrix],), seeds, params, executor)
+    return _run(cls, (_packed(distance_matrix),), seeds, params, executor)
 
 
 def _run(
@@ -117,13 +198,10 @@ def _run(
     params: Mapping[str, Any] | None,
     executor: Executor | None,
 ) -> list[StartResult]:
-    seed_list = list(seeds)
     settings = dict(params or {})
     if "random_state" in settings:
         raise TypeError("params must not contain random_state; give the seeds instead")
-    for seed in seed_list:
-        if not isinstance(seed, int) or isinstance(seed, bool):
-            raise TypeError(f"seeds must be integers, got {seed!r}")
+    seed_list = [_seed(seed) for seed in seeds]
     # Builds one estimator here so that a bad keyword fails at once, not in every worker.
     cls(**settings)
     if not seed_list:
@@ -132,15 +210,27 @@ def _run(
         results = _collect(executor, cls, settings, seed_list, fit_args, own_pool=False)
     else:
         workers = min(len(seed_list), os.process_cpu_count() or 1)
-        pool = ProcessPoolExecutor(max_workers=workers, initializer=_ignore_interrupts)
+        # Each worker gets the arguments once, as it starts, instead of once a fit: a matrix of a thousand
+        # cities is megabytes.
+        pool = ProcessPoolExecutor(max_workers=workers, initializer=_start_worker, initargs=(fit_args,))
         try:
-            results = _collect(pool, cls, settings, seed_list, fit_args, own_pool=True)
+            results = _collect(pool, cls, settings, seed_list, None, own_pool=True)
         finally:
             # After an interrupt the workers are already gone, so this returns at once.
             pool.shutdown(wait=True, cancel_futures=True)
     larger_is_better = cls in MULTI_OBJECTIVE_CLASSES
     order = sorted(range(len(results)), key=lambda i: _rank(results[i].score, larger_is_better) + (i,))
     return [results[i] for i in order]
+
+
+def _seed(seed: Any) -> int:
+    # As random_state takes it: any integer type (numpy's too), but not a bool, which is surely a slip.
+    if isinstance(seed, bool) or not hasattr(type(seed), "__index__"):
+        raise TypeError(f"seeds must be integers, got {seed!r}")
+    value = operator.index(seed)
+    if not 0 <= value < 2**64:
+        raise ValueError(f"seed {value} is outside 0 .. 2**64-1, the range of random_state")
+    return value
 
 
 def _check_picklable(objective: Any) -> None:
@@ -157,10 +247,12 @@ def _check_picklable(objective: Any) -> None:
         ) from exc
 
 
-def _ignore_interrupts() -> None:
+def _start_worker(fit_args: tuple[Any, ...]) -> None:
+    global _started_with
     # A terminal's Ctrl-C reaches every process of the foreground group. The workers of the pool made here
     # leave it to the parent, which stops them; otherwise each idle worker would die printing a traceback.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
+    _started_with = fit_args
 
 
 class _Cancelled(BaseException):
@@ -204,11 +296,12 @@ def _collect(
     cls: type,
     settings: dict[str, Any],
     seeds: list[int],
-    fit_args: tuple[Any, ...],
+    fit_args: tuple[Any, ...] | None,
     own_pool: bool,
 ) -> list[StartResult]:
+    """Runs the fits; ``fit_args`` None means the arguments each worker of a pool made here started with."""
     cancelled = threading.Event()
-    if (isinstance(executor, ThreadPoolExecutor) and cls not in TOUR_CLASSES
+    if (isinstance(executor, ThreadPoolExecutor) and fit_args is not None and cls not in TOUR_CLASSES
             and not isinstance(fit_args[0], _hivekit.NativeObjective)):
         # A signal reaches only the main thread; the fits in the worker threads learn of it through this.
         # A native objective stays as it is: wrapped in Python it would hold the interpreter lock again.

@@ -21,12 +21,14 @@ matrix of thousands of cities to about the size of its lists.
 
 Six instances ship with the package, with their optimal tours: ``eil51`` (optimal length 426),
 ``berlin52`` (7542), ``st70`` (675), ``kroA100`` (21282), ``pcb442`` (50778) and ``pr1002`` (259045).
-Both loaders accept such a name instead of a path.
+Both loaders accept such a name instead of a path. A loaded instance has the published optimum when its
+distance rule and coordinates are those of a bundled instance, whatever its file or ``NAME`` is called.
 """
 
 from __future__ import annotations
 
 import errno
+import functools
 import math
 import os
 from collections.abc import Sequence
@@ -79,7 +81,8 @@ class TsplibInstance:
     """A loaded instance.
 
     ``distance_matrix[a][b]`` is the cost from city ``a`` to city ``b`` (0-based; TSPLIB numbers cities from
-    1). ``optimum`` is the published optimal tour length for the bundled instances and None otherwise.
+    1). ``optimum`` is the published optimal tour length when the file holds a bundled instance (the same
+    distance rule and coordinates, whatever its name) and None otherwise.
     ``coordinates`` are the node (or display) coordinates in file order, when the file has any.
     """
 
@@ -138,9 +141,18 @@ def _read(path_or_name: str | os.PathLike[str], suffix: str) -> tuple[str, str]:
                 given,
             )
         filename = f"{name}{suffix}"
-        data = resources.files("hivekit").joinpath("data", "tsplib", filename).read_bytes()
+        data = _bundled_bytes(filename)
+    return filename, _decoded(filename, data)
+
+
+def _bundled_bytes(filename: str) -> bytes:
+    return resources.files("hivekit").joinpath("data", "tsplib", filename).read_bytes()
+
+
+def _decoded(filename: str, data: bytes) -> str:
     try:
-        return filename, data.decode("utf-8")
+        # Editors on some systems start a UTF-8 file with a byte-order mark; it is no part of the first keyword.
+        return data.decode("utf-8-sig")
     except UnicodeDecodeError as exc:
         line = data[: exc.start].count(b"\n") + 1
         raise TsplibError(filename, line, "not a text file (invalid UTF-8)") from None
@@ -200,13 +212,28 @@ class _Lines:
         return values
 
 
+# Tokens from the file are quoted up to this many characters: a line of megabytes would otherwise be
+# repeated whole in the message.
+_QUOTED = 40
+
+
+def _clipped(text: str) -> str:
+    """``text`` cut to its first characters when long, so that a message stays readable."""
+    return text if len(text) <= _QUOTED else f"{text[:_QUOTED]}… ({len(text)} characters)"
+
+
+def _quoted(text: str) -> str:
+    """``text`` in quotes, cut as :func:`_clipped` cuts it."""
+    return repr(text) if len(text) <= _QUOTED else f"{text[:_QUOTED]!r}… ({len(text)} characters)"
+
+
 def _number(token: str, filename: str, line: int) -> float:
     try:
         value = float(token)
     except ValueError:
-        raise TsplibError(filename, line, f"expected a number, found {token!r}") from None
+        raise TsplibError(filename, line, f"expected a number, found {_quoted(token)}") from None
     if not math.isfinite(value):
-        raise TsplibError(filename, line, f"expected a finite number, found {token!r}")
+        raise TsplibError(filename, line, f"expected a finite number, found {_quoted(token)}")
     return value
 
 
@@ -214,9 +241,9 @@ def _dimension(value: str, filename: str, line: int) -> int:
     try:
         n = int(value)
     except ValueError:
-        raise TsplibError(filename, line, f"DIMENSION must be a whole number, found {value!r}") from None
+        raise TsplibError(filename, line, f"DIMENSION must be a whole number, found {_quoted(value)}") from None
     if n < 1:
-        raise TsplibError(filename, line, f"DIMENSION must be at least 1, found {n}")
+        raise TsplibError(filename, line, f"DIMENSION must be at least 1, found {_clipped(str(n))}")
     return n
 
 
@@ -239,12 +266,15 @@ def _check_room(n: int) -> None:
     needed = n * n * _BYTES_PER_ENTRY
     if physical is not None and needed > physical:
         raise MemoryError(
-            f"DIMENSION {n} needs a dense {n} x {n} distance matrix of about {_gigabytes(needed)}, "
+            f"DIMENSION {_clipped(str(n))} needs a dense distance matrix of about {_gigabytes(needed)}, "
             f"more than the {_gigabytes(physical)} of memory of this machine"
         )
 
 
 def _gigabytes(count: int) -> str:
+    # A dimension may have thousands of digits, and its square no longer divides into a float.
+    if count.bit_length() > 1000:
+        return f"10^{int((count.bit_length() - 31) * math.log10(2))} GiB"
     return f"{count / 2**30:.1f} GiB"
 
 
@@ -261,6 +291,10 @@ class _InstanceReader:
         self.weights: list[float] | None = None
 
     def read(self) -> TsplibInstance:
+        self.parse()
+        return self.build()
+
+    def parse(self) -> None:
         lines = self.lines
         if not lines.more():
             raise TsplibError(self.filename, None, "the file is empty")
@@ -272,14 +306,13 @@ class _InstanceReader:
                 self.section(key, number)
             else:
                 self.keyword(key, value, number)
-        return self.build()
 
     def keyword(self, key: str, value: str, number: int) -> None:
         if key == "COMMENT":
             self.comments.append(value)
             return
         if key not in ("NAME", "TYPE", "DIMENSION", "EDGE_WEIGHT_TYPE", "EDGE_WEIGHT_FORMAT") + _IGNORED_KEYS:
-            raise TsplibError(self.filename, number, f"unknown keyword {key!r}")
+            raise TsplibError(self.filename, number, f"unknown keyword {_quoted(key)}")
         if key in self.keys:
             raise TsplibError(self.filename, number, f"{key} is given twice")
         self.keys[key] = value
@@ -292,20 +325,20 @@ class _InstanceReader:
             if kind == "TOUR":
                 raise TsplibError(self.filename, number, "this is a tour file; read it with load_tour")
             if kind not in ("TSP", "ATSP"):
-                raise TsplibError(self.filename, number, f"TYPE {value!r} is not supported (only TSP and ATSP)")
+                raise TsplibError(self.filename, number, f"TYPE {_quoted(value)} is not supported (only TSP and ATSP)")
         elif key == "EDGE_WEIGHT_TYPE" and value.upper() not in _COORDINATE_TYPES + ("EXPLICIT",):
             supported = ", ".join(_COORDINATE_TYPES + ("EXPLICIT",))
-            raise TsplibError(self.filename, number, f"EDGE_WEIGHT_TYPE {value!r} is not supported ({supported})")
+            raise TsplibError(self.filename, number, f"EDGE_WEIGHT_TYPE {_quoted(value)} is not supported ({supported})")
         elif key == "EDGE_WEIGHT_FORMAT" and value.upper() not in _MATRIX_FORMATS + ("FUNCTION",):
             supported = ", ".join(_MATRIX_FORMATS)
-            raise TsplibError(self.filename, number, f"EDGE_WEIGHT_FORMAT {value!r} is not supported ({supported})")
+            raise TsplibError(self.filename, number, f"EDGE_WEIGHT_FORMAT {_quoted(value)} is not supported ({supported})")
 
     def section(self, key: str, number: int) -> None:
         if key in ("FIXED_EDGES_SECTION", "DEPOT_SECTION"):
             self.skip_until_minus_one(key)
             return
         if key not in ("NODE_COORD_SECTION", "DISPLAY_DATA_SECTION", "EDGE_WEIGHT_SECTION"):
-            raise TsplibError(self.filename, number, f"unknown keyword {key!r}")
+            raise TsplibError(self.filename, number, f"unknown keyword {_quoted(key)}")
         n = self.dimension
         if n is None:
             raise TsplibError(self.filename, number, f"DIMENSION must be given before {key}")
@@ -315,6 +348,11 @@ class _InstanceReader:
             self.display = self.points(key, n)
         else:
             layout = self.keys.get("EDGE_WEIGHT_FORMAT", "").upper()
+            if layout == "FUNCTION":
+                # FUNCTION says the weights come from the coordinates, so the section has no layout to be read in.
+                supported = ", ".join(_MATRIX_FORMATS)
+                raise TsplibError(self.filename, number, "EDGE_WEIGHT_FORMAT FUNCTION gives no layout for the "
+                                  f"weights of EDGE_WEIGHT_SECTION; it needs one of {supported}")
             if layout not in _MATRIX_FORMATS:
                 raise TsplibError(self.filename, number, "EDGE_WEIGHT_FORMAT must be given before EDGE_WEIGHT_SECTION")
             self.weights = self.lines.numbers(_entry_count(layout, n), key)
@@ -331,11 +369,11 @@ class _InstanceReader:
                 listed = sum(p is not None for p in found)
                 raise TsplibError(self.filename, number, f"{key} lists {listed} of {n} nodes")
             if len(fields) != 3:
-                raise TsplibError(self.filename, number, f"{key} expects 'node x y', found {line!r}")
+                raise TsplibError(self.filename, number, f"{key} expects 'node x y', found {_quoted(line)}")
             try:
                 node = int(fields[0])
             except ValueError:
-                reason = f"node number must be a whole number, found {fields[0]!r}"
+                reason = f"node number must be a whole number, found {_quoted(fields[0])}"
                 raise TsplibError(self.filename, number, reason) from None
             if not 1 <= node <= n:
                 raise TsplibError(self.filename, number, f"node number {node} is outside 1..{n}")
@@ -367,7 +405,7 @@ class _InstanceReader:
                 raise TsplibError(self.filename, None, f"EDGE_WEIGHT_TYPE {weight_type} needs a NODE_COORD_SECTION")
             matrix = _coordinate_matrix(weight_type, self.coordinates)
         name = self.keys.get("NAME") or Path(self.filename).stem
-        optimum = BUNDLED_OPTIMA.get(name) if n == _bundled_dimension(name) else None
+        optimum = None if self.coordinates is None else _bundled_optimum(weight_type, self.coordinates)
         return TsplibInstance(
             name=name,
             dimension=n,
@@ -379,8 +417,25 @@ class _InstanceReader:
         )
 
 
-def _bundled_dimension(name: str) -> int | None:
-    return _BUNDLED_DIMENSIONS.get(name)
+def _bundled_optimum(weight_type: str, coordinates: list[tuple[float, float]]) -> float | None:
+    """The published optimum of the bundled instance whose matrix this rule and these coordinates give.
+
+    An optimum belongs to the distances, not to a name: a file called berlin52 with other cities has none,
+    and a renamed copy of berlin52, whatever the spelling of its numbers, has berlin52's.
+    """
+    for name, size in _BUNDLED_DIMENSIONS.items():
+        if size == len(coordinates) and _bundled_content(name) == (weight_type, coordinates):
+            return BUNDLED_OPTIMA[name]
+    return None
+
+
+@functools.cache
+def _bundled_content(name: str) -> tuple[str, list[tuple[float, float]] | None]:
+    """The rule and the coordinates of a bundled instance, read from the package once."""
+    filename = f"{name}.tsp"
+    reader = _InstanceReader(filename, _decoded(filename, _bundled_bytes(filename)))
+    reader.parse()
+    return reader.keys["EDGE_WEIGHT_TYPE"].upper(), reader.coordinates
 
 
 def _entry_count(layout: str, n: int) -> int:
@@ -447,6 +502,7 @@ class _TourReader:
     def __init__(self, filename: str, text: str) -> None:
         self.filename = filename
         self.lines = _Lines(filename, text)
+        self.largest: tuple[int, int] | None = None  # the largest city number read, and its line
 
     def read(self) -> list[int]:
         lines = self.lines
@@ -466,11 +522,15 @@ class _TourReader:
                 dimension = _dimension(value, self.filename, number)
             elif key == "TYPE" and value is not None:
                 if not value or value.split()[0].upper() != "TOUR":
-                    raise TsplibError(self.filename, number, f"TYPE is {value!r}, expected TOUR")
+                    raise TsplibError(self.filename, number, f"TYPE is {_quoted(value)}, expected TOUR")
             elif key not in ("NAME", "COMMENT") or value is None:
-                raise TsplibError(self.filename, number, f"unknown keyword {key!r}")
+                raise TsplibError(self.filename, number, f"unknown keyword {_quoted(key)}")
         if tour is None:
             raise TsplibError(self.filename, None, "TOUR_SECTION is missing")
+        if dimension is not None and self.largest is not None and self.largest[0] > dimension:
+            # DIMENSION came after the section, which could check only the lower bound.
+            city, number = self.largest
+            raise TsplibError(self.filename, number, f"city number {city} is outside 1..{dimension}")
         if dimension is not None and len(tour) != dimension:
             raise TsplibError(self.filename, None, f"the tour visits {len(tour)} cities, DIMENSION is {dimension}")
         return tour
@@ -484,7 +544,7 @@ class _TourReader:
                 try:
                     city = int(token)
                 except ValueError:
-                    raise TsplibError(self.filename, number, f"expected a city number, found {token!r}") from None
+                    raise TsplibError(self.filename, number, f"expected a city number, found {_quoted(token)}") from None
                 if city == -1:
                     return tour
                 if city < 1 or (dimension is not None and city > dimension):
@@ -492,6 +552,8 @@ class _TourReader:
                     raise TsplibError(self.filename, number, f"city number {city} is outside 1{upper}")
                 if city in seen:
                     raise TsplibError(self.filename, number, f"city {city} appears twice in the tour")
+                if self.largest is None or city > self.largest[0]:
+                    self.largest = (city, number)
                 seen.add(city)
                 tour.append(city - 1)
         raise self.lines.error("TOUR_SECTION is not closed by -1")

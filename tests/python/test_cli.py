@@ -7,6 +7,7 @@ import sys
 
 import pytest
 
+import hivekit
 from hivekit import __main__ as cli
 from hivekit import problems, tsplib
 from hivekit._registry import CLASSES
@@ -97,6 +98,11 @@ def test_tsp_prints_tour_length_and_gap_and_its_errors_name_the_bundled_instance
                     "1 0 0\n2 0 10\n3 10 0\n4 10 10\nEOF\n")
     status, out, _ = run(capsys, "tsp", str(path), "--algo", "PermutationGeneticOptimizer", "--iterations", "3")
     assert status == 0 and field(out, "length") == "40" and "gap" not in out
+    path = tmp_path / "berlin52.tsp"  # the name, but not the cities, of a bundled instance
+    path.write_text("NAME : berlin52\nTYPE : TSP\nDIMENSION : 52\nEDGE_WEIGHT_TYPE : EUC_2D\nNODE_COORD_SECTION\n"
+                    + "".join(f"{i} {i} 0\n" for i in range(1, 53)) + "EOF\n")
+    status, out, _ = run(capsys, "tsp", str(path), "--iterations", "1")
+    assert status == 0 and field(out, "length") == "102" and "gap" not in out and "optimum" not in out
     status, out, _ = run(capsys, "tsp", "--help")
     assert status == 0 and "--variant" in out and "berlin52" in out
     status, _, err = run(capsys, "tsp", "no-such-instance")
@@ -127,10 +133,38 @@ def test_tsp_plot_draws_the_recorded_history_or_says_it_needs_matplotlib(capsys,
     ["tsp", "berlin52", "--algo", "ParticleSwarm"], ["tsp", "berlin52", "--algo", "PermutationGeneticOptimizer",
                                                      "--variant", "acs"],
     ["tsp", "berlin52", "--variant", "ACS"], ["tsp", "berlin52", "--iterations", "0"],
+    ["tsp", "berlin52", "--iterations", str(2**64)], ["--seed", str(2**64)],
 ])
 def test_bad_arguments_exit_with_a_usage_error(args, capsys):
     status, _, err = run(capsys, *args)
     assert status == 2 and "usage:" in err and "error:" in err
+
+
+def test_version_prints_the_package_version(capsys):
+    assert run(capsys, "--version") == (0, f"hivekit {hivekit.__version__}\n", "")
+
+
+def test_a_plot_that_cannot_be_written_is_refused_before_the_run(capsys, tmp_path):
+    paths = [tmp_path / "missing" / "out.png", tmp_path] + ([tmp_path / "out.pnj"] if cli._have_matplotlib() else [])
+    for command in (["tsp", "eil51"], ["--only", "ParticleSwarm", "--quick"]):
+        for path in paths:
+            status, out, err = run(capsys, *command, "--plot", str(path))
+            assert (status, out) == (2, "") and f"argument --plot: cannot write {str(path)!r}" in err, err
+    assert list(tmp_path.iterdir()) == []  # checking leaves no file behind
+    kept = tmp_path / "kept.png"
+    kept.write_bytes(b"old")
+    assert cli._output(str(kept)) == str(kept) and kept.read_bytes() == b"old"
+
+
+def test_errors_of_the_run_exit_with_status_1_and_no_traceback(capsys, tmp_path):
+    huge = tmp_path / "huge.tsp"
+    huge.write_text("NAME : huge\nTYPE : TSP\nDIMENSION : " + "9" * 100 + "\nEDGE_WEIGHT_TYPE : EUC_2D\n")
+    far = tmp_path / "far.tsp"  # every distance overflows to infinity
+    far.write_text("NAME : far\nTYPE : TSP\nDIMENSION : 4\nEDGE_WEIGHT_TYPE : EUC_2D\nNODE_COORD_SECTION\n"
+                   "1 1e308 1e308\n2 -1e308 -1e308\n3 1e308 -1e308\n4 -1e308 1e308\nEOF\n")
+    for path, fragment in [(huge, "needs a dense distance matrix"), (far, "AntColony failed: ValueError: ")]:
+        status, out, err = run(capsys, "tsp", str(path), "--iterations", "2")
+        assert (status, out) == (1, "") and err.startswith(f"{cli._program()}: error: ") and fragment in err, err
 
 
 @pytest.mark.parametrize("args", [["--only", "ParticleSwarm", "--quick"], ["tsp", "berlin52", "--iterations", "2"]])

@@ -1,12 +1,15 @@
 """Parallel multi-start: the results of fits run one by one, in a deterministic order, on any executor."""
 
 import array
+import importlib
 import os
+import pickle
 import signal
 import threading
 import time
 from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
 
+import numpy as np
 import pytest
 
 import hivekit
@@ -62,6 +65,69 @@ def test_given_executors_run_any_objective_stay_open_and_rank_every_kind_of_clas
     assert [r.score for r in pareto] == sorted((r.score for r in pareto), reverse=True)  # largest hypervolume first
     assert as_bits(tours) == one_by_one(hivekit.AntColony, (matrix,), colony)
     assert [r.score for r in tours] == sorted(r.score for r in tours)
+
+
+class Recording(ProcessPoolExecutor):
+    """A process pool that notes the pickled size of every task it is given."""
+
+    sizes: list[int] = []
+
+    def submit(self, fn, /, *args, **kwargs):
+        Recording.sizes.append(len(pickle.dumps(args)))
+        return super().submit(fn, *args, **kwargs)
+
+
+def test_a_numpy_matrix_in_any_layout_gives_the_fits_on_its_list_and_travels_compactly(monkeypatch):
+    matrix = hivekit.load_tsplib("eil51").distance_matrix
+    n, colony = len(matrix), {"n_ants": 4, "n_iterations": 2}
+    expected = one_by_one(hivekit.AntColony, (matrix,), colony)
+    array = np.array(matrix)
+    monkeypatch.setattr(importlib.import_module("hivekit.multistart"), "ProcessPoolExecutor", Recording)
+    Recording.sizes = []
+    assert as_bits(hivekit.multistart_tour(hivekit.AntColony, array, seeds=SEEDS, params=colony)) == expected
+    assert len(Recording.sizes) == len(SEEDS) and max(Recording.sizes) < 1000  # the workers got it at their start
+    Recording.sizes = []
+    with Recording(max_workers=2) as pool:
+        given = hivekit.multistart_tour(hivekit.AntColony, array.astype(np.float32), seeds=SEEDS, params=colony,
+                                        executor=pool)
+    assert as_bits(given) == expected and max(Recording.sizes) < 8 * n * n + 1000  # a double an entry
+    with ThreadPoolExecutor(max_workers=2) as pool:
+        for layout in (np.asfortranarray(array), array.astype(np.int64), [tuple(row) for row in array], matrix):
+            assert as_bits(hivekit.multistart_tour(hivekit.AntColony, layout, seeds=SEEDS, params=colony,
+                                                   executor=pool)) == expected
+
+
+def test_numpy_integer_seeds_are_seeds():
+    seeds = [np.int64(7), np.uint64(3), np.int8(11), 2**64 - 1]
+    with ThreadPoolExecutor(max_workers=1) as pool:
+        results = hivekit.multistart(hivekit.ParticleSwarm, problems.sphere, [0.0], [1.0], seeds=seeds,
+                                     params={"n_iterations": 3}, executor=pool)
+    assert [type(r.seed) for r in results] == [int] * 4
+    assert as_bits(results) == one_by_one(hivekit.ParticleSwarm, (problems.sphere, [0.0], [1.0]),
+                                          {"n_iterations": 3}, [7, 3, 11, 2**64 - 1])
+
+
+class NoSubmit(ProcessPoolExecutor):
+    def submit(self, *args, **kwargs):
+        raise AssertionError("a task was submitted")
+
+
+@pytest.mark.parametrize("seed", [-1, 2**64, np.int64(-5)])
+def test_a_seed_outside_the_range_of_random_state_is_named_before_any_fit(seed):
+    with NoSubmit(max_workers=1) as pool, pytest.raises(ValueError, match=f"seed {int(seed)} is outside 0 .. 2"):
+        hivekit.multistart(hivekit.ParticleSwarm, problems.sphere, [0.0], [1.0], seeds=[1, seed], executor=pool)
+
+
+@pytest.mark.parametrize("matrix", [
+    [1.0, 2.0], np.array([1.0, 2.0]), [], np.zeros((0, 0)), [[0.0, 1.0]], np.zeros((2, 3)), [[0.0, "1"], [1.0, 0.0]],
+    [{0: 0.0, 1: 1.0}, {0: 1.0, 1: 0.0}], "ab", 3.0, [[0.0, 10**400], [1.0, 0.0]],
+], ids=["flat list", "flat array", "empty", "empty array", "one row", "wide array", "str entry", "dict rows", "str",
+        "number", "huge int"])
+def test_a_matrix_a_fit_refuses_is_refused_before_any_fit_with_the_fits_kind_of_error(matrix):
+    with pytest.raises(Exception) as fitting:
+        hivekit.AntColony().fit(matrix)
+    with NoSubmit(max_workers=1) as pool, pytest.raises(fitting.type, match="distance_matrix"):
+        hivekit.multistart_tour(hivekit.AntColony, matrix, seeds=[1], executor=pool)
 
 
 @pytest.mark.parametrize("call", [
@@ -135,11 +201,6 @@ def nested_objective_factory():
     def objective(x):
         return x[0]
     return objective
-
-
-class NoSubmit(ProcessPoolExecutor):
-    def submit(self, *args, **kwargs):
-        raise AssertionError("a task was submitted")
 
 
 @pytest.mark.parametrize("objective", [lambda x: x[0], nested_objective_factory()], ids=["lambda", "nested"])

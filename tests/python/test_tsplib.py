@@ -50,6 +50,19 @@ def test_instances_by_path_or_name_unknown_ones_and_a_dimension_too_large_to_hol
         tsplib.load_tsplib(path)
 
 
+def test_a_bundled_optimum_goes_with_the_bundled_cities_not_with_the_name(tmp_path):
+    berlin = tsplib.load_tsplib("berlin52")
+    # The same cities under another name, written by this file's own hand.
+    assert tsplib.load_tsplib(coordinates(tmp_path, "EUC_2D", berlin.coordinates)).optimum == PUBLISHED["berlin52"]
+    text = (resources.files("hivekit") / "data" / "tsplib" / "berlin52.tsp").read_text()
+    first = next(line for line in text.splitlines() if line.startswith("1 "))
+    for other in [text.replace(first, "1 565.0 576.0"), text.replace("EUC_2D", "CEIL_2D"),
+                  "NAME : berlin52\nTYPE : TSP\nDIMENSION : 52\nEDGE_WEIGHT_TYPE : EUC_2D\nNODE_COORD_SECTION\n"
+                  + "".join(f"{i} {i} 0\n" for i in range(1, 53)) + "EOF\n"]:
+        instance = tsplib.load_tsplib(write(tmp_path, other, "berlin52.tsp"))
+        assert (instance.name, instance.dimension, instance.optimum) == ("berlin52", 52, None)
+
+
 @pytest.mark.parametrize("weight_type, points, entries", [
     ("EUC_2D", [(0, 0), (1.5, 2), (0, 1.5)], {(0, 1): 3.0, (0, 2): 2.0, (1, 2): 2.0, (1, 0): 3.0, (0, 0): 0.0}),  # halves up
     ("CEIL_2D", [(0, 0), (1, 1), (3, 4)], {(0, 1): 2.0, (0, 2): 5.0}),
@@ -130,6 +143,15 @@ def test_asymmetric_matrices_tours_and_lengths(tmp_path):
     assert [tsplib.tour_length(t, MATRIX) for t in ([0, 2, 1], [3], [])] == [4 + 6 + 3, 0.0, 0.0]
 
 
+def test_a_byte_order_mark_is_read_past_and_function_weights_come_from_the_coordinates(tmp_path):
+    square = HEADER.replace("3", "4") + "EDGE_WEIGHT_FORMAT : FUNCTION\nNODE_COORD_SECTION\n1 0 0\n2 0 3\n3 4 3\n4 4 0\nEOF\n"
+    (tmp_path / "bom.tsp").write_bytes(b"\xef\xbb\xbf" + square.encode())
+    (tmp_path / "bom.tour").write_bytes(b"\xef\xbb\xbf" + (TOUR_HEADER + "3 1 2\n-1\n").encode())
+    assert tsplib.load_tsplib(tmp_path / "bom.tsp") == tsplib.load_tsplib(write(tmp_path, square))
+    assert tsplib.load_tsplib(tmp_path / "bom.tsp").distance_matrix[0] == [0, 3, 5, 4]
+    assert tsplib.load_tour(tmp_path / "bom.tour") == [2, 0, 1]
+
+
 @pytest.mark.parametrize("text, line, fragment", [
     ("", None, "empty"),
     ("NAME : x\n\xff\xfe\n", 2, "not a text file"),
@@ -148,6 +170,8 @@ def test_asymmetric_matrices_tours_and_lengths(tmp_path):
     ("NAME : bad\nDIMENSION : 3\nEDGE_WEIGHT_TYPE : EUC_3D\n", 3, "not supported"),
     ("NAME : bad\nTYPE : TSP\nDIMENSION : 3\nNODE_COORD_SECTION\n1 0 0\n2 1 1\n3 2 2\n", None, "EDGE_WEIGHT_TYPE is missing"),
     ("NAME : bad\nDIMENSION : 3\nEDGE_WEIGHT_TYPE : EXPLICIT\nEDGE_WEIGHT_SECTION\n1 2 3\n", 4, "EDGE_WEIGHT_FORMAT must be"),
+    ("NAME : bad\nDIMENSION : 3\nEDGE_WEIGHT_TYPE : EXPLICIT\nEDGE_WEIGHT_FORMAT : FUNCTION\nEDGE_WEIGHT_SECTION\n1 2 3\n",
+     5, "EDGE_WEIGHT_FORMAT FUNCTION gives no layout"),
     ("NAME : bad\nDIMENSION : 3\nEDGE_WEIGHT_TYPE : EXPLICIT\nEDGE_WEIGHT_FORMAT : UPPER_ROW\nEDGE_WEIGHT_SECTION\n1 2\n3 4\n",
      7, "more than 3 entries"),
     ("NAME : bad\nDIMENSION : 3\nEDGE_WEIGHT_TYPE : EXPLICIT\nEDGE_WEIGHT_FORMAT : UPPER_ROW\nEDGE_WEIGHT_SECTION\n1 2\n",
@@ -166,6 +190,7 @@ def test_malformed_instance_is_reported_with_file_and_line(tmp_path, text, line,
 @pytest.mark.parametrize("text, line, fragment", [
     (TOUR_HEADER + "1\n2\n2\n-1\n", 7, "appears twice"),
     (TOUR_HEADER + "1\n4\n2\n-1\n", 6, "outside 1..3"),
+    ("NAME : t\nTYPE : TOUR\nTOUR_SECTION\n5\n-1\nDIMENSION : 1\nEOF\n", 4, "city number 5 is outside 1..1"),
     (TOUR_HEADER + "1\n2\n3\n", 7, "not closed by -1"),
     (TOUR_HEADER + "1\n2\n-1\n", None, "visits 2 cities"),
     (TOUR_HEADER + "1\ntwo\n3\n-1\n", 6, "expected a city number"),
@@ -176,3 +201,33 @@ def test_malformed_tour_is_reported_with_file_and_line(tmp_path, text, line, fra
     with pytest.raises(tsplib.TsplibError) as caught:
         tsplib.load_tour(write(tmp_path, text, "t.tour"))
     assert caught.value.line == line and fragment in str(caught.value)
+
+
+LONG = "x" * 100000
+
+
+@pytest.mark.parametrize("load, text", [
+    (tsplib.load_tsplib, HEADER + "NODE_COORD_SECTION\n1 0 " + LONG + "\n"),
+    (tsplib.load_tsplib, HEADER + "NODE_COORD_SECTION\n1 0 0 " + LONG + "\n"),
+    (tsplib.load_tsplib, HEADER + "NODE_COORD_SECTION\n" + LONG + " 0 0\n"),
+    (tsplib.load_tsplib, LONG + "\n"),
+    (tsplib.load_tsplib, "TYPE : " + LONG + "\n"),
+    (tsplib.load_tsplib, "EDGE_WEIGHT_TYPE : " + LONG + "\n"),
+    (tsplib.load_tsplib, "DIMENSION : " + LONG + "\n"),
+    (tsplib.load_tsplib, "DIMENSION : -" + "9" * 4000 + "\n"),
+    (tsplib.load_tour, TOUR_HEADER + LONG + "\n-1\n"),
+    (tsplib.load_tour, "TYPE : " + LONG + "\n"),
+], ids=["number", "node line", "node number", "keyword", "type", "rule", "dimension", "negative dimension",
+        "city", "tour type"])
+def test_messages_quote_only_the_start_of_a_long_token(tmp_path, load, text):
+    path = write(tmp_path, text)
+    with pytest.raises(tsplib.TsplibError) as caught:
+        load(path)
+    reason = caught.value.reason
+    assert len(reason) < 160 and "\u2026" in reason and ("x" * 30 in reason.lower() or "9" * 30 in reason), reason
+
+
+def test_a_dimension_of_thousands_of_digits_is_refused_in_a_short_memory_error(tmp_path):
+    with pytest.raises(MemoryError) as caught:
+        tsplib.load_tsplib(write(tmp_path, "NAME : huge\nDIMENSION : " + "9" * 4000 + "\n"))
+    assert len(str(caught.value)) < 200 and "9" * 40 + "\u2026" in str(caught.value)
