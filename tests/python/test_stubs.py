@@ -37,9 +37,10 @@ def test_stubtest_finds_no_difference_and_examples_and_limits_type_check_strictl
     (tmp_path / "mypy.ini").write_text("[mypy]\nstrict = True\n\n[mypy-matplotlib.*]\nfollow_imports = skip\n"
                                        "ignore_missing_imports = True\n")
     examples = pathlib.Path(__file__).resolve().parents[2] / "examples"
-    commands = [["mypy.stubtest", "hivekit._hivekit"], ["mypy", "--config-file", "mypy.ini", str(examples), "limits.py"]]
+    commands = [["mypy.stubtest", "hivekit._hivekit"], ["mypy", "--config-file", "mypy.ini",
+                                                           "--cache-dir", "check-cache", str(examples), "limits.py"]]
     runs = [subprocess.Popen([sys.executable, "-m", *c], cwd=tmp_path, env=env, stdout=subprocess.PIPE,
-                             stderr=subprocess.STDOUT, text=True) for c in commands]  # side by side: both are slow
+                             stderr=subprocess.STDOUT, text=True) for c in commands]  # side by side (each with a cache of its own): both are slow
     (stubtest, _), (checked, _) = [run.communicate(timeout=300) for run in runs]
     assert runs[0].returncode == 0 and "no issues found in 1 module" in stubtest, stubtest
     # Only the mapping, which is neither a sequence nor a buffer, is refused.
