@@ -246,6 +246,19 @@ TEST(Batches, WavesMatchOneCandidateAtATime) {
                                 result_of(run_differential_evolution(waves, kBox, params, seed)));
                 EXPECT_TRUE(same_bits(sorted(waves.seen), sorted(plain.seen)));
             }
+            // Trials alone come in index order: with only the forced coordinate
+            // crossed and every trial worse than the start, call k of a
+            // generation is start row k with one coordinate changed.
+            Recorder alone(3, [n](std::size_t k, std::span<const double>) { return k < n ? 0.0 : 1.0; });
+            result_of(run_differential_evolution(alone, kBox, {n, 3, 0.8, 0.0}, seed));
+            ASSERT_EQ(alone.seen.size(), 4 * n);
+            for (std::size_t k = n; k < alone.seen.size(); ++k) {
+                const std::vector<double>&parent = alone.seen[k % n], &trial = alone.seen[k];
+                EXPECT_GE(std::inner_product(parent.begin(), parent.end(), trial.begin(), 0, std::plus<>(),
+                                             std::equal_to<>()),
+                          2)
+                    << "call " << k;
+            }
             for (U limit : {0, 2, 100}) {
                 SCOPED_TRACE("bees n=" + std::to_string(n) + " limit=" + std::to_string(limit));
                 const BeeColonyParams params{n, 6, limit};
