@@ -1,6 +1,7 @@
-"""Batches through every route a user has: a vectorised objective, an executor run inline or on threads, and a
-native objective on the engine's threads. Each fit equals the plain fit bit for bit, failing, NaN and infinite
-rows included; a broken batch and an interrupt inside one stop the fit with the earlier results kept."""
+"""Batches through every route a user has from Python: a vectorised objective, an executor run inline or on threads
+(a native objective on the engine's threads is in test_native). Each fit equals the plain fit bit for bit, failing,
+NaN and infinite rows included; a broken batch and an interrupt inside one stop the fit with the earlier results
+kept."""
 
 import struct
 from concurrent.futures import Executor, Future, ThreadPoolExecutor
@@ -9,10 +10,8 @@ import numpy as np
 import pytest
 
 import hivekit
-from hivekit import problems
 from small_runs import BOX_CLASSES, PARETO_CLASSES, POPULATION, SMALL, Halt, make, snapshot
 
-BITS_CLASSES = ("BinaryParticleSwarm",)
 DIMENSION = 3
 BOX = ([-1.0] * DIMENSION, [1.0] * DIMENSION)
 
@@ -107,16 +106,6 @@ def test_every_route_of_a_batch_gives_the_plain_fit():
                 for route in (hivekit.Vectorized(vectorized), hivekit.Parallel(plain, Inline()),
                               hivekit.Parallel(plain, pool)):
                     assert fit(name, route, random_state=seed) == expected, (name, route)
-
-
-def test_native_objectives_give_the_plain_fit_on_any_number_of_threads():
-    for name in BOX_CLASSES:
-        problem = "zdt1" if name in PARETO_CLASSES else "one_max" if name in BITS_CLASSES else "rastrigin"
-        native = getattr(problems, problem)
-        expected = fit(name, problems._PYTHON_DEFINITIONS[problem])
-        for n in (1, 2, 3):
-            with hivekit.threads(n):
-                assert fit(name, native) == expected, (name, n)
 
 
 @pytest.mark.parametrize("name", BOX_CLASSES)
