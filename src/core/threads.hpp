@@ -1,22 +1,18 @@
-// The engine's own threads: a small pool that exists only once the user asks
-// for more than one thread. Work handed to it is split by index, and every
-// index writes only what belongs to it, so results never depend on how many
-// threads there are or on which thread ran which index.
+// The engine's own threads, started only once the user asks for more than
+// one, and only for the work that is shared out. Work is split by index, and
+// every index writes only what belongs to it, so results never depend on how
+// many threads there are or on which thread ran which index.
 #pragma once
 
 #include <cstddef>
 #include <functional>
-#include <memory>
 
 namespace hivekit::threads {
 
 // Threads the engine may use for one piece of work, the caller's included:
-// 1 (the default) starts none. A change lets work already running finish on
-// the threads it started with.
+// 1 (the default) starts none. A change reaches the work that starts after it.
 void set_count(std::size_t n);
 std::size_t count();
-
-class Pool;
 
 // The threads one piece of work runs on, fixed when the team is made: at most
 // count() and at most `max_tasks`, the caller's thread included.
@@ -38,7 +34,6 @@ public:
     void run(std::size_t n, const std::function<void(std::size_t index, std::size_t slot)>& task) const;
 
 private:
-    std::shared_ptr<Pool> pool_;
     std::size_t size_;
 };
 

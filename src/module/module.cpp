@@ -3,7 +3,6 @@
 
 #include <new>
 #include <stdexcept>
-#include <system_error>
 
 #include "core/error.hpp"
 #include "core/memory.hpp"
@@ -71,15 +70,7 @@ PyObject* set_threads(PyObject*, PyObject* arg) {
         PyErr_Format(PyExc_ValueError, "the number of threads must be between 1 and %llu", kMaxThreads);
         return nullptr;
     }
-    try {
-        threads::set_count(static_cast<std::size_t>(n));
-    } catch (const std::system_error& failure) {
-        PyErr_Format(PyExc_RuntimeError, "could not start %lld threads: %s", n, failure.what());
-        return nullptr;
-    } catch (const std::bad_alloc& failure) {
-        raise_memory_error(failure);
-        return nullptr;
-    }
+    threads::set_count(static_cast<std::size_t>(n));
     Py_RETURN_NONE;
 }
 
