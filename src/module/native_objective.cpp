@@ -530,7 +530,7 @@ void NativeProblem::evaluate_objectives_batch(std::span<const double> rows, std:
     threads::Team team(n);
     if (team.size() == 1) return Problem::evaluate_objectives_batch(rows, out);
     const std::size_t d = rows.size() / n;
-    for (auto& values : out) values.resize(fn_.n_objectives);  // no allocation on the pool's threads
+    for (auto& values : out) values.resize(fn_.n_objectives);  // no allocation on the helper threads
     team.run(n, [&](std::size_t i, std::size_t) {
         if (fn_.vector(&rows[i * d], d, out[i].data(), out[i].size(), fn_.data) != 0) out[i].assign(1, kInfinity);
     });
