@@ -20,13 +20,10 @@ Outcome run_bee_colony(Problem& problem, const Bounds& bounds, const BeeColonyPa
     std::vector<double> x(rows_size(n, d));
     std::vector<double> cost(n), fitness(n);
     std::vector<std::uint64_t> failures(n, 0);
-    // Trials drawn and built but not yet evaluated: their sources in trial
-    // order, their candidates row by row with room for their values, and
-    // whether a source has one waiting (at most one can).
-    std::vector<std::size_t> waiting(n);
-    std::vector<double> candidates(x.size()), candidate_cost(n);
+    // Trials drawn and built but not yet evaluated, and whether a source has
+    // one waiting.
+    PendingRows waiting(n, d);
     std::vector<unsigned char> is_waiting(n, 0);
-    std::size_t n_waiting = 0;
 
     WorkMeter meter(problem);
     BestRecord best = start_population(problem, x, cost, bounds, span, rng, meter);
@@ -34,23 +31,16 @@ Outcome run_bee_colony(Problem& problem, const Bounds& bounds, const BeeColonyPa
     // Evaluates the waiting trials as one batch and lets each source take or
     // refuse its candidate, in trial order.
     auto settle = [&] {
-        if (n_waiting == 0) return;
-        meter.spend(n_waiting * d);
-        problem.evaluate_batch(std::span<const double>(candidates).first(n_waiting * d),
-                               std::span<double>(candidate_cost).first(n_waiting));
-        for (std::size_t r = 0; r < n_waiting; ++r) {
-            const std::size_t i = waiting[r];
-            const double f = candidate_cost[r];
+        waiting.settle(problem, meter, [&](std::size_t i, std::span<const double> candidate, double f) {
             is_waiting[i] = 0;
             if (improves(f, cost[i])) {
-                std::copy(&candidates[r * d], &candidates[(r + 1) * d], &x[i * d]);
+                std::copy(candidate.begin(), candidate.end(), &x[i * d]);
                 cost[i] = f;
                 failures[i] = 0;
             } else {
                 ++failures[i];
             }
-        }
-        n_waiting = 0;
+        });
     };
 
     // Moves one coordinate of source i relative to a random partner (or, with
@@ -77,14 +67,13 @@ Outcome run_bee_colony(Problem& problem, const Bounds& bounds, const BeeColonyPa
         const double u = rng.uniform();
         if (is_waiting[i] || is_waiting[k]) settle();
         const double* xi = &x[i * d];
-        std::span<double> candidate{&candidates[n_waiting * d], d};
+        std::span<double> candidate = waiting.add(i);
         std::copy(xi, xi + d, candidate.begin());
         if (n == 1)
             candidate[j] = xi[j] + ((2.0 * u - 1.0) * span[j]) * 0.1;
         else
             candidate[j] = xi[j] + (2.0 * u - 1.0) * (xi[j] - x[k * d + j]);
         bounds.clip(candidate);
-        waiting[n_waiting++] = i;
         is_waiting[i] = 1;
     };
 

@@ -144,6 +144,38 @@ inline BestRecord start_population(Problem& problem, std::span<double> rows, std
     return BestRecord::first_of(rows.first(values.size() * d), values);
 }
 
+// Candidates made for members of a population but not yet evaluated, in the
+// order they were made, at most one per member. settle() evaluates them as
+// one batch and hands each member its candidate and value, in that order.
+class PendingRows {
+public:
+    PendingRows(std::size_t n, std::size_t d) : d_(d), members_(n), rows_(n * d), values_(n) {}
+
+    // Room for the candidate of `member`, to be filled before the next call.
+    std::span<double> add(std::size_t member) {
+        members_[count_] = member;
+        return {&rows_[count_++ * d_], d_};
+    }
+    std::span<const std::size_t> members() const { return {members_.data(), count_}; }
+
+    template <class Take>  // take(member, candidate, value)
+    void settle(Problem& problem, WorkMeter& meter, Take take) {
+        if (count_ == 0) return;
+        meter.spend(count_ * d_);
+        problem.evaluate_batch(std::span<const double>(rows_).first(count_ * d_),
+                               std::span<double>(values_).first(count_));
+        const std::size_t count = std::exchange(count_, 0);
+        for (std::size_t r = 0; r < count; ++r)
+            take(members_[r], std::span<const double>(&rows_[r * d_], d_), values_[r]);
+    }
+
+private:
+    std::size_t d_;
+    std::vector<std::size_t> members_;
+    std::vector<double> rows_, values_;
+    std::size_t count_ = 0;
+};
+
 // Refuses a population of fewer than `minimum` members with
 // "<parameter> must be at least <minimum> for <method>".
 inline std::optional<OptimizerError> too_few(std::uint64_t size, std::uint64_t minimum, std::string_view parameter,

@@ -22,11 +22,8 @@ Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParam
     std::vector<double> x(rows_size(n, d));
     std::vector<double> value(n);
     std::vector<double> luciferin(n, 1.0);
-    // Moves built but not yet evaluated: their worms in worm order, and the
-    // moves row by row with room for their values.
-    std::vector<std::size_t> waiting(n);
-    std::vector<double> moves(x.size()), move_value(n);
-    std::size_t n_waiting = 0;
+    // Moves built but not yet evaluated, in worm order.
+    PendingRows waiting(n, d);
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
@@ -37,21 +34,14 @@ Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParam
     // Evaluates the waiting moves as one batch; each worm takes its move or
     // keeps its place, and offers where it stands to the best, in worm order.
     auto settle = [&] {
-        if (n_waiting == 0) return;
-        meter.spend(n_waiting * d);
-        problem.evaluate_batch(std::span<const double>(moves).first(n_waiting * d),
-                               std::span<double>(move_value).first(n_waiting));
-        for (std::size_t r = 0; r < n_waiting; ++r) {
-            const std::size_t i = waiting[r];
+        waiting.settle(problem, meter, [&](std::size_t i, std::span<const double> move, double f) {
             double* xi = &x[i * d];
-            const double f = move_value[r];
             if (f < value[i]) {
-                std::copy(&moves[r * d], &moves[(r + 1) * d], xi);
+                std::copy(move.begin(), move.end(), xi);
                 value[i] = f;
             }
             best.offer({xi, d}, value[i]);
-        }
-        n_waiting = 0;
+        });
     };
 
     const double keep = 1.0 - params.luciferin_decay;
@@ -75,9 +65,9 @@ Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParam
         for (std::size_t i = 0; i < n; ++i) {
             // A worm that finds no target is evaluated no more: a swarm where
             // none does spends whole iterations on these comparisons alone.
-            meter.spend(n + n_waiting);
-            for (std::size_t r = 0; r < n_waiting; ++r)
-                if (luciferin[waiting[r]] > luciferin[i]) {
+            meter.spend(n + waiting.members().size());
+            for (std::size_t k : waiting.members())
+                if (luciferin[k] > luciferin[i]) {
                     settle();
                     break;
                 }
@@ -103,10 +93,9 @@ Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParam
 
             meter.spend(d);
             const double* xk = &x[target * d];
-            std::span<double> y{&moves[n_waiting * d], d};
+            std::span<double> y = waiting.add(i);
             for (std::size_t c = 0; c < d; ++c) y[c] = xi[c] + step * (xk[c] - xi[c]);
             bounds.clip(y);
-            waiting[n_waiting++] = i;
         }
         settle();
         result.history.push_back(best.value);
