@@ -60,3 +60,12 @@ def test_stub_declares_the_published_constructor_and_history_exactly_where_the_c
     assert ("history_" in members) == (info.family != "pareto") == hasattr(info.cls, "history_")
     assert {"fit", "predict", "score", "get_params", "population_"} <= set(members)
     assert (PACKAGE / "py.typed").is_file()
+
+
+def test_the_stub_classes_and_the_readme_table_are_as_the_registry_writes_them():
+    # The class docstrings, signatures, smallest sizes and their refusals live in the registry; these two files
+    # are written from it, so a change there shows here and in review.
+    script = pathlib.Path(__file__).resolve().parents[2] / "scripts" / "generate_surface.py"
+    run = subprocess.run([sys.executable, str(script), "--check"], capture_output=True, text=True, timeout=120,
+                         env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
+    assert run.returncode == 0, run.stderr
