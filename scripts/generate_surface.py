@@ -1,4 +1,5 @@
-"""Writes what the package says about its classes from the engine's registry: the class section and ``__all__`` of
+"""Writes what the package says about its classes from the engine's registry and the built types (docstrings,
+published signatures, smallest sizes and counts of objective calls): the class section and ``__all__`` of
 python/hivekit/_hivekit.pyi and the class table of README.md. With --check it writes nothing and fails, showing
 the difference, when either file is not what the registry gives; the tests run it so.
 
@@ -60,8 +61,11 @@ def stub_class(info: ClassInfo) -> str:
         notes.append(f"With the defaults fit makes {made}, the probe call included.")
     for note in filter(None, notes):
         lines += textwrap.wrap(note, 116, initial_indent="    # ", subsequent_indent="    # ")
-    lines += [new, f"    def fit(self, {fit}) -> None: ...", f"    def predict(self) -> {solution}: ...",
-              "    def score(self) -> float: ...", "    def get_params(self) -> dict[str, float]: ..."]
+    lines.append(new)
+    for method, signature in (("fit", f"self, {fit}) -> None"), ("predict", f"self) -> {solution}"),
+                              ("score", "self) -> float"), ("get_params", "self) -> dict[str, float]")):
+        doc = getattr(info.cls, method).__doc__
+        lines.append(f"    def {method}({signature}:" + (f'\n        """{doc}"""' if doc else " ..."))
     if not pareto:
         lines += ["    @property", "    def history_(self) -> list[float]: ..."]
     lines += ["    @property", "    def population_(self) -> list[list[float]]: ..."]
