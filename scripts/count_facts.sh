@@ -10,7 +10,7 @@ show() { if [ -n "$REF" ]; then git show "$REF:$1"; else cat "$1"; fi; }
 
 places() {  # places LABEL ERE
     local files written=() generated=() f
-    files="$(git grep -lE "$2" $REF -- . ':!tests/data' | sed "s|^$REF:||" | sort -u)"
+    files="$(git grep -lE "$2" $REF -- . ':!tests/data' ':!scripts/count_facts.sh' | sed "s|^$REF:||" | sort -u)"
     for f in $files; do
         case "$f" in
             python/hivekit/_hivekit.pyi) generated+=("$f") ;;
@@ -40,17 +40,25 @@ CmaEsOptimizer n_individuals >= 4|must be at least 4 for CMA|"CMA-ES"\)|if n >= 
 PermutationGeneticOptimizer n_individuals >= 1|n_individuals must be at least 1"|"n_individuals must be at least 1", [\[]
 FACTS
 
-echo "== objective calls of a fit (the engine's statement: one function definition per class)"
+echo "== objective calls of a fit (the engine: the count's definition next to the body; before: the C++ contract"
+echo "   table's row, monitor.py's table, the docs extension's text)"
 while IFS='|' read -r label pattern; do places "$label" "$pattern"; done <<'FACTS'
-N x (t + 1): ParticleSwarm, BinaryParticleSwarm, Nsga2, Mopso|kPerMember =|_per_member\("n_particles"\)|_per_member\("n_individuals"\)|^Evaluations (particle_swarm|binary_particle_swarm|nsga2|mopso)_evaluations\(.*\{$
-N x (t + 1) above a minimum: GreyWolf, Bat, DifferentialEvolution|kPerMember, (true|false)\}|_per_member\("n_(wolves|bats|individuals)", [0-9]\)|N x \(n_iterations \+ 1\) evaluations|^Evaluations (grey_wolf|bat_algorithm|differential_evolution)_evaluations\(.*\{$
-AntColony: N x t|return n \* t;|^Evaluations (ant_colony)_evaluations\(.*\{$
-BeeColony: sources x (1 + 2t) without scouts|max<U>\(n / 2, 1\) \* \(1 \+ 2 \* t\)|"BeeColony": _depends|^Evaluations (bee_colony)_evaluations\(.*\{$
-CuckooSearch: N + t x (N + abandoned)|n \+ t \* \(n \+|abandoned\(p\["pa"\]|^Evaluations (cuckoo_search)_evaluations\(.*\{$
-SimulatedAnnealing: t + 1|return t \+ 1;|return 1 \+ int\(p\["n_iterations"\]\)|\(n_iterations \+ 1 in all\)|^Evaluations (simulated_annealing)_evaluations\(.*\{$
-CmaEsOptimizer: 1 + N x t|return 1 \+ n \* t;|return 1 \+ int\(p\["n_iterations"\]\) \* n|^Evaluations (cma_es)_evaluations\(.*\{$
-PermutationGeneticOptimizer: N + (N - 1) x t|return n \+ \(n - 1\) \* t;|^Evaluations (permutation_genetic)_evaluations\(.*\{$
-Firefly, Glowworm, BacterialForaging: N at the start only|kStartOnly, true|"(FireflyOptimizer|GlowwormOptimizer|BacterialForagingOptimizer)": _depends|^Evaluations (firefly|glowworm|bacterial_foraging)_evaluations\(.*\{$
+AntColony|^Evaluations ant_colony_evaluations\(.*\{$|"AntColony": _|\{"AntColony", [^,]+, [0-9]+,
+ParticleSwarm|^Evaluations particle_swarm_evaluations\(.*\{$|"ParticleSwarm": _|\{"ParticleSwarm", [^,]+, [0-9]+,|"n_particles": "swarm size; N x
+BeeColony|^Evaluations bee_colony_evaluations\(.*\{$|"BeeColony": _|\{"BeeColony", [^,]+, [0-9]+,
+GreyWolfOptimizer|^Evaluations grey_wolf_evaluations\(.*\{$|"GreyWolfOptimizer": _|\{"GreyWolfOptimizer", [^,]+, [0-9]+,|"n_wolves": "pack size \(at least 3\); N x
+FireflyOptimizer|^Evaluations firefly_evaluations\(.*\{$|"FireflyOptimizer": _|\{"FireflyOptimizer", [^,]+, [0-9]+,
+SimulatedAnnealing|^Evaluations simulated_annealing_evaluations\(.*\{$|"SimulatedAnnealing": _|\{"SimulatedAnnealing", [^,]+, [0-9]+,|n_iterations \+ 1 in all
+CuckooSearch|^Evaluations cuckoo_search_evaluations\(.*\{$|"CuckooSearch": _|\{"CuckooSearch", [^,]+, [0-9]+,
+BatAlgorithm|^Evaluations bat_algorithm_evaluations\(.*\{$|"BatAlgorithm": _|\{"BatAlgorithm", [^,]+, [0-9]+,|"n_bats": "swarm size \(at least 2\); N x
+GlowwormOptimizer|^Evaluations glowworm_evaluations\(.*\{$|"GlowwormOptimizer": _|\{"GlowwormOptimizer", [^,]+, [0-9]+,
+BacterialForagingOptimizer|^Evaluations bacterial_foraging_evaluations\(.*\{$|"BacterialForagingOptimizer": _|\{"BacterialForagingOptimizer", [^,]+, [0-9]+,
+DifferentialEvolution|^Evaluations differential_evolution_evaluations\(.*\{$|"DifferentialEvolution": _|\{"DifferentialEvolution", [^,]+, [0-9]+,|population size \(at least 4\); N x
+CmaEsOptimizer|^Evaluations cma_es_evaluations\(.*\{$|"CmaEsOptimizer": _|\{"CmaEsOptimizer", [^,]+, [0-9]+,
+PermutationGeneticOptimizer|^Evaluations permutation_genetic_evaluations\(.*\{$|"PermutationGeneticOptimizer": _|\{"PermutationGeneticOptimizer", [^,]+, [0-9]+,
+BinaryParticleSwarm|^Evaluations binary_particle_swarm_evaluations\(.*\{$|"BinaryParticleSwarm": _|\{"BinaryParticleSwarm", [^,]+, [0-9]+,
+Nsga2Optimizer|^Evaluations nsga2_evaluations\(.*\{$|"Nsga2Optimizer": _|\{"Nsga2Optimizer", [^,]+, [0-9]+,
+MopsoOptimizer|^Evaluations mopso_evaluations\(.*\{$|"MopsoOptimizer": _|\{"MopsoOptimizer", [^,]+, [0-9]+,
 FACTS
 
 echo "== class docstrings (first line)"
