@@ -36,7 +36,7 @@ from dataclasses import dataclass
 from importlib import resources
 from pathlib import Path
 
-from ._hivekit import _plane_rows
+from ._hivekit import _over_physical_memory, _plane_rows
 
 __all__ = [
     "BUNDLED_OPTIMA",
@@ -253,18 +253,12 @@ def _dimension(value: str, filename: str, line: int) -> int:
 _BYTES_PER_ENTRY = 8 + 8
 
 
-def _physical_memory() -> int | None:
-    try:
-        return os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE")
-    except (AttributeError, ValueError, OSError):
-        return None
-
-
 def _check_room(n: int) -> None:
-    """Refuses a dimension whose dense matrix could not stay in memory, before anything is built."""
-    physical = _physical_memory()
-    needed = n * n * _BYTES_PER_ENTRY
-    if physical is not None and needed > physical:
+    """Refuses a dimension whose dense matrix could not stay in memory, before anything is built, by the
+    engine's own limit."""
+    physical = _over_physical_memory(n * n, _BYTES_PER_ENTRY)
+    if physical is not None:
+        needed = n * n * _BYTES_PER_ENTRY
         raise MemoryError(
             f"DIMENSION {_clipped(str(n))} needs a dense distance matrix of about {_gigabytes(needed)}, "
             f"more than the {_gigabytes(physical)} of memory of this machine"
