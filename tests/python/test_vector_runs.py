@@ -1,5 +1,5 @@
-"""Seeded runs reproduce the expected results of tests/data/runs.json bit for bit, and its generator, scripts/make_runs.py,
-states the inputs of every run."""
+"""Seeded runs reproduce the expected results of tests/data/runs.json bit for bit, and its generator,
+scripts/make_runs.py, states the inputs of every run."""
 
 import importlib.util
 import pathlib
