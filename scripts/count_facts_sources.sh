@@ -29,4 +29,4 @@ places "bundled TSPLIB names"                 'kroA100.{1,30}pcb442'
 # two-objective or bit-vector class (which its kind decides), and the list of the centred box problems.
 places "demo: classes named again"            '^ *(DemoRun\()?"[A-Z][A-Za-z0-9]+"(, "|: \()' python/hivekit/__main__.py
 places "demo: problem of a class's kind"      '"[A-Z][A-Za-z0-9]+", "(tsp:berlin52|zdt1|knapsack)"|^ *(TOUR|PARETO|BITS)_PROBLEM = ' python
-places "centred box problem names"            '"sphere", "rastrigin", "rosenbrock", "ackley"'
+places "centred box problem names"            '"sphere", "rastrigin", "rosenbrock", "ackley"|centred `sphere`'

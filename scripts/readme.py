@@ -15,11 +15,18 @@ import re
 import sys
 from collections.abc import Callable
 
+from hivekit import __main__ as cli
 from hivekit import _hivekit, tsplib
 
 README = pathlib.Path(__file__).resolve().parents[1] / "README.md"
 
+def names(items: tuple[str, ...]) -> str:
+    return ", ".join(f"`{item}`" for item in items)
+
+
 PARTS: dict[str, Callable[[], str]] = {
+    "shifted-problems": lambda: names(cli.BOX_PROBLEMS),
+    "centred-problems": lambda: names(cli.CENTRED_PROBLEMS),
     "bundled-instances": lambda: ", ".join(f"`{name}` ({optimum:g})" for name, optimum in tsplib.BUNDLED_OPTIMA.items()),
     "variant-codes": lambda: ", ".join(f"{code} {name}" for code, name in enumerate(_hivekit._variant_names)),
 }

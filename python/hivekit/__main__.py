@@ -374,8 +374,9 @@ def build_parser() -> argparse.ArgumentParser:
         prog=_program(),
         description="Runs every optimiser on a built-in problem with a fixed seed and prints one table: best "
         "value, gap to the known optimum, objective calls (the probe call included) and time. Tour classes "
-        "solve the bundled TSPLIB instance berlin52; the multi-objective classes report the hypervolume of "
-        "their Pareto archive on ZDT1 (larger is better). Exits with status 1 if any class fails.",
+        f"solve the bundled TSPLIB instance {TOUR_PROBLEM.removeprefix('tsp:')}; the multi-objective classes "
+        f"report the hypervolume of their Pareto archive on {PARETO_PROBLEM.upper()} (larger is better). Exits "
+        "with status 1 if any class fails.",
     )
     parser.add_argument("--version", action="version", version=f"hivekit {hivekit.__version__}")
     parser.add_argument("--seed", metavar="N", type=_seed, default=0, help="random_state of every run (default 0)")
