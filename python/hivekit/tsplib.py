@@ -67,10 +67,10 @@ def _listed(names: Sequence[str], last: str = "and") -> str:
 
 
 _COUNTS = ("No", "One", "Two", "Three", "Four", "Five", "Six", "Seven", "Eight", "Nine", "Ten", "Eleven", "Twelve")
-_first, *_rest = [f"``{name}`` ({optimum:g})" for name, optimum in BUNDLED_OPTIMA.items()]
 __doc__ = (__doc__ or "").format(bundled=textwrap.fill(
     f"{_COUNTS[len(_BUNDLED)]} instances ship with the package, with their optimal tours: "
-    + _listed([_first.replace(" (", " (optimal length ", 1), *_rest]) + ".", width=104))
+    + _listed([f"``{name}`` ({'optimal length ' if k == 0 else ''}{optimum:g})"
+               for k, (name, optimum) in enumerate(BUNDLED_OPTIMA.items())]) + ".", width=104))
 
 _COORDINATE_TYPES = ("EUC_2D", "CEIL_2D", "GEO", "ATT")
 _MATRIX_FORMATS = ("FULL_MATRIX", "UPPER_ROW", "LOWER_ROW", "UPPER_DIAG_ROW", "LOWER_DIAG_ROW")
