@@ -15,6 +15,7 @@ import sys
 import textwrap
 
 import hivekit
+from hivekit import _hivekit
 from hivekit._registry import CLASSES, ClassInfo
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
@@ -83,7 +84,10 @@ def stub(current: str) -> str:
 def readme(current: str) -> str:
     rows = ["| Class | Works on | Hyperparameters and defaults |\n", "|---|---|---|\n"]
     for info in ORDERED:
-        listed = ", ".join(f"`{name}={text}`" for name, text in defaults(info))
+        kinds = {p.name: p.kind for p in info.params}
+        others = ", ".join(f'`"{name}"`' for name in _hivekit._variant_names[1:])
+        listed = ", ".join(f"`{name}={text}`" + (f" (or {others})" if kinds[name] == "variant" else "")
+                           for name, text in defaults(info))
         rows.append(f"| `{info.name}` | {info.works_on} | {listed} |\n")
     head, rest = current.split(TABLE_START, 1)
     return head + TABLE_START + "".join(rows) + TABLE_END + rest.split(TABLE_END, 1)[1]
