@@ -26,8 +26,8 @@ cmake -S "$ROOT" -B "$BUILD" -DHIVEKIT_BUILD_MODULE=OFF -DHIVEKIT_BUILD_TESTS=ON
 cmake --build "$BUILD" -j "$(nproc)"
 ctest --test-dir "$BUILD" --output-on-failure -j "$(nproc)"
 
-echo "== Python tests"
-"$PY" -m pytest -q "$@"
+echo "== Python tests (with the Contributing steps taken in a copy of the repository: one more build)"
+HIVEKIT_CONTRIBUTING=1 "$PY" -m pytest -q "$@"
 
 echo "== Documentation (its examples run while it is built; any warning fails)"
 "$PY" -m sphinx -W --keep-going -q -b html "$ROOT/docs" "$ROOT/build/docs"

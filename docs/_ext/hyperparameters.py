@@ -1,7 +1,10 @@
-"""``.. hyperparameters:: ClassName`` renders a class's hyperparameters, defaults and descriptions as a table.
+"""``.. classes:: box`` renders every class of the registry that works on that (``tours``, ``box``, ``bit
+vectors``, ``box, two objectives``): its docstring and methods, and through ``.. hyperparameters:: ClassName`` its
+hyperparameters, defaults and descriptions as a table, followed by its smallest size and its objective calls.
 
-Names, kinds and defaults come from the engine's registry (:mod:`hivekit._registry`), so the table cannot
-drift from the classes; the descriptions are kept here, and a hyperparameter without one fails the build.
+Names, kinds, defaults, sizes and counts come from the engine's registry (:mod:`hivekit._registry`), so the
+pages cannot drift from the classes; the descriptions are kept here, and a hyperparameter without one fails the
+build.
 """
 
 from __future__ import annotations
@@ -11,9 +14,10 @@ from pathlib import Path
 
 from sphinx.util.docutils import SphinxDirective
 
+import hivekit
 from hivekit import _registry
 
-ITERATIONS = "number of iterations (generations); every iteration costs the evaluations described above"
+ITERATIONS = "number of iterations (generations)"
 
 DESCRIPTIONS: dict[str, dict[str, str]] = {
     "AntColony": {
@@ -38,7 +42,7 @@ DESCRIPTIONS: dict[str, dict[str, str]] = {
         "use_two_opt": "polish the initial population with 2-opt",
     },
     "ParticleSwarm": {
-        "n_particles": "swarm size; N x (n_iterations + 1) evaluations",
+        "n_particles": "swarm size",
         "n_iterations": ITERATIONS,
         "w": "inertia weight: the share of the previous velocity kept (no velocity limit; above about 0.8 "
              "with c1 = c2 = 2 the swarm does not settle)",
@@ -53,12 +57,12 @@ DESCRIPTIONS: dict[str, dict[str, str]] = {
                  "re-seeded at random (at most one per iteration)",
     },
     "GreyWolfOptimizer": {
-        "n_wolves": "pack size (at least 3); N x (n_iterations + 1) evaluations",
+        "n_wolves": "pack size",
         "n_iterations": "number of iterations; the coefficient a falls linearly from 2 to 0 over them, so "
                         "this also sets how long the pack explores",
     },
     "FireflyOptimizer": {
-        "n_fireflies": "swarm size (at least 2); up to N x N evaluations per iteration",
+        "n_fireflies": "swarm size; up to N x N evaluations per iteration",
         "n_iterations": ITERATIONS,
         "beta0": "attractiveness at distance 0",
         "gamma": "light absorption: attractiveness is beta0 * exp(-gamma * r**2) with r in the box's own "
@@ -70,17 +74,17 @@ DESCRIPTIONS: dict[str, dict[str, str]] = {
         "cooling_rate": "factor applied to the temperature after every iteration, that is after every "
                         "evaluation",
         "step_scale": "perturbation of every coordinate, as a fraction of the box width",
-        "n_iterations": "number of iterations; one evaluation each (n_iterations + 1 in all)",
+        "n_iterations": "number of iterations; one evaluation each",
     },
     "CuckooSearch": {
-        "n_nests": "number of nests (at least 2)",
+        "n_nests": "number of nests",
         "n_iterations": ITERATIONS,
         "pa": "fraction of the worst nests rebuilt at random every iteration (at least one)",
         "alpha": "step size of the heavy-tailed flight, as a fraction of the box width",
         "levy_scale": "second factor of the flight step (multiplies alpha)",
     },
     "BatAlgorithm": {
-        "n_bats": "swarm size (at least 2); N x (n_iterations + 1) evaluations",
+        "n_bats": "swarm size",
         "n_iterations": ITERATIONS,
         "fmin": "lower end of the frequency range",
         "fmax": "upper end of the frequency range; the frequency scales each bat's velocity change",
@@ -90,7 +94,7 @@ DESCRIPTIONS: dict[str, dict[str, str]] = {
         "pulse_rate": "initial pulse rate; a bat jumps near the best when a uniform draw exceeds it",
     },
     "GlowwormOptimizer": {
-        "n_worms": "swarm size (at least 2)",
+        "n_worms": "swarm size",
         "n_iterations": ITERATIONS,
         "luciferin_decay": "fraction of luciferin lost per iteration",
         "luciferin_enhancement": "luciferin gained per iteration, divided by (value + 1)",
@@ -99,7 +103,7 @@ DESCRIPTIONS: dict[str, dict[str, str]] = {
                                "count as neighbours; a worm without neighbours does not move or evaluate",
     },
     "BacterialForagingOptimizer": {
-        "n_bacteria": "population size (at least 2)",
+        "n_bacteria": "population size",
         "n_iterations": ITERATIONS,
         "n_chemotactic_steps": "tumbles per bacterium per iteration; one evaluation each",
         "n_reproduction_steps": "stored and reported by get_params; reproduction runs once per iteration "
@@ -108,13 +112,13 @@ DESCRIPTIONS: dict[str, dict[str, str]] = {
         "step_scale": "tumble size, as a fraction of the box width",
     },
     "DifferentialEvolution": {
-        "n_individuals": "population size (at least 4); N x (n_iterations + 1) evaluations",
+        "n_individuals": "population size",
         "n_iterations": ITERATIONS,
         "f": "differential weight of the rand/1 mutation a + f * (b - c)",
         "cr": "binomial crossover rate (one coordinate always crosses)",
     },
     "CmaEsOptimizer": {
-        "n_individuals": "samples per generation (at least 4); the better half sets the new mean",
+        "n_individuals": "samples per generation; the better half sets the new mean",
         "n_iterations": ITERATIONS,
         "sigma": "initial global step size, in the box's own units (the search starts at the box centre); it "
                  "shrinks by 1 % per generation",
@@ -169,7 +173,32 @@ class Hyperparameters(SphinxDirective):
             lines += [f"   * - ``{p.name}``", f"     - {_default(p.default)}", f"     - {described[p.name]}"]
         lines += ["   * - ``random_state``", "     - ``None``",
                   "     - an integer in 0 .. 2**64-1 reproduces the run bit for bit; None seeds from the "
-                  "operating system"]
+                  "operating system", ""]
+        if info.refusal:
+            lines.append(f"``fit`` refuses ``{info.params[0].name}`` below {info.smallest} with ValueError "
+                         f'"Invalid input: {info.refusal}".')
+        if info.input == "box":
+            calls = hivekit.expected_evaluations(info.cls(), 1)
+            lines.append("With the defaults the number of objective calls depends on the run." if calls is None else
+                         f"With the defaults ``fit`` makes {calls} objective calls, the probe call included.")
+        return self.parse_text_to_nodes("\n".join(lines))
+
+
+class Classes(SphinxDirective):
+    required_arguments = 1
+    final_argument_whitespace = True
+
+    def run(self):  # type: ignore[no-untyped-def]
+        lines = []
+        for info in _registry.CLASSES:
+            if info.works_on != self.arguments[0]:
+                continue
+            members = "fit, predict, score, get_params" + ("" if info.multi_objective else ", history_") + \
+                ", population_"
+            lines += [f".. autoclass:: {info.name}", f"   :members: {members}", "   :undoc-members:", "",
+                      f".. hyperparameters:: {info.name}", ""]
+        if not lines:
+            raise self.error(f"no class works on {self.arguments[0]!r}")
         return self.parse_text_to_nodes("\n".join(lines))
 
 
@@ -197,5 +226,6 @@ class TuningResults(SphinxDirective):
 
 def setup(app):  # type: ignore[no-untyped-def]
     app.add_directive("hyperparameters", Hyperparameters)
+    app.add_directive("classes", Classes)
     app.add_directive("tuning-results", TuningResults)
     return {"parallel_read_safe": True, "parallel_write_safe": True}

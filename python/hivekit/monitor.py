@@ -17,11 +17,11 @@ import numbers
 import sys
 import time
 from array import array
-from collections.abc import Callable, Mapping, Sequence
+from collections.abc import Callable, Sequence
 from dataclasses import dataclass
 from typing import Any, NoReturn, TextIO
 
-from hivekit import _registry
+from hivekit import _hivekit, _registry
 
 __all__ = ["MinimizeResult", "Monitor", "StopRun", "expected_evaluations", "minimize"]
 
@@ -461,66 +461,6 @@ def _open_display(total: int | None) -> _Display | None:
 # -- evaluation counts -------------------------------------------------------------------------------------------
 
 
-def _cuckoo_abandoned(pa: float, n: int) -> int:
-    # The nests rebuilt per iteration: ceil(pa * n), at least one and at most all.
-    wanted = pa * n
-    if not wanted > 0.0:
-        count = 0
-    elif math.isinf(wanted):
-        count = n
-    else:
-        count = math.ceil(wanted)
-    return min(n, max(count, 1))
-
-
-def _per_member(size: str, minimum: int = 0) -> Callable[[Mapping[str, float]], int | None]:
-    # One evaluation per member for the start and per member in every iteration.
-    def count(p: Mapping[str, float]) -> int | None:
-        n = int(p[size])
-        return n * (int(p["n_iterations"]) + 1) if n >= minimum else 0
-    return count
-
-
-def _cuckoo(p: Mapping[str, float]) -> int | None:
-    n, t = int(p["n_nests"]), int(p["n_iterations"])
-    return n + t * (n + _cuckoo_abandoned(p["pa"], n)) if n >= 2 else 0
-
-
-def _annealing(p: Mapping[str, float]) -> int | None:
-    return 1 + int(p["n_iterations"])
-
-
-def _cma_es(p: Mapping[str, float]) -> int | None:
-    n = int(p["n_individuals"])
-    return 1 + int(p["n_iterations"]) * n if n >= 4 else 0
-
-
-def _depends_on_the_run(p: Mapping[str, float]) -> int | None:
-    return None
-
-
-# Objective calls of a run after the probe call, by class, from each class's loops. A size below the class's
-# minimum makes fit fail after the probe: no call of the run. The classes mapped to _depends_on_the_run make a
-# number of calls that depends on the values seen (acceptance tests, abandonment, neighbourhoods, random
-# elimination).
-_RUN_EVALUATIONS: dict[str, Callable[[Mapping[str, float]], int | None]] = {
-    "ParticleSwarm": _per_member("n_particles"),
-    "BeeColony": _depends_on_the_run,
-    "GreyWolfOptimizer": _per_member("n_wolves", 3),
-    "FireflyOptimizer": _depends_on_the_run,
-    "SimulatedAnnealing": _annealing,
-    "CuckooSearch": _cuckoo,
-    "BatAlgorithm": _per_member("n_bats", 2),
-    "GlowwormOptimizer": _depends_on_the_run,
-    "BacterialForagingOptimizer": _depends_on_the_run,
-    "DifferentialEvolution": _per_member("n_individuals", 4),
-    "CmaEsOptimizer": _cma_es,
-    "BinaryParticleSwarm": _per_member("n_particles"),
-    "Nsga2Optimizer": _per_member("n_individuals"),
-    "MopsoOptimizer": _per_member("n_particles"),
-}
-
-
 def _takes_objective(estimator: Any) -> bool:
     return type(estimator) in _registry.BOX_CLASSES
 
@@ -529,12 +469,11 @@ def expected_evaluations(estimator: Any, dimension: int) -> int | None:
     """The number of objective calls ``estimator.fit(objective, lower, upper)`` will make over a box of
     ``dimension`` coordinates, the probe call included, or None when it depends on the run.
 
-    The count is fixed by the hyperparameters for ``ParticleSwarm``, ``GreyWolfOptimizer``, ``SimulatedAnnealing``,
-    ``CuckooSearch``, ``BatAlgorithm``, ``DifferentialEvolution``, ``CmaEsOptimizer``, ``BinaryParticleSwarm``,
-    ``MopsoOptimizer`` and ``Nsga2Optimizer`` (for the last, as long as the objective returns no NaN, whose
-    dominance cycles can shrink the population). ``BeeColony``, ``FireflyOptimizer``, ``GlowwormOptimizer`` and
-    ``BacterialForagingOptimizer`` give None. Hyperparameters that ``fit`` rejects give 1: the probe call comes
-    before the check. The tour classes take no objective and raise TypeError.
+    The count is the one the engine states for the class, next to its optimiser (the API reference gives it for
+    the defaults): fixed by the hyperparameters for most classes (for ``Nsga2Optimizer`` as long as the objective
+    returns no NaN, whose dominance cycles can shrink the population), None where the values seen decide.
+    Hyperparameters that ``fit`` rejects give 1: the probe call comes before the check. The tour classes take no
+    objective and raise TypeError.
 
     The count depends on the estimator alone: a :class:`~hivekit.Vectorized` or :class:`~hivekit.Parallel`
     objective evaluates the same candidates, in batches, and each candidate counts as one call (as a
@@ -544,10 +483,7 @@ def expected_evaluations(estimator: Any, dimension: int) -> int | None:
     name = type(estimator).__name__
     if not _takes_objective(estimator):
         raise TypeError(f"{name} does not fit an objective function")
-    formula = _RUN_EVALUATIONS.get(name)
-    if formula is None:
-        raise TypeError(f"no evaluation count is known for {name}")
-    run = formula(estimator.get_params())
+    run = _hivekit._run_evaluations(estimator)
     return None if run is None else 1 + run
 
 

@@ -109,6 +109,11 @@ void build_tour(std::span<std::size_t> tour, std::span<const double> weight, Ant
 
 }  // namespace
 
+// One tour per ant and iteration.
+Evaluations ant_colony_evaluations(const AntColonyParams& params) {
+    return count_of(params.n_ants, params.n_iterations);
+}
+
 Outcome run_ant_colony(Problem& problem, const AntColonyParams& params, Seed seed) {
     const DistanceMatrix* matrix = problem.distance_matrix();
     if (!matrix || matrix->size() == 0)

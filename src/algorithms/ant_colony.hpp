@@ -25,6 +25,9 @@ struct AntColonyParams {
     double tau_max = 10.0;
 };
 
+// Objective calls of run_ant_colony.
+Evaluations ant_colony_evaluations(const AntColonyParams& params);
+
 Outcome run_ant_colony(Problem& problem, const AntColonyParams& params, Seed seed);
 
 }  // namespace hivekit

@@ -16,6 +16,12 @@ std::vector<std::size_t> bacterial_reproduction_ranks(std::size_t n) {
     return ranks;
 }
 
+// The start; swims and eliminations follow the values and the draws.
+Evaluations bacterial_foraging_evaluations(const BacterialForagingParams& params) {
+    if (params.n_bacteria < kBacterialForagingSmallest.minimum) return 0;
+    return params.n_iterations == 0 ? Evaluations(params.n_bacteria) : std::nullopt;
+}
+
 Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const BacterialForagingParams& params,
                                Seed seed) {
     auto prepared = prepare_search(bounds, problem, seed);
@@ -23,7 +29,7 @@ Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const Bac
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t n = params.n_bacteria;
-    if (auto error = too_few(n, 2, "n_bacteria", "bacterial foraging")) return *error;
+    if (auto error = too_few(n, kBacterialForagingSmallest)) return *error;
 
     // Bacterium i occupies [i * d, (i + 1) * d); the second pair of buffers
     // receives the population rebuilt by reproduction.

@@ -25,6 +25,12 @@ std::vector<std::size_t> bacterial_reproduction_ranks(std::size_t n);
 
 // n_reproduction_steps is carried for get_params only: reproduction runs once
 // per iteration.
+// The smallest n_bacteria run_bacterial_foraging accepts.
+inline constexpr SizeLimit kBacterialForagingSmallest{2, "n_bacteria must be at least 2 for bacterial foraging"};
+
+// Objective calls of run_bacterial_foraging.
+Evaluations bacterial_foraging_evaluations(const BacterialForagingParams& params);
+
 Outcome run_bacterial_foraging(Problem& problem, const Bounds& bounds, const BacterialForagingParams& params,
                                Seed seed);
 

@@ -7,13 +7,19 @@
 
 namespace hivekit {
 
+// The start, then every bat in every iteration.
+Evaluations bat_algorithm_evaluations(const BatAlgorithmParams& params) {
+    if (params.n_bats < kBatAlgorithmSmallest.minimum) return 0;
+    return count_of(params.n_bats, params.n_iterations, params.n_bats);
+}
+
 Outcome run_bat_algorithm(Problem& problem, const Bounds& bounds, const BatAlgorithmParams& params, Seed seed) {
     auto prepared = prepare_search(bounds, problem, seed);
     if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t n = params.n_bats;
-    if (auto error = too_few(n, 2, "n_bats", "bat algorithm")) return *error;
+    if (auto error = too_few(n, kBatAlgorithmSmallest)) return *error;
 
     // Positions and velocities row by row: bat i occupies [i * d, (i + 1) * d).
     const std::size_t cells = rows_size(n, d);

@@ -19,6 +19,12 @@ struct BatAlgorithmParams {
     double pulse_rate = 0.5;
 };
 
+// The smallest n_bats run_bat_algorithm accepts.
+inline constexpr SizeLimit kBatAlgorithmSmallest{2, "n_bats must be at least 2 for bat algorithm"};
+
+// Objective calls of run_bat_algorithm.
+Evaluations bat_algorithm_evaluations(const BatAlgorithmParams& params);
+
 Outcome run_bat_algorithm(Problem& problem, const Bounds& bounds, const BatAlgorithmParams& params, Seed seed);
 
 }  // namespace hivekit

@@ -9,6 +9,17 @@
 
 namespace hivekit {
 
+// The sources at the start, then an employed and an onlooker trial per source
+// in every iteration, and a scout's evaluation where a source has failed more
+// than `limit` times. A source fails at most once as employed and once per
+// onlooker in an iteration, so with `limit` at least n_iterations * (sources
+// + 1) no scout ever flies; otherwise the values decide.
+Evaluations bee_colony_evaluations(const BeeColonyParams& params) {
+    const std::uint64_t sources = std::max<std::uint64_t>(params.n_bees / 2, 1);
+    if (params.n_iterations > params.limit / (sources + 1)) return std::nullopt;
+    return count_of(sources, 2 * params.n_iterations + 1);
+}
+
 Outcome run_bee_colony(Problem& problem, const Bounds& bounds, const BeeColonyParams& params, Seed seed) {
     auto prepared = prepare_search(bounds, problem, seed, "Bounds must have at least one dimension");
     if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;

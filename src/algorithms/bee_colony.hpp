@@ -14,6 +14,9 @@ struct BeeColonyParams {
     std::uint64_t limit = 10;
 };
 
+// Objective calls of run_bee_colony.
+Evaluations bee_colony_evaluations(const BeeColonyParams& params);
+
 Outcome run_bee_colony(Problem& problem, const Bounds& bounds, const BeeColonyParams& params, Seed seed);
 
 }  // namespace hivekit

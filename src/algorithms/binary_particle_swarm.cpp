@@ -10,6 +10,11 @@
 
 namespace hivekit {
 
+// The start, then every particle in every iteration.
+Evaluations binary_particle_swarm_evaluations(const BinaryParticleSwarmParams& params) {
+    return count_of(params.n_particles, params.n_iterations, params.n_particles);
+}
+
 Outcome run_binary_particle_swarm(Problem& problem, const Bounds& bounds, const BinaryParticleSwarmParams& params,
                                   Seed seed) {
     // Only the box's dimension matters: it is the number of bits.

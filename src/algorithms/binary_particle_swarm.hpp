@@ -16,6 +16,9 @@ struct BinaryParticleSwarmParams {
     double c2 = 1.5;
 };
 
+// Objective calls of run_binary_particle_swarm.
+Evaluations binary_particle_swarm_evaluations(const BinaryParticleSwarmParams& params);
+
 Outcome run_binary_particle_swarm(Problem& problem, const Bounds& bounds, const BinaryParticleSwarmParams& params, Seed seed);
 
 }  // namespace hivekit

@@ -24,13 +24,19 @@ std::vector<double> cma_es_weights(std::size_t mu) {
     return w;
 }
 
+// The mean at the start, then one generation per iteration.
+Evaluations cma_es_evaluations(const CmaEsParams& params) {
+    if (params.n_individuals < kCmaEsSmallest.minimum) return 0;
+    return count_of(params.n_individuals, params.n_iterations, 1);
+}
+
 Outcome run_cma_es(Problem& problem, const Bounds& bounds, const CmaEsParams& params, Seed seed) {
     auto prepared = prepare_search(bounds, problem, seed);
     if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t lambda = params.n_individuals;
-    if (auto error = too_few(lambda, 4, "n_individuals", "CMA-ES")) return *error;
+    if (auto error = too_few(lambda, kCmaEsSmallest)) return *error;
     const std::size_t mu = lambda / 2;
 
     // Samples of one generation row by row: sample k occupies [k * d, (k + 1) * d).

@@ -176,13 +176,10 @@ private:
     std::size_t count_ = 0;
 };
 
-// Refuses a population of fewer than `minimum` members with
-// "<parameter> must be at least <minimum> for <method>".
-inline std::optional<OptimizerError> too_few(std::uint64_t size, std::uint64_t minimum, std::string_view parameter,
-                                             std::string_view method) {
-    if (size >= minimum) return std::nullopt;
-    return OptimizerError::invalid_input(std::string(parameter) + " must be at least " + std::to_string(minimum) +
-                                         " for " + std::string(method));
+// Refuses a population below the body's smallest.
+inline std::optional<OptimizerError> too_few(std::uint64_t size, const SizeLimit& smallest) {
+    if (size >= smallest.minimum) return std::nullopt;
+    return OptimizerError::invalid_input(smallest.refusal);
 }
 
 // One normal deviate from two uniforms (the cosine branch of Box-Muller), with

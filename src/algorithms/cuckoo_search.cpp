@@ -23,13 +23,21 @@ std::uint64_t cuckoo_abandon_count(double pa, std::uint64_t n_nests) {
     return std::min(n_nests, std::max<std::uint64_t>(count, 1));
 }
 
+// The nests at the start, then in every iteration one flight per nest and the
+// abandoned nests rebuilt.
+Evaluations cuckoo_search_evaluations(const CuckooSearchParams& params) {
+    const std::uint64_t n = params.n_nests;
+    if (n < kCuckooSearchSmallest.minimum) return 0;
+    return count_of(count_of(1, n, cuckoo_abandon_count(params.pa, n)), params.n_iterations, n);
+}
+
 Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSearchParams& params, Seed seed) {
     auto prepared = prepare_search(bounds, problem, seed);
     if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t n = params.n_nests;
-    if (auto error = too_few(n, 2, "n_nests", "cuckoo search")) return *error;
+    if (auto error = too_few(n, kCuckooSearchSmallest)) return *error;
 
     // Nest i occupies [i * d, (i + 1) * d).
     std::vector<double> x(rows_size(n, d));

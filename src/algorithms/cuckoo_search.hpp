@@ -20,6 +20,12 @@ struct CuckooSearchParams {
 // unsigned range, at least 1 and at most n_nests.
 std::uint64_t cuckoo_abandon_count(double pa, std::uint64_t n_nests);
 
+// The smallest n_nests run_cuckoo_search accepts.
+inline constexpr SizeLimit kCuckooSearchSmallest{2, "n_nests must be at least 2 for cuckoo search"};
+
+// Objective calls of run_cuckoo_search.
+Evaluations cuckoo_search_evaluations(const CuckooSearchParams& params);
+
 Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSearchParams& params, Seed seed);
 
 }  // namespace hivekit

@@ -7,6 +7,12 @@
 
 namespace hivekit {
 
+// The start, then one trial per individual and iteration.
+Evaluations differential_evolution_evaluations(const DifferentialEvolutionParams& params) {
+    if (params.n_individuals < kDifferentialEvolutionSmallest.minimum) return 0;
+    return count_of(params.n_individuals, params.n_iterations, params.n_individuals);
+}
+
 Outcome run_differential_evolution(Problem& problem, const Bounds& bounds, const DifferentialEvolutionParams& params,
                                    Seed seed) {
     auto prepared = prepare_search(bounds, problem, seed);
@@ -14,7 +20,7 @@ Outcome run_differential_evolution(Problem& problem, const Bounds& bounds, const
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t n = params.n_individuals;
-    if (auto error = too_few(n, 4, "n_individuals", "differential evolution")) return *error;
+    if (auto error = too_few(n, kDifferentialEvolutionSmallest)) return *error;
 
     // Population row by row: individual i occupies [i * d, (i + 1) * d).
     std::vector<double> x(rows_size(n, d));

@@ -15,6 +15,13 @@ struct DifferentialEvolutionParams {
     double cr = 0.9;
 };
 
+// The smallest n_individuals run_differential_evolution accepts.
+inline constexpr SizeLimit kDifferentialEvolutionSmallest{
+    4, "n_individuals must be at least 4 for differential evolution"};
+
+// Objective calls of run_differential_evolution.
+Evaluations differential_evolution_evaluations(const DifferentialEvolutionParams& params);
+
 Outcome run_differential_evolution(Problem& problem, const Bounds& bounds, const DifferentialEvolutionParams& params, Seed seed);
 
 }  // namespace hivekit

@@ -9,13 +9,19 @@
 
 namespace hivekit {
 
+// The start; an iteration moves only fireflies that see a brighter one.
+Evaluations firefly_evaluations(const FireflyParams& params) {
+    if (params.n_fireflies < kFireflySmallest.minimum) return 0;
+    return params.n_iterations == 0 ? Evaluations(params.n_fireflies) : std::nullopt;
+}
+
 Outcome run_firefly(Problem& problem, const Bounds& bounds, const FireflyParams& params, Seed seed) {
     auto prepared = prepare_search(bounds, problem, seed);
     if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t n = params.n_fireflies;
-    if (auto error = too_few(n, 2, "n_fireflies", "firefly optimization")) return *error;
+    if (auto error = too_few(n, kFireflySmallest)) return *error;
 
     // Firefly i occupies [i * d, (i + 1) * d).
     std::vector<double> x(rows_size(n, d));

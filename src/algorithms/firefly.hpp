@@ -16,6 +16,12 @@ struct FireflyParams {
     double alpha = 0.2;
 };
 
+// The smallest n_fireflies run_firefly accepts.
+inline constexpr SizeLimit kFireflySmallest{2, "n_fireflies must be at least 2 for firefly optimization"};
+
+// Objective calls of run_firefly.
+Evaluations firefly_evaluations(const FireflyParams& params);
+
 Outcome run_firefly(Problem& problem, const Bounds& bounds, const FireflyParams& params, Seed seed);
 
 }  // namespace hivekit

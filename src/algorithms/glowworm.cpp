@@ -10,13 +10,19 @@
 
 namespace hivekit {
 
+// The start; a worm without a brighter neighbour does not move.
+Evaluations glowworm_evaluations(const GlowwormParams& params) {
+    if (params.n_worms < kGlowwormSmallest.minimum) return 0;
+    return params.n_iterations == 0 ? Evaluations(params.n_worms) : std::nullopt;
+}
+
 Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParams& params, Seed seed) {
     auto prepared = prepare_search(bounds, problem, seed);
     if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t n = params.n_worms;
-    if (auto error = too_few(n, 2, "n_worms", "glowworm optimization")) return *error;
+    if (auto error = too_few(n, kGlowwormSmallest)) return *error;
 
     // Worm i occupies [i * d, (i + 1) * d).
     std::vector<double> x(rows_size(n, d));

@@ -17,6 +17,12 @@ struct GlowwormParams {
     double neighborhood_radius = 1.0;
 };
 
+// The smallest n_worms run_glowworm accepts.
+inline constexpr SizeLimit kGlowwormSmallest{2, "n_worms must be at least 2 for glowworm optimization"};
+
+// Objective calls of run_glowworm.
+Evaluations glowworm_evaluations(const GlowwormParams& params);
+
 Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParams& params, Seed seed);
 
 }  // namespace hivekit

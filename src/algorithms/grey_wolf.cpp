@@ -16,13 +16,19 @@ double grey_wolf_coefficient(std::uint64_t t, std::uint64_t n_iterations) {
     return bracket + bracket;
 }
 
+// The pack at the start and in every iteration.
+Evaluations grey_wolf_evaluations(const GreyWolfParams& params) {
+    if (params.n_wolves < kGreyWolfSmallest.minimum) return 0;
+    return count_of(params.n_wolves, params.n_iterations, params.n_wolves);
+}
+
 Outcome run_grey_wolf(Problem& problem, const Bounds& bounds, const GreyWolfParams& params, Seed seed) {
     auto prepared = prepare_search(bounds, problem, seed);
     if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t n = params.n_wolves;
-    if (auto error = too_few(n, 3, "n_wolves", "grey wolf optimization")) return *error;
+    if (auto error = too_few(n, kGreyWolfSmallest)) return *error;
 
     // Wolf i occupies [i * d, (i + 1) * d).
     std::vector<double> x(rows_size(n, d));

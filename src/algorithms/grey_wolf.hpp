@@ -18,6 +18,12 @@ struct GreyWolfParams {
 // last when T >= 2.
 double grey_wolf_coefficient(std::uint64_t t, std::uint64_t n_iterations);
 
+// The smallest n_wolves run_grey_wolf accepts.
+inline constexpr SizeLimit kGreyWolfSmallest{3, "n_wolves must be at least 3 for grey wolf optimization"};
+
+// Objective calls of run_grey_wolf.
+Evaluations grey_wolf_evaluations(const GreyWolfParams& params);
+
 Outcome run_grey_wolf(Problem& problem, const Bounds& bounds, const GreyWolfParams& params, Seed seed);
 
 }  // namespace hivekit

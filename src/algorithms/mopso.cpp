@@ -26,6 +26,11 @@ std::vector<const double*> leader_candidates(const std::vector<Individual>& arch
 
 }  // namespace
 
+// The start, then every particle in every iteration.
+Evaluations mopso_evaluations(const MopsoParams& params) {
+    return count_of(params.n_particles, params.n_iterations, params.n_particles);
+}
+
 Outcome run_mopso(Problem& problem, const Bounds& bounds, const MopsoParams& params, Seed seed) {
     auto prepared = prepare_search(bounds, problem, seed, "bounds must not be empty");
     if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;

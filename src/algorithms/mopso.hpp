@@ -18,6 +18,9 @@ struct MopsoParams {
     std::uint64_t archive_size = 50;
 };
 
+// Objective calls of run_mopso.
+Evaluations mopso_evaluations(const MopsoParams& params);
+
 Outcome run_mopso(Problem& problem, const Bounds& bounds, const MopsoParams& params, Seed seed);
 
 }  // namespace hivekit

@@ -39,6 +39,11 @@ struct Standing {
 
 }  // namespace
 
+// The start, then one child per individual and generation (while no NaN shrinks the population).
+Evaluations nsga2_evaluations(const Nsga2Params& params) {
+    return count_of(params.n_individuals, params.n_iterations, params.n_individuals);
+}
+
 Outcome run_nsga2(Problem& problem, const Bounds& bounds, const Nsga2Params& params, Seed seed) {
     auto prepared = prepare_search(bounds, problem, seed, "bounds must not be empty");
     if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;

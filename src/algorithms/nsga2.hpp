@@ -17,6 +17,9 @@ struct Nsga2Params {
     std::uint64_t archive_size = 50;
 };
 
+// Objective calls of run_nsga2.
+Evaluations nsga2_evaluations(const Nsga2Params& params);
+
 Outcome run_nsga2(Problem& problem, const Bounds& bounds, const Nsga2Params& params, Seed seed);
 
 }  // namespace hivekit

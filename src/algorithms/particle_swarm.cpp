@@ -8,6 +8,11 @@
 
 namespace hivekit {
 
+// The start, then every particle in every iteration.
+Evaluations particle_swarm_evaluations(const ParticleSwarmParams& params) {
+    return count_of(params.n_particles, params.n_iterations, params.n_particles);
+}
+
 Outcome run_particle_swarm(Problem& problem, const Bounds& bounds, const ParticleSwarmParams& params, Seed seed) {
     auto prepared = prepare_search(bounds, problem, seed, "Bounds must have at least one dimension");
     if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;

@@ -16,6 +16,9 @@ struct ParticleSwarmParams {
     double c2 = 2.0;
 };
 
+// Objective calls of run_particle_swarm.
+Evaluations particle_swarm_evaluations(const ParticleSwarmParams& params);
+
 Outcome run_particle_swarm(Problem& problem, const Bounds& bounds, const ParticleSwarmParams& params, Seed seed);
 
 }  // namespace hivekit

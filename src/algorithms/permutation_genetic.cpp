@@ -60,6 +60,12 @@ void order_crossover(std::span<const std::size_t> first, std::span<const std::si
     }
 }
 
+// The start, then every child but the elite in every generation.
+Evaluations permutation_genetic_evaluations(const PermutationGeneticParams& params) {
+    if (params.n_individuals < kPermutationGeneticSmallest.minimum) return 0;
+    return count_of(params.n_individuals - 1, params.n_iterations, params.n_individuals);
+}
+
 Outcome run_permutation_genetic(Problem& problem, const PermutationGeneticParams& params, Seed seed) {
     const DistanceMatrix* matrix = problem.distance_matrix();
     if (!matrix) return OptimizerError::invalid_input("GA requires a discrete distance matrix");
@@ -68,7 +74,7 @@ Outcome run_permutation_genetic(Problem& problem, const PermutationGeneticParams
     const std::size_t size = params.n_individuals;
     // Without generations an empty population would still leave nothing to
     // report, and a fit that stores nothing must not pass for one that worked.
-    if (size == 0) return OptimizerError::invalid_input("n_individuals must be at least 1");
+    if (auto error = too_few(size, kPermutationGeneticSmallest)) return *error;
 
     const std::size_t cells = rows_size(size, n);
     std::vector<std::size_t> current(cells), next(cells);

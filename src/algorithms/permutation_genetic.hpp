@@ -18,6 +18,12 @@ struct PermutationGeneticParams {
     bool use_two_opt = true;
 };
 
+// The smallest n_individuals run_permutation_genetic accepts.
+inline constexpr SizeLimit kPermutationGeneticSmallest{1, "n_individuals must be at least 1"};
+
+// Objective calls of run_permutation_genetic.
+Evaluations permutation_genetic_evaluations(const PermutationGeneticParams& params);
+
 Outcome run_permutation_genetic(Problem& problem, const PermutationGeneticParams& params, Seed seed);
 
 // Order crossover of two permutations of 0 .. L-1: positions start .. end

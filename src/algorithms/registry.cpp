@@ -94,24 +94,36 @@ void store(double& field, ParamValue v) { field = v.real; }
 void store(bool& field, ParamValue v) { field = v.size != 0; }
 void store(AntVariant& field, ParamValue v) { field = static_cast<AntVariant>(v.size); }
 
-// Fills the class's parameter struct field by field and runs its body.
+// The class's parameter struct, filled field by field.
+template <const auto& F>
+auto params_of(std::span<const ParamValue> values) {
+    typename std::remove_cvref_t<decltype(F)>::value_type::Params params{};
+    for (std::size_t i = 0; i < F.size(); ++i)
+        std::visit([&](auto member) { store(params.*member, values[i]); }, F[i].member);
+    return params;
+}
+
 template <const auto& F, auto Run>
 Outcome run_with(const FitCall& call) {
-    using P = typename std::remove_cvref_t<decltype(F)>::value_type::Params;
-    P params{};
-    for (std::size_t i = 0; i < F.size(); ++i)
-        std::visit([&](auto member) { store(params.*member, call.params[i]); }, F[i].member);
-    if constexpr (std::is_invocable_v<decltype(Run), Problem&, const Bounds&, const P&, Seed>)
+    const auto params = params_of<F>(call.params);
+    if constexpr (std::is_invocable_v<decltype(Run), Problem&, const Bounds&, decltype(params), Seed>)
         return Run(call.problem, *call.bounds, params, call.seed);
     else
         return Run(call.problem, params, call.seed);
 }
 
-template <const auto& F, auto Run>
-constexpr ClassSpec entry(Surface surface) {
+template <const auto& F, auto Count>
+Evaluations count_with(std::span<const ParamValue> values) {
+    return Count(params_of<F>(values));
+}
+
+// One class: its fields, its body, the body's count of objective calls, and
+// the body's smallest population if it has one.
+template <const auto& F, auto Run, auto Count>
+constexpr ClassSpec entry(Surface surface, SizeLimit smallest = {}) {
     static_assert(F.size() <= kMaxParams, "raise kMaxParams: a class has more hyperparameters");
     static_assert(binds_every_member_once(F), "bind every field of the parameter struct exactly once");
-    return {surface, kSpecs<F>, &run_with<F, Run>};
+    return {surface, kSpecs<F>, &run_with<F, Run>, &count_with<F, Count>, smallest};
 }
 
 template <class P, std::size_t N>
@@ -203,54 +215,61 @@ using enum Probe;
 
 // Registration order of the module.
 constexpr ClassSpec kRegistry[] = {
-    entry<kAntColony, run_ant_colony>(
+    entry<kAntColony, run_ant_colony, ant_colony_evaluations>(
         {.name = "AntColony",
          .docstring = "Ant Colony Optimization for discrete problems (e.g. TSP).\n\n"
                       "Exposed to Python as `hivekit._hivekit.AntColony`.",
          .family = BestOnly, .input = Tour, .probe = None, .repr_params = 6, .documented_methods = true,
          .index_solution = true}),
-    entry<kParticleSwarm, run_particle_swarm>(
+    entry<kParticleSwarm, run_particle_swarm, particle_swarm_evaluations>(
         {.name = "ParticleSwarm",
          .docstring = "Particle Swarm Optimization for continuous minimization.\n\n"
                       "Exposed to Python as `hivekit._hivekit.ParticleSwarm`.",
          .family = BestOnly, .repr_params = 5, .documented_methods = true}),
-    entry<kBeeColony, run_bee_colony>(
+    entry<kBeeColony, run_bee_colony, bee_colony_evaluations>(
         {.name = "BeeColony",
          .docstring = "Artificial Bee Colony for continuous minimization.\n\n"
                       "Exposed to Python as `hivekit._hivekit.BeeColony`.",
          .family = BestOnly, .repr_params = 3, .documented_methods = true}),
-    entry<kGreyWolf, run_grey_wolf>(
-        {.name = "GreyWolfOptimizer", .docstring = "Grey Wolf Optimizer for continuous minimization."}),
-    entry<kFirefly, run_firefly>(
-        {.name = "FireflyOptimizer", .docstring = "Firefly algorithm for continuous minimization."}),
-    entry<kSimulatedAnnealing, run_simulated_annealing>(
+    entry<kGreyWolf, run_grey_wolf, grey_wolf_evaluations>(
+        {.name = "GreyWolfOptimizer", .docstring = "Grey Wolf Optimizer for continuous minimization."},
+        kGreyWolfSmallest),
+    entry<kFirefly, run_firefly, firefly_evaluations>(
+        {.name = "FireflyOptimizer", .docstring = "Firefly algorithm for continuous minimization."}, kFireflySmallest),
+    entry<kSimulatedAnnealing, run_simulated_annealing, simulated_annealing_evaluations>(
         {.name = "SimulatedAnnealing", .docstring = "Simulated annealing for continuous minimization."}),
-    entry<kCuckoo, run_cuckoo_search>(
-        {.name = "CuckooSearch", .docstring = "Cuckoo search for continuous minimization."}),
-    entry<kBat, run_bat_algorithm>({.name = "BatAlgorithm", .docstring = "Bat algorithm for continuous minimization."}),
-    entry<kGlowworm, run_glowworm>(
-        {.name = "GlowwormOptimizer", .docstring = "Glowworm swarm optimizer for continuous minimization."}),
-    entry<kBacterial, run_bacterial_foraging>(
+    entry<kCuckoo, run_cuckoo_search, cuckoo_search_evaluations>(
+        {.name = "CuckooSearch", .docstring = "Cuckoo search for continuous minimization."}, kCuckooSearchSmallest),
+    entry<kBat, run_bat_algorithm, bat_algorithm_evaluations>(
+        {.name = "BatAlgorithm", .docstring = "Bat algorithm for continuous minimization."}, kBatAlgorithmSmallest),
+    entry<kGlowworm, run_glowworm, glowworm_evaluations>(
+        {.name = "GlowwormOptimizer", .docstring = "Glowworm swarm optimizer for continuous minimization."},
+        kGlowwormSmallest),
+    entry<kBacterial, run_bacterial_foraging, bacterial_foraging_evaluations>(
         {.name = "BacterialForagingOptimizer",
-         .docstring = "Bacterial foraging optimizer for continuous minimization."}),
-    entry<kDifferential, run_differential_evolution>(
-        {.name = "DifferentialEvolution", .docstring = "Differential evolution for continuous minimization."}),
-    entry<kCmaEs, run_cma_es>(
-        {.name = "CmaEsOptimizer", .docstring = "CMA-ES-style optimizer for continuous minimization."}),
-    entry<kPermutationGenetic, run_permutation_genetic>(
+         .docstring = "Bacterial foraging optimizer for continuous minimization."},
+        kBacterialForagingSmallest),
+    entry<kDifferential, run_differential_evolution, differential_evolution_evaluations>(
+        {.name = "DifferentialEvolution", .docstring = "Differential evolution for continuous minimization."},
+        kDifferentialEvolutionSmallest),
+    entry<kCmaEs, run_cma_es, cma_es_evaluations>(
+        {.name = "CmaEsOptimizer", .docstring = "CMA-ES-style optimizer for continuous minimization."},
+        kCmaEsSmallest),
+    entry<kPermutationGenetic, run_permutation_genetic, permutation_genetic_evaluations>(
         {.name = "PermutationGeneticOptimizer",
          .docstring = "Permutation genetic optimizer for TSP-like discrete problems.",
-         .input = Tour, .probe = None, .index_solution = true}),
-    entry<kBinarySwarm, run_binary_particle_swarm>(
+         .input = Tour, .probe = None, .index_solution = true},
+        kPermutationGeneticSmallest),
+    entry<kBinarySwarm, run_binary_particle_swarm, binary_particle_swarm_evaluations>(
         {.name = "BinaryParticleSwarm", .docstring = "Binary PSO for bit-vector objectives.", .probe = Zeros}),
-    entry<kNsga2, run_nsga2>({.name = "Nsga2Optimizer",
-                              .docstring = "NSGA-II-style multi-objective optimizer.",
-                              .family = ParetoArchive,
-                              .probe = CentreObjectives}),
-    entry<kMopso, run_mopso>({.name = "MopsoOptimizer",
-                              .docstring = "Multi-objective PSO.",
-                              .family = ParetoArchive,
-                              .probe = CentreObjectives}),
+    entry<kNsga2, run_nsga2, nsga2_evaluations>({.name = "Nsga2Optimizer",
+                                                 .docstring = "NSGA-II-style multi-objective optimizer.",
+                                                 .family = ParetoArchive,
+                                                 .probe = CentreObjectives}),
+    entry<kMopso, run_mopso, mopso_evaluations>({.name = "MopsoOptimizer",
+                                                 .docstring = "Multi-objective PSO.",
+                                                 .family = ParetoArchive,
+                                                 .probe = CentreObjectives}),
 };
 
 }  // namespace

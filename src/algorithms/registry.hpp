@@ -1,7 +1,8 @@
 // The one table of the sixteen optimiser classes. Each hyperparameter is
 // declared once, bound to its field of the class's parameter struct, and takes
 // its default from that field; the Python types, their signatures, get_params,
-// the conversions and the contract tests all read this table.
+// the conversions and the contract tests all read this table, and so do the
+// stub and the README's class table, generated from it.
 #pragma once
 
 #include <cstddef>
@@ -70,6 +71,10 @@ struct ClassSpec {
     Surface surface;
     std::span<const ParamSpec> params;
     Outcome (*run)(const FitCall&);
+    // The objective calls of a run with these parameters (in table order), as
+    // the class's body states them.
+    Evaluations (*evaluations)(std::span<const ParamValue> params);
+    SizeLimit smallest;  // of the first parameter, as the body checks it
 };
 
 // The classes in registration order.

@@ -8,6 +8,11 @@
 
 namespace hivekit {
 
+// The start and one neighbour per iteration.
+Evaluations simulated_annealing_evaluations(const SimulatedAnnealingParams& params) {
+    return count_of(1, params.n_iterations, 1);
+}
+
 Outcome run_simulated_annealing(Problem& problem, const Bounds& bounds, const SimulatedAnnealingParams& params,
                                 Seed seed) {
     auto prepared = prepare_search(bounds, problem, seed);

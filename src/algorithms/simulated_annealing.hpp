@@ -15,6 +15,9 @@ struct SimulatedAnnealingParams {
     std::uint64_t n_iterations = 100;
 };
 
+// Objective calls of run_simulated_annealing.
+Evaluations simulated_annealing_evaluations(const SimulatedAnnealingParams& params);
+
 Outcome run_simulated_annealing(Problem& problem, const Bounds& bounds, const SimulatedAnnealingParams& params, Seed seed);
 
 }  // namespace hivekit

@@ -1,4 +1,5 @@
 // One generic estimator type, instantiated for every class of the registry.
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cmath>
@@ -670,8 +671,10 @@ PyObject* describe_param(const ParamSpec& p) {
     return Py_BuildValue("(ssO)", p.name, kKinds[static_cast<int>(p.kind)], value.get());
 }
 
-// The registry as Python data, for the package's class lists and the tests:
-// one (name, docstring, input, family, probe, params) tuple per class, in order.
+// The registry as Python data, for the package's class lists, the generated
+// stub and README table, and the tests: one (name, docstring, input, family,
+// probe, params, smallest, refusal) tuple per class, in order, where a class
+// that runs any size has smallest 0 and refusal None.
 PyObject* describe_registry() {
     auto entries = registry();
     Ref out(PyTuple_New(static_cast<Py_ssize_t>(entries.size())));
@@ -685,14 +688,33 @@ PyObject* describe_registry() {
             if (!param) return nullptr;
             PyTuple_SET_ITEM(params.get(), static_cast<Py_ssize_t>(k), param);
         }
-        PyObject* row = Py_BuildValue("(sssssO)", entry.surface.name, entry.surface.docstring,
+        PyObject* row = Py_BuildValue("(sssssOKz)", entry.surface.name, entry.surface.docstring,
                                       entry.surface.input == FitInput::Tour ? "tour" : "box",
-                                      family_name(entry.surface.family), probe_name(entry.surface.probe), params.get());
+                                      family_name(entry.surface.family), probe_name(entry.surface.probe), params.get(),
+                                      static_cast<unsigned long long>(entry.smallest.minimum), entry.smallest.refusal);
         if (!row) return nullptr;
         PyTuple_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), row);
     }
     return out.release();
 }
+
+// _run_evaluations(estimator): the objective calls its fit makes after the
+// probe call, as its class's body states them, or None where the values decide.
+PyObject* run_evaluations(PyObject*, PyObject* estimator) {
+    const auto known = std::find(g_types.begin(), g_types.end(), Py_TYPE(estimator));
+    if (known == g_types.end()) {
+        PyErr_Format(PyExc_TypeError, "'%.200s' is not an estimator of the engine", Py_TYPE(estimator)->tp_name);
+        return nullptr;
+    }
+    const State& s = state_of(estimator);
+    const Evaluations count = s.entry->evaluations(std::span(s.params.data(), s.entry->params.size()));
+    if (!count) Py_RETURN_NONE;
+    return PyLong_FromUnsignedLongLong(*count);
+}
+
+PyMethodDef kRunEvaluations = {"_run_evaluations", run_evaluations, METH_O,
+                               "_run_evaluations(estimator, /)\n--\n\nThe objective calls of the estimator's fit "
+                               "after the probe call, or None where the values seen decide."};
 
 }  // namespace
 
@@ -716,7 +738,9 @@ bool add_estimator_types(PyObject* module) {
         if (!add_public(module, registry()[i].surface.name, reinterpret_cast<PyObject*>(g_types[i]))) return false;
     }
     Ref described(describe_registry());
-    return described && PyModule_AddObjectRef(module, "_registry", described.get()) == 0;
+    if (!described || PyModule_AddObjectRef(module, "_registry", described.get()) < 0) return false;
+    Ref counter(PyCFunction_NewEx(&kRunEvaluations, nullptr, module));
+    return counter && PyModule_AddObjectRef(module, "_run_evaluations", counter.get()) == 0;
 }
 
 }  // namespace hivekit::py

@@ -121,7 +121,7 @@ inline Outcome plain_glowworm(Problem& problem, const Bounds& bounds, const Glow
     auto& [d, rng, span] = std::get<SearchSetup>(prepared);
 
     const std::size_t n = params.n_worms;
-    if (auto error = too_few(n, 2, "n_worms", "glowworm optimization")) return *error;
+    if (auto error = too_few(n, kGlowwormSmallest)) return *error;
 
     // Worm i occupies [i * d, (i + 1) * d).
     std::vector<double> x(rows_size(n, d));

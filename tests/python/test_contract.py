@@ -1,12 +1,10 @@
 """What every class of the registry publishes and promises: catalogue, conversion, and the fit / predict / score
-contract with its failures. Each test loops over the registry; the literal texts are written once in this file
-(the engine's own tests check the refusals from their side)."""
+contract with its failures. Each test loops over the registry. The class docstrings, the signatures and the
+smallest sizes with their refusals are the registry's: the stub and the README's class table written from it
+(checked current by test_stubs.py) are where a change to them shows."""
 
-import ast
 import inspect
 import math
-import pathlib
-import re
 import sys
 
 import numpy as np
@@ -21,39 +19,10 @@ from small_runs import (POPULATION, SQUARE, Halt, failing_fits, fit_args, fitted
                         snapshot, sphere)
 from vectors import bits
 
-README = pathlib.Path(__file__).resolve().parents[2] / "README.md"
 BOXED = [info for info in CLASSES if info.input == "box"]
 each_class = pytest.mark.parametrize("info", CLASSES, ids=[info.name for info in CLASSES])
 properties = settings(max_examples=100, deadline=None, database=None, derandomize=True)
 
-# The class docstrings as published, in registration order.
-DOCSTRINGS = {
-    "AntColony": "Ant Colony Optimization for discrete problems (e.g. TSP).\n\nExposed to Python as `hivekit._hivekit.AntColony`.",
-    "ParticleSwarm": "Particle Swarm Optimization for continuous minimization.\n\nExposed to Python as `hivekit._hivekit.ParticleSwarm`.",
-    "BeeColony": "Artificial Bee Colony for continuous minimization.\n\nExposed to Python as `hivekit._hivekit.BeeColony`.",
-    "GreyWolfOptimizer": "Grey Wolf Optimizer for continuous minimization.",
-    "FireflyOptimizer": "Firefly algorithm for continuous minimization.",
-    "SimulatedAnnealing": "Simulated annealing for continuous minimization.",
-    "CuckooSearch": "Cuckoo search for continuous minimization.",
-    "BatAlgorithm": "Bat algorithm for continuous minimization.",
-    "GlowwormOptimizer": "Glowworm swarm optimizer for continuous minimization.",
-    "BacterialForagingOptimizer": "Bacterial foraging optimizer for continuous minimization.",
-    "DifferentialEvolution": "Differential evolution for continuous minimization.",
-    "CmaEsOptimizer": "CMA-ES-style optimizer for continuous minimization.",
-    "PermutationGeneticOptimizer": "Permutation genetic optimizer for TSP-like discrete problems.",
-    "BinaryParticleSwarm": "Binary PSO for bit-vector objectives.",
-    "Nsga2Optimizer": "NSGA-II-style multi-objective optimizer.",
-    "MopsoOptimizer": "Multi-objective PSO.",
-}
-BOX_METHOD_DOCS = ("Minimize `objective(list[float]) -> float` over the box `[lower, upper]`.",
-                   "Return the best position found.", "Return the objective value at the best position.", None)
-METHOD_DOCS = {  # fit, predict, score, get_params; every other class documents none
-    "AntColony": ("Fit the colony to a square distance matrix and search for a short tour.",
-                  "Return the best tour found as a list of city indices.", "Return the length of the best tour found.",
-                  "Return the algorithm's hyperparameters."),
-    "ParticleSwarm": BOX_METHOD_DOCS,
-    "BeeColony": BOX_METHOD_DOCS,
-}
 EMPTY_BOX = {  # the others say "Problem must have at least one dimension"
     "ParticleSwarm": "Bounds must have at least one dimension",
     "BeeColony": "Bounds must have at least one dimension",
@@ -61,18 +30,6 @@ EMPTY_BOX = {  # the others say "Problem must have at least one dimension"
     "Nsga2Optimizer": "bounds must not be empty",
     "MopsoOptimizer": "bounds must not be empty",
 }
-SIZE_CHECKS = {  # the smallest population a body accepts, and how it refuses one below that
-    "GreyWolfOptimizer": (3, "n_wolves must be at least 3 for grey wolf optimization"),
-    "FireflyOptimizer": (2, "n_fireflies must be at least 2 for firefly optimization"),
-    "CuckooSearch": (2, "n_nests must be at least 2 for cuckoo search"),
-    "BatAlgorithm": (2, "n_bats must be at least 2 for bat algorithm"),
-    "GlowwormOptimizer": (2, "n_worms must be at least 2 for glowworm optimization"),
-    "BacterialForagingOptimizer": (2, "n_bacteria must be at least 2 for bacterial foraging"),
-    "DifferentialEvolution": (4, "n_individuals must be at least 4 for differential evolution"),
-    "CmaEsOptimizer": (4, "n_individuals must be at least 4 for CMA-ES"),
-    "PermutationGeneticOptimizer": (1, "n_individuals must be at least 1"),
-}
-
 
 def hook(value):
     """An object with only __index__ giving value, or with __index__ and __float__ raising it."""
@@ -101,7 +58,7 @@ ACCEPTED = {
 
 
 def test_module_registers_two_opt_then_the_classes_and_writes_numbers_as_published():
-    assert _hivekit.__all__ == ["two_opt", *DOCSTRINGS] == ["two_opt", *(info.name for info in CLASSES)]
+    assert _hivekit.__all__ == ["two_opt", *(info.name for info in CLASSES)]
     assert hivekit.__all__[: len(_hivekit.__all__)] == _hivekit.__all__
     assert _hivekit.__doc__ and "\n" not in _hivekit.__doc__.strip()
     assert hivekit.two_opt.__text_signature__ == "(tour, distance_matrix)"
@@ -120,21 +77,10 @@ def test_module_registers_two_opt_then_the_classes_and_writes_numbers_as_publish
     assert {text: hivekit.AntColony(variant=text).get_params()["variant"] for text in codes} == codes
 
 
-def test_readme_table_lists_the_registry_parameters_and_defaults():
-    section = README.read_text().split("## Classes and hyperparameters\n", 1)[1].split("\n## ", 1)[0]
-    rows = {}
-    for name, works_on, params in re.findall(r"^\| `(\w+)` \| ([^|]+) \| (.+) \|$", section, re.M):
-        rows[name] = works_on.strip(), [(k, v, type(v)) for k, text in re.findall(r"`(\w+)=([^`]+)`", params)
-                                        for v in [ast.literal_eval(text)]]
-    works_on = {"tour": "tours", "zeros": "bit vectors", "centre_objectives": "box, two objectives", "centre": "box"}
-    assert rows == {info.name: (works_on[info.input if info.input == "tour" else info.probe],
-                                [(p.name, p.default, type(p.default)) for p in info.params]) for info in CLASSES}
-
-
 @each_class
 def test_class_publishes_its_docstring_signature_methods_and_defaults(info):
     cls = info.cls
-    assert cls.__name__ == info.name and cls.__doc__ == info.docstring == DOCSTRINGS[info.name]
+    assert cls.__name__ == info.name and cls.__doc__ == info.docstring
     published = inspect.signature(cls).parameters.values()
     assert all(p.kind is p.POSITIONAL_OR_KEYWORD for p in published)
     assert [(p.name, p.default, type(p.default)) for p in published] == [
@@ -142,7 +88,6 @@ def test_class_publishes_its_docstring_signature_methods_and_defaults(info):
     fit = "($self, distance_matrix)" if info.input == "tour" else "($self, objective, lower, upper)"
     methods = ("fit", "predict", "score", "get_params")
     assert [getattr(cls, m).__text_signature__ for m in methods] == [fit, "($self)", "($self)", "($self)"]
-    assert tuple(getattr(cls, m).__doc__ for m in methods) == METHOD_DOCS.get(info.name, (None,) * 4)
     est = cls()
     params = est.get_params()
     assert params == {p.name: 0.0 if p.kind == "variant" else float(p.default) for p in info.params}
@@ -258,7 +203,7 @@ UNSEARCHABLE = [
 
 @each_class
 def test_unsearchable_boxes_are_refused_before_the_objective_and_empty_ones_after_the_probe(info):
-    least, message = SIZE_CHECKS.get(info.name, (1, None))
+    least, message = max(info.smallest, 1), info.refusal
     est, calls = make(info.name, **({POPULATION[info.name]: least - 1} if POPULATION[info.name] else {})), []
     if info.input == "box":
         for lower, upper, refusal in UNSEARCHABLE:
