@@ -1,6 +1,8 @@
 """Writes what the package says about its classes from the engine's registry and the built types (docstrings,
 published signatures, smallest sizes and counts of objective calls): the class section and ``__all__`` of
-python/hivekit/_hivekit.pyi and the class table of README.md. With --check it writes nothing and fails, showing
+python/hivekit/_hivekit.pyi and the class table of README.md; and the README's one-line lists kept elsewhere in
+one table (the command line's problems, the bundled instances, the variant codes), each written between
+``<!-- NAME -->`` and ``<!-- /NAME -->``, NAME a key of ``PARTS``. With --check it writes nothing and fails, showing
 the difference, when either file is not what the registry gives; the tests run it so.
 
 Run it against a build of the extension:  PYTHONPATH=build/dev/pkg python scripts/generate_surface.py
@@ -15,7 +17,8 @@ import sys
 import textwrap
 
 import hivekit
-from hivekit import _hivekit
+from hivekit import __main__ as cli
+from hivekit import _hivekit, tsplib
 from hivekit._registry import CLASSES, ClassInfo
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
@@ -81,6 +84,18 @@ def stub(current: str) -> str:
     return head + STUB_CLASSES + "\n" + "\n".join(stub_class(info) for info in ORDERED)
 
 
+def names(items: tuple[str, ...]) -> str:
+    return ", ".join(f"`{item}`" for item in items)
+
+
+PARTS = {
+    "shifted-problems": lambda: names(cli.BOX_PROBLEMS),
+    "centred-problems": lambda: names(cli.CENTRED_PROBLEMS),
+    "bundled-instances": lambda: ", ".join(f"`{name}` ({optimum:g})" for name, optimum in tsplib.BUNDLED_OPTIMA.items()),
+    "variant-codes": lambda: ", ".join(f"{code} {name}" for code, name in enumerate(_hivekit._variant_names)),
+}
+
+
 def readme(current: str) -> str:
     rows = ["| Class | Works on | Hyperparameters and defaults |\n", "|---|---|---|\n"]
     for info in ORDERED:
@@ -90,7 +105,13 @@ def readme(current: str) -> str:
                            for name, text in defaults(info))
         rows.append(f"| `{info.name}` | {info.works_on} | {listed} |\n")
     head, rest = current.split(TABLE_START, 1)
-    return head + TABLE_START + "".join(rows) + TABLE_END + rest.split(TABLE_END, 1)[1]
+    text = head + TABLE_START + "".join(rows) + TABLE_END + rest.split(TABLE_END, 1)[1]
+    for name, make in PARTS.items():
+        pattern = re.compile(f"(<!-- {name} -->).*?(<!-- /{name} -->)")
+        if not pattern.search(text):
+            raise ValueError(f"README.md has no part {name}")
+        text = pattern.sub(lambda m: m.group(1) + make() + m.group(2), text)
+    return text
 
 
 def main(argv: list[str]) -> int:
