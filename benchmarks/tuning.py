@@ -252,7 +252,7 @@ def run_bbob(only: list[str] | None) -> None:
                 for f in range(1, 25):
                     for instance in BBOB_INSTANCES:
                         problem = suite.get_problem_by_function_dimension_instance(f, d, instance)
-                        # The optimum of the instance; newer releases also give it as final_target_fvalue1 - 1e-8.
+                        # The optimum of the instance, which cocoex 2.8 gives only under this name.
                         f_opt = problem._best_value
                         est = cls(**settings, random_state=instance - 1)
                         before = problem.evaluations
