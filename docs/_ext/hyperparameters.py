@@ -203,24 +203,33 @@ class Classes(SphinxDirective):
 
 
 class TuningResults(SphinxDirective):
-    """``.. tuning-results:: ClassName``: that class's rows of tuning_results.txt, the output of
-    benchmarks/tuning.py, as a table (columns split on runs of two or more spaces)."""
+    """``.. tuning-results:: ClassName [file]``: that class's rows of a table written by benchmarks/tuning.py
+    (tuning_results.txt unless another file of the docs folder is named), as a table under the file's own
+    column heads, without the class column (columns split on runs of two or more spaces)."""
 
     required_arguments = 1
+    optional_arguments = 1
 
     def run(self):  # type: ignore[no-untyped-def]
         name = self.arguments[0]
-        path = Path(self.env.srcdir) / "tuning_results.txt"
+        file = self.arguments[1] if len(self.arguments) > 1 else "tuning_results.txt"
+        path = Path(self.env.srcdir) / file
         self.env.note_dependency(str(path))
-        rows = [re.split(r"\s{2,}", line.strip()) for line in path.read_text().splitlines()[1:]]
-        rows = [r for r in rows if r[0] == name]
+        lines_in = path.read_text().splitlines()
+        head = re.split(r"\s{2,}", lines_in[0].strip())[1:]
+        rows = [re.split(r"\s{2,}", line.strip()) for line in lines_in[1:]]
+        rows = [r[1:] for r in rows if r[0] == name]
         if not rows:
-            raise self.error(f"tuning_results.txt has no rows for {name}")
-        lines = [".. list-table::", "   :header-rows: 1", "   :widths: 14 50 14 11 11", "",
-                 "   * - problem", "     - setting", "     - median best", "     - calls", "     - s/run"]
-        for _, problem, setting, value, calls, seconds in rows:
-            lines += [f"   * - {problem}", f"     - ``{setting}``", f"     - {value}", f"     - {calls}",
-                      f"     - {seconds}"]
+            raise self.error(f"{file} has no rows for {name}")
+        if any(len(r) != len(head) for r in rows):
+            raise self.error(f"{file}: a row of {name} has not the {len(head)} columns of the head")
+        setting = head.index("setting")
+        lines = [".. list-table::", "   :header-rows: 1", ""]
+        for k, cell in enumerate(head):
+            lines.append(f"   {'* -' if k == 0 else '  -'} {cell}")
+        for r in rows:
+            for k, cell in enumerate(r):
+                lines.append(f"   {'* -' if k == 0 else '  -'} {f'``{cell}``' if k == setting else cell}")
         return self.parse_text_to_nodes("\n".join(lines))
 
 

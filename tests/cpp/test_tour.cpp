@@ -199,6 +199,57 @@ TEST(TwoOpt, NeighbourListsFindTheMovesOfTheFullScanOnLargerInstances) {
     }
 }
 
+// A move that only rounding makes shorter, near the bounds that let the search
+// skip a candidate without its exact sum. Tour 0, 1, ..., m-1 starts with the
+// edges 0 and X = 2^p, then k = m-4 edges e a little above half a unit in the
+// last place of X, each rounded up in the tour's position-order sum. Reversing
+// positions 1 .. m-2 trades the zero edges 0-1 and (m-2)-(m-1) for two edges
+// of 38 units of 2^(p-53) each: the candidate is longer by 76 such units, yet
+// its sum adds the e first and X last and so loses the k roundings, about 96
+// units: the plain procedure takes it. The computed change is positive, about
+// a thirteenth of what the bound allows (the bound counts five times the
+// tour's magnitude, m-fold, and twice the error it covers), so a bound that
+// forgot the m-fold growth of the rounding error or the tour's own magnitude,
+// in the scan, in the exact test after the lists or in the lists' margin,
+// rejects the move and ends elsewhere. (Tightenings by a small factor keep a
+// sound bound, which no tour can tell from the present one.) Every
+// other entry is 2X, so no other move gains. Through the neighbour lists, the
+// full scan, and the scan of a matrix with one unused pair made unequal.
+TEST(TwoOpt, TakesAMoveThatOnlyRoundingShortens) {
+    const std::size_t m = 100, k = m - 4;
+    for (int p : {30, 40}) {
+        const double x = std::ldexp(1.0, p), unit = std::ldexp(1.0, p - 53);
+        for (int variant = 0; variant < 3; ++variant) {
+            std::vector<std::vector<double>> rows(m, std::vector<double>(m, 2 * x));
+            const auto edge = [&rows](std::size_t a, std::size_t b, double v) { rows[a][b] = rows[b][a] = v; };
+            for (std::size_t c = 0; c < m; ++c) rows[c][c] = 0.0;
+            edge(0, 1, 0.0);
+            edge(1, 2, x);
+            for (std::size_t c = 2; c < m - 2; ++c) edge(c, c + 1, unit + std::ldexp(1.0, p - 60));
+            edge(m - 2, m - 1, 0.0);
+            edge(m - 1, 0, 0.0);
+            edge(0, m - 2, 38 * unit);
+            edge(1, m - 1, 38 * unit);
+            if (variant == 2) rows[5][40] = 3 * x;
+            const DistanceMatrix d = matrix_of(rows);
+            // The move's four end edges, as the search computes their change.
+            const double change = (rows[0][m - 2] + rows[1][m - 1]) - (rows[0][1] + rows[m - 2][m - 1]);
+            ASSERT_GT(change, 0.0);
+            ASSERT_GT(static_cast<double>(k) * unit - change, 10 * unit);
+
+            Tour start(m);
+            std::iota(start.begin(), start.end(), std::size_t{0});
+            auto plain = plain_two_opt(start, d);
+            ASSERT_NE(plain.first, start) << "p " << p;
+            auto fast = run_two_opt(start, d, variant == 1 ? TwoOptSearch::Method::FullScan
+                                                           : TwoOptSearch::Method::Automatic);
+            EXPECT_EQ(fast.first, plain.first) << "p " << p << " variant " << variant;
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(fast.second), std::bit_cast<std::uint64_t>(plain.second))
+                << "p " << p << " variant " << variant;
+        }
+    }
+}
+
 TEST(TwoOpt, OneSearchServesManyToursOfDifferentLengths) {
     std::mt19937_64 gen(3);
     DistanceMatrix d = random_matrix(Kind::Negative, 15, gen);
