@@ -17,6 +17,7 @@
 #include "core/chacha_blocks.hpp"
 #include "core/error.hpp"
 #include "core/random_source.hpp"
+#include "core/wide_multiply.hpp"
 
 namespace hivekit {
 namespace {
@@ -152,6 +153,30 @@ TEST(RandomSource, EdgesNoRecordedOpReaches) {
     EXPECT_THROW(rng.choose_index(0), InternalFault);
     for (int i = 0; i < 100; ++i)  // beyond 32 bits a choice is an index_below draw
         ASSERT_EQ(rng.choose_index(std::size_t{1} << 32), twin.index_below(std::uint64_t{1} << 32));
+}
+
+// The product behind index_below: the halves form used where the compiler has
+// no 128-bit product, against known products and against the native form.
+TEST(WideMultiply, HalvesGiveTheKnownProductsAndAgreeWithTheNativeForm) {
+    constexpr std::uint64_t kMax = ~std::uint64_t{0};
+    for (auto [a, b, high, low] : {std::array<std::uint64_t, 4>{0, kMax, 0, 0},
+                                   {kMax, kMax, kMax - 1, 1},  // (2^64 - 1)^2 = 2^128 - 2^65 + 1
+                                   {std::uint64_t{1} << 32, std::uint64_t{1} << 32, 1, 0},
+                                   {0xFFFFFFFFu, 0xFFFFFFFFu, 0, 0xFFFFFFFE00000001u},
+                                   {kMax, 3, 2, kMax - 2}}) {
+        const detail::WideProduct halves = detail::multiply_wide_halves(a, b);
+        EXPECT_EQ(halves.high, high) << a << " * " << b;
+        EXPECT_EQ(halves.low, low) << a << " * " << b;
+    }
+    RandomSource rng = RandomSource::from_seed_u64(5);
+    for (int i = 0; i < 10000; ++i) {
+        // Operands of every width, so that every carry between the halves occurs.
+        const std::uint64_t a = rng.next_u64() >> rng.index_below(64), b = rng.next_u64() >> rng.index_below(64);
+        const detail::WideProduct native = detail::multiply_wide(a, b), halves = detail::multiply_wide_halves(a, b);
+        ASSERT_EQ(native.high, halves.high) << a << " * " << b;
+        ASSERT_EQ(native.low, halves.low) << a << " * " << b;
+        ASSERT_EQ(native.low, a * b);
+    }
 }
 
 }  // namespace
