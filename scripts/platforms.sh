@@ -97,7 +97,7 @@ run_engine_tests() {
     shift
     local kernels
     kernels="$("$@" "$exe" --gtest_list_tests --gtest_filter='ChachaPaths/*' |
-        sed -n 's/^  \([a-z0-9]*\).*/\1/p' | tr '\n' ' ')"
+        sed -n 's|^  [A-Za-z]*/\([a-z0-9]*\).*|\1|p' | tr '\n' ' ')"
     echo "   recorded vectors (tests/data/random_source.json) run on the ChaCha kernels: ${kernels% }"
     local out status=0
     out="$("$@" "$exe" --gtest_brief=1 2>&1)" || status=$?

@@ -175,7 +175,7 @@ bool cpu_has_avx2() {
         __cpuid(regs, 0);
         if (regs[0] < 7) return false;
         __cpuid(regs, 1);
-        const bool osxsave = (regs[2] >> 27) & 1, avx = (regs[2] >> 28) & 1;
+        const bool osxsave = ((regs[2] >> 27) & 1) != 0, avx = ((regs[2] >> 28) & 1) != 0;
         if (!osxsave || !avx || (_xgetbv(0) & 0x6) != 0x6) return false;
         __cpuidex(regs, 7, 0);
         return ((regs[1] >> 5) & 1) != 0;

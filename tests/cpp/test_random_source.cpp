@@ -106,9 +106,12 @@ TEST(ChachaKernels, AgreeOnBlocksWhoseCounterCarriesIntoTheHighWordOrWraps) {
     for (std::size_t i = 0; i < key.size(); ++i) key[i] = 0x9e3779b9u * static_cast<std::uint32_t>(i + 1);
     for (std::uint64_t counter : {0ULL, 1000ULL, 0xFFFFFFFCULL, 0xFFFFFFFEULL, 0xFFFFFFFFFFFFFFF9ULL}) {
         SCOPED_TRACE(counter);
-        std::array<std::uint32_t, 128> scalar{}, other{};
+        std::array<std::uint32_t, 128> scalar{};
         detail::chacha12_blocks4_scalar(key.data(), counter, scalar.data());
         detail::chacha12_blocks4_scalar(key.data(), counter + 4, scalar.data() + 64);
+#if HIVEKIT_CHACHA_X86_64
+        std::array<std::uint32_t, 128> other{};
+#endif
 #if HIVEKIT_CHACHA_HAVE_SSE2
         detail::chacha12_blocks4_sse2(key.data(), counter, other.data());
         detail::chacha12_blocks4_sse2(key.data(), counter + 4, other.data() + 64);
