@@ -161,7 +161,7 @@ check_arm64() {
 check_windows() {
     need_packages g++-mingw-w64-x86-64-posix wine wine64 cmake make file libgtest-dev nlohmann-json3-dev
     echo "   checks: the engine and its C++ tests cross-compiled for 64-bit Windows with" \
-        "$(x86_64-w64-mingw32-g++-posix --version | head -n 1), run under $(wine --version)"
+        "$(x86_64-w64-mingw32-g++-posix --version | head -n 1), run under $(wine --version 2>/dev/null)"
     cross_test_libraries windows "$ROOT/cmake/toolchains/mingw-w64-x86_64.cmake"
     build_engine "$OUT/windows/engine" "${CROSS_ARGS[@]}"
     echo "   binary: $(file -b "$OUT/windows/engine/engine_tests.exe" | cut -d, -f1-2)"

@@ -158,6 +158,14 @@ TEST(RandomSource, EdgesNoRecordedOpReaches) {
         ASSERT_EQ(rng.choose_index(std::size_t{1} << 32), twin.index_below(std::uint64_t{1} << 32));
 }
 
+// The system's entropy, read in its own way on each platform: two keys taken
+// from it are equal, or all zero, with probability 2^-256.
+TEST(RandomSource, EntropyGivesAFreshKeyEachTime) {
+    const RandomSource a = RandomSource::from_entropy(), b = RandomSource::from_entropy();
+    EXPECT_NE(a.key(), b.key());
+    EXPECT_NE(a.key(), RandomSource::Key{});
+}
+
 // The product behind index_below: the halves form used where the compiler has
 // no 128-bit product, against known products and against the native form.
 TEST(WideMultiply, HalvesGiveTheKnownProductsAndAgreeWithTheNativeForm) {
