@@ -21,7 +21,7 @@ import hivekit
 from hivekit import _registry, problems, tsplib
 
 SEEDS = (0, 1, 2)
-BOX = [(f"shifted_{name}", d) for name in ("sphere", "rastrigin", "rosenbrock", "ackley") for d in (10, 30)]
+BOX = [(f"shifted_{name}", d) for name in problems._BOXES for d in (10, 30)]
 ZDT = [("zdt1", 10), ("zdt1", 30)]
 BITS = [("one_max", 30), ("knapsack", None)]
 TOURS = ["eil51", "berlin52"]

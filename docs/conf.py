@@ -6,6 +6,7 @@ import sys
 sys.path.insert(0, str(pathlib.Path(__file__).parent / "_ext"))
 
 import hivekit  # noqa: E402
+from hivekit import _hivekit, tsplib  # noqa: E402
 
 project = "hivekit"
 author = "the hivekit developers"
@@ -23,6 +24,12 @@ html_theme_options = {"page_width": "1240px"}
 html_static_path = ["_static"]
 html_css_files = ["wide.css"]
 autodoc_member_order = "bysource"
+# Lists that the pages name, made from the tables that state them.
+rst_epilog = f"""
+.. |bundled_instances| replace:: {tsplib._listed([f"``{name}``" for name in tsplib.bundled_names()])}
+.. |variant_names| replace:: {", ".join(f'``"{name}"``' for name in _hivekit._variant_names)}
+.. |variant_codes| replace:: {", ".join(f"{code} {name}" for code, name in enumerate(_hivekit._variant_names))}
+"""
 
 # Every example with a plot is run while the pages are built, so a broken example fails the build.
 plot_include_source = True

@@ -5,6 +5,7 @@
 # Arguments after DIR go to CMake, e.g. -DHIVEKIT_SANITIZE=ON.
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 DIR="${1:-$ROOT/build/dev}"
+mkdir -p "$DIR" && DIR="$(cd "$DIR" && pwd)"  # the links below must not depend on the caller's directory
 PYTHON="${PYTHON:-$ROOT/.venv/bin/python}"
 [ -x "$PYTHON" ] || PYTHON="$(find_python)"
 cmake -S "$ROOT" -B "$DIR" -DHIVEKIT_BUILD_MODULE=ON -DPython_EXECUTABLE="$PYTHON" -DCMAKE_BUILD_TYPE=Release "${@:2}" >/dev/null

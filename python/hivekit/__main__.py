@@ -14,14 +14,14 @@ from pathlib import Path
 from typing import Any
 
 import hivekit
-from hivekit import _registry, problems, tsplib
+from hivekit import _hivekit, _registry, problems, tsplib
 
 TOUR_CLASSES = tuple(cls.__name__ for cls in _registry.TOUR_CLASSES)
-CENTRED_PROBLEMS = ("sphere", "rastrigin", "rosenbrock", "ackley")
+CENTRED_PROBLEMS = tuple(problems._BOXES)
 # The table runs the shifted variants: on the centred problems the box centre, where several classes start or
 # gather, is the optimum itself, which flatters them.
 BOX_PROBLEMS = tuple(f"shifted_{name}" for name in CENTRED_PROBLEMS)
-VARIANTS = ("basic", "acs", "elitist", "mmas")
+VARIANTS = _hivekit._variant_names
 
 
 @dataclass(frozen=True)
@@ -34,27 +34,48 @@ class DemoRun:
     params: dict[str, Any] = field(default_factory=dict)
 
 
-# In the module's registration order. Settings are chosen so that every class gets somewhere on its problem
-# and the whole table takes seconds; they are not tuned to win.
-DEMO: list[DemoRun] = [
-    DemoRun("AntColony", "tsp:berlin52", {"n_ants": 20, "n_iterations": 50}),
-    DemoRun("ParticleSwarm", "shifted_sphere", {"n_iterations": 300, "w": 0.7, "c1": 1.5, "c2": 1.5}),
-    DemoRun("BeeColony", "shifted_rastrigin", {"n_iterations": 300}),
-    DemoRun("GreyWolfOptimizer", "shifted_ackley", {"n_iterations": 300}),
-    DemoRun("FireflyOptimizer", "shifted_sphere", {"alpha": 0.05}),
-    DemoRun("SimulatedAnnealing", "shifted_sphere",
-            {"n_iterations": 20000, "cooling_rate": 0.9995, "step_scale": 0.05}),
-    DemoRun("CuckooSearch", "shifted_ackley", {"n_iterations": 500}),
-    DemoRun("BatAlgorithm", "shifted_sphere", {"n_iterations": 300}),
-    DemoRun("GlowwormOptimizer", "shifted_sphere", {"n_iterations": 300, "neighborhood_radius": 15.0}),
-    DemoRun("BacterialForagingOptimizer", "shifted_sphere"),
-    DemoRun("DifferentialEvolution", "shifted_rosenbrock", {"n_iterations": 300}),
-    DemoRun("CmaEsOptimizer", "shifted_rosenbrock", {"n_iterations": 500}),
-    DemoRun("PermutationGeneticOptimizer", "tsp:berlin52", {"n_iterations": 200}),
-    DemoRun("BinaryParticleSwarm", "knapsack", {"n_iterations": 300}),
-    DemoRun("Nsga2Optimizer", "zdt1", {"n_iterations": 300}),
-    DemoRun("MopsoOptimizer", "zdt1", {"n_iterations": 300, "w": 0.4}),
-]
+# The problem of a class that is not continuous follows from what it works on.
+TOUR_PROBLEM = "tsp:berlin52"
+PARETO_PROBLEM = "zdt1"
+BITS_PROBLEM = "knapsack"
+
+# Each class's settings: its shifted problem (for a continuous class) and its hyperparameters. They are chosen
+# so that every class gets somewhere on its problem and the whole table takes seconds; they are not tuned to
+# win. A class missing here runs with its defaults (a continuous one on shifted_sphere).
+SETTINGS: dict[str, tuple[str | None, dict[str, Any]]] = {
+    "AntColony": (None, {"n_ants": 20, "n_iterations": 50}),
+    "ParticleSwarm": ("shifted_sphere", {"n_iterations": 300, "w": 0.7, "c1": 1.5, "c2": 1.5}),
+    "BeeColony": ("shifted_rastrigin", {"n_iterations": 300}),
+    "GreyWolfOptimizer": ("shifted_ackley", {"n_iterations": 300}),
+    "FireflyOptimizer": ("shifted_sphere", {"alpha": 0.05}),
+    "SimulatedAnnealing": ("shifted_sphere", {"n_iterations": 20000, "cooling_rate": 0.9995, "step_scale": 0.05}),
+    "CuckooSearch": ("shifted_ackley", {"n_iterations": 500}),
+    "BatAlgorithm": ("shifted_sphere", {"n_iterations": 300}),
+    "GlowwormOptimizer": ("shifted_sphere", {"n_iterations": 300, "neighborhood_radius": 15.0}),
+    "DifferentialEvolution": ("shifted_rosenbrock", {"n_iterations": 300}),
+    "CmaEsOptimizer": ("shifted_rosenbrock", {"n_iterations": 500}),
+    "PermutationGeneticOptimizer": (None, {"n_iterations": 200}),
+    "BinaryParticleSwarm": (None, {"n_iterations": 300}),
+    "Nsga2Optimizer": (None, {"n_iterations": 300}),
+    "MopsoOptimizer": (None, {"n_iterations": 300, "w": 0.4}),
+}
+
+
+def _demo_run(info: _registry.ClassInfo) -> DemoRun:
+    box_problem, params = SETTINGS.get(info.name, (None, {}))
+    if info.input == "tour":
+        problem = TOUR_PROBLEM
+    elif info.multi_objective:
+        problem = PARETO_PROBLEM
+    elif info.probe == "zeros":
+        problem = BITS_PROBLEM
+    else:
+        problem = box_problem or BOX_PROBLEMS[0]
+    return DemoRun(info.name, problem, params)
+
+
+# In the module's registration order.
+DEMO: list[DemoRun] = [_demo_run(info) for info in _registry.CLASSES]
 
 
 @dataclass
@@ -353,8 +374,9 @@ def build_parser() -> argparse.ArgumentParser:
         prog=_program(),
         description="Runs every optimiser on a built-in problem with a fixed seed and prints one table: best "
         "value, gap to the known optimum, objective calls (the probe call included) and time. Tour classes "
-        "solve the bundled TSPLIB instance berlin52; the multi-objective classes report the hypervolume of "
-        "their Pareto archive on ZDT1 (larger is better). Exits with status 1 if any class fails.",
+        f"solve the bundled TSPLIB instance {TOUR_PROBLEM.removeprefix('tsp:')}; the multi-objective classes "
+        f"report the hypervolume of their Pareto archive on {PARETO_PROBLEM.upper()} (larger is better). Exits "
+        "with status 1 if any class fails.",
     )
     parser.add_argument("--version", action="version", version=f"hivekit {hivekit.__version__}")
     parser.add_argument("--seed", metavar="N", type=_seed, default=0, help="random_state of every run (default 0)")

@@ -41,6 +41,8 @@ _MultiObjective: TypeAlias = Callable[[list[float]], Sequence[_Real]]
 
 # The registry of the classes: (name, docstring, input, family, probe, ((parameter, kind, default), ...)).
 _registry: tuple[tuple[str, str, str, str, str, tuple[tuple[str, str, int | float | bool | str], ...]], ...]
+# AntColony's variant names by code.
+_variant_names: tuple[str, ...]
 
 @disjoint_base
 class NativeObjective:
@@ -70,6 +72,7 @@ class EngineFault(BaseException):
 def _plane_rows(x: Sequence[float], y: Sequence[float], rule: str, /) -> list[list[float]]: ...
 def _set_threads(n: int, /) -> None: ...
 def _get_threads() -> int: ...
+def _over_physical_memory(count: int, item_bytes: int, /) -> int | None: ...
 def two_opt(tour: Sequence[SupportsIndex], distance_matrix: _Matrix) -> tuple[list[int], float]:
     """Improves a closed tour by 2-opt moves; returns the tour and its closed length."""
 

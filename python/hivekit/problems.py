@@ -92,23 +92,23 @@ def _sum(values: Any) -> float:
     return total
 
 
+# The plain Python definitions of the built-in objectives; each is documented where its native objective is
+# made, below.
+
+
 def _python_sphere(x: Sequence[float]) -> float:
-    """Sum of squares; minimum 0 at the origin."""
     return _sum(v * v for v in x)
 
 
 def _python_rastrigin(x: Sequence[float]) -> float:
-    """Rastrigin's highly multimodal function; minimum 0 at the origin."""
     return 10.0 * len(x) + _sum(v * v - 10.0 * math.cos(2.0 * math.pi * v) for v in x)
 
 
 def _python_rosenbrock(x: Sequence[float]) -> float:
-    """Rosenbrock's banana valley; minimum 0 at (1, ..., 1)."""
     return _sum(100.0 * (x[i + 1] - x[i] * x[i]) ** 2 + (1.0 - x[i]) ** 2 for i in range(len(x) - 1))
 
 
 def _python_ackley(x: Sequence[float]) -> float:
-    """Ackley's function; minimum 0 at the origin (up to rounding)."""
     n = len(x)
     if n == 0:
         return 0.0
@@ -143,21 +143,18 @@ def _zdt_g(x: Sequence[float]) -> float:
 
 
 def _python_zdt1(x: Sequence[float]) -> list[float]:
-    """ZDT1: convex Pareto front f2 = 1 - sqrt(f1), reached where x[1:] are all 0."""
     f1 = x[0]
     g = _zdt_g(x)
     return [f1, g * (1.0 - math.sqrt(f1 / g))]
 
 
 def _python_zdt2(x: Sequence[float]) -> list[float]:
-    """ZDT2: concave Pareto front f2 = 1 - f1**2, reached where x[1:] are all 0."""
     f1 = x[0]
     g = _zdt_g(x)
     return [f1, g * (1.0 - (f1 / g) ** 2)]
 
 
 def _python_zdt3(x: Sequence[float]) -> list[float]:
-    """ZDT3: Pareto front in five disconnected pieces, reached where x[1:] are all 0."""
     f1 = x[0]
     g = _zdt_g(x)
     ratio = f1 / g
@@ -165,7 +162,6 @@ def _python_zdt3(x: Sequence[float]) -> list[float]:
 
 
 def _python_one_max(bits: Sequence[float]) -> float:
-    """Number of bits that are not set (the objective sees bits as 0.0/1.0); minimum 0 with every bit set."""
     return _sum(1.0 for b in bits if b < 0.5)
 
 
@@ -180,17 +176,6 @@ def _python_knapsack(bits: Sequence[float], weights: Sequence[int], values: Sequ
         return float(weight - capacity)
     return -value
 
-
-_PYTHON_DEFINITIONS: dict[str, Callable[[Sequence[float]], Any]] = {
-    "sphere": _python_sphere,
-    "rastrigin": _python_rastrigin,
-    "rosenbrock": _python_rosenbrock,
-    "ackley": _python_ackley,
-    "zdt1": _python_zdt1,
-    "zdt2": _python_zdt2,
-    "zdt3": _python_zdt3,
-    "one_max": _python_one_max,
-}
 
 sphere = NativeObjective("sphere")
 """Sum of squares; minimum 0 at the origin."""
@@ -208,6 +193,11 @@ zdt3 = NativeObjective("zdt3")
 """ZDT3: Pareto front in five disconnected pieces, reached where x[1:] are all 0."""
 one_max = NativeObjective("one_max")
 """Number of bits that are not set (the objective sees bits as 0.0/1.0); minimum 0 with every bit set."""
+
+# The plain definition of each objective above is the function named after it with ``_python_`` in front.
+_PYTHON_DEFINITIONS: dict[str, Callable[[Sequence[float]], Any]] = {
+    name: globals()[f"_python_{name}"] for name in __all__ if f"_python_{name}" in globals()
+}
 
 # The native knapsack adds the weights in 64-bit integers; below this bound on their total (and on the
 # capacity) the sum and the excess are exact, as Python's integers are.
@@ -439,13 +429,11 @@ def problem(name: str, dimension: int | None = None, instance: int = 0) -> Probl
     if name == "one_max":
         return Problem(label, one_max, [0.0] * n, [1.0] * n, 0.0, [1.0] * n, kind="bits")
     if name.startswith("zdt"):
-        objective = {"zdt1": zdt1, "zdt2": zdt2, "zdt3": zdt3}[name]
-        return Problem(label, objective, [0.0] * n, [1.0] * n, _ZDT_HYPERVOLUME[name], [0.0] * n,
+        return Problem(label, globals()[name], [0.0] * n, [1.0] * n, _ZDT_HYPERVOLUME[name], [0.0] * n,
                        n_objectives=2)
     if shifted:
         moved = Shifted.standard(name[len("shifted_"):], n, instance)
         low, high, _ = _BOXES[moved.base]
         return Problem(label, moved, [low] * n, [high] * n, 0.0, list(moved.shift))
-    objectives = {"sphere": sphere, "rastrigin": rastrigin, "rosenbrock": rosenbrock, "ackley": ackley}
     low, high, at = _BOXES[name]
-    return Problem(label, objectives[name], [low] * n, [high] * n, 0.0, [at] * n)
+    return Problem(label, globals()[name], [low] * n, [high] * n, 0.0, [at] * n)

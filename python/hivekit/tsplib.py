@@ -19,8 +19,7 @@ as soon as it is read, before any coordinate. The plane rules are computed by th
 same double operations as written above; equal entries of the matrix share one float object, which keeps a
 matrix of thousands of cities to about the size of its lists.
 
-Six instances ship with the package, with their optimal tours: ``eil51`` (optimal length 426),
-``berlin52`` (7542), ``st70`` (675), ``kroA100`` (21282), ``pcb442`` (50778) and ``pr1002`` (259045).
+{bundled}
 Both loaders accept such a name instead of a path. A loaded instance has the published optimum when its
 distance rule and coordinates are those of a bundled instance, whatever its file or ``NAME`` is called.
 """
@@ -31,12 +30,13 @@ import errno
 import functools
 import math
 import os
+import textwrap
 from collections.abc import Sequence
 from dataclasses import dataclass
 from importlib import resources
 from pathlib import Path
 
-from ._hivekit import _plane_rows
+from ._hivekit import _over_physical_memory, _plane_rows
 
 __all__ = [
     "BUNDLED_OPTIMA",
@@ -48,15 +48,29 @@ __all__ = [
     "tour_length",
 ]
 
-BUNDLED_OPTIMA: dict[str, float] = {
-    "eil51": 426.0,
-    "berlin52": 7542.0,
-    "st70": 675.0,
-    "kroA100": 21282.0,
-    "pcb442": 50778.0,
-    "pr1002": 259045.0,
+# The one table of the instances in data/tsplib: their number of cities and their published optimal tour
+# length. The list in this module's docstring, in the README and on the tours page is made from it.
+_BUNDLED: dict[str, tuple[int, float]] = {
+    "eil51": (51, 426.0),
+    "berlin52": (52, 7542.0),
+    "st70": (70, 675.0),
+    "kroA100": (100, 21282.0),
+    "pcb442": (442, 50778.0),
+    "pr1002": (1002, 259045.0),
 }
-_BUNDLED_DIMENSIONS = {"eil51": 51, "berlin52": 52, "st70": 70, "kroA100": 100, "pcb442": 442, "pr1002": 1002}
+BUNDLED_OPTIMA: dict[str, float] = {name: optimum for name, (_, optimum) in _BUNDLED.items()}
+
+
+def _listed(names: Sequence[str], last: str = "and") -> str:
+    """``a``, ``b`` and ``c``: the names as one phrase."""
+    return ", ".join(names[:-1]) + f" {last} " + names[-1] if len(names) > 1 else "".join(names)
+
+
+_COUNTS = ("No", "One", "Two", "Three", "Four", "Five", "Six", "Seven", "Eight", "Nine", "Ten", "Eleven", "Twelve")
+__doc__ = (__doc__ or "").format(bundled=textwrap.fill(
+    f"{_COUNTS[len(_BUNDLED)]} instances ship with the package, with their optimal tours: "
+    + _listed([f"``{name}`` ({'optimal length ' if k == 0 else ''}{optimum:g})"
+               for k, (name, optimum) in enumerate(BUNDLED_OPTIMA.items())]) + ".", width=104))
 
 _COORDINATE_TYPES = ("EUC_2D", "CEIL_2D", "GEO", "ATT")
 _MATRIX_FORMATS = ("FULL_MATRIX", "UPPER_ROW", "LOWER_ROW", "UPPER_DIAG_ROW", "LOWER_DIAG_ROW")
@@ -253,18 +267,12 @@ def _dimension(value: str, filename: str, line: int) -> int:
 _BYTES_PER_ENTRY = 8 + 8
 
 
-def _physical_memory() -> int | None:
-    try:
-        return os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE")
-    except (AttributeError, ValueError, OSError):
-        return None
-
-
 def _check_room(n: int) -> None:
-    """Refuses a dimension whose dense matrix could not stay in memory, before anything is built."""
-    physical = _physical_memory()
-    needed = n * n * _BYTES_PER_ENTRY
-    if physical is not None and needed > physical:
+    """Refuses a dimension whose dense matrix could not stay in memory, before anything is built, by the
+    engine's own limit."""
+    physical = _over_physical_memory(n * n, _BYTES_PER_ENTRY)
+    if physical is not None:
+        needed = n * n * _BYTES_PER_ENTRY
         raise MemoryError(
             f"DIMENSION {_clipped(str(n))} needs a dense distance matrix of about {_gigabytes(needed)}, "
             f"more than the {_gigabytes(physical)} of memory of this machine"
@@ -423,9 +431,9 @@ def _bundled_optimum(weight_type: str, coordinates: list[tuple[float, float]]) -
     An optimum belongs to the distances, not to a name: a file called berlin52 with other cities has none,
     and a renamed copy of berlin52, whatever the spelling of its numbers, has berlin52's.
     """
-    for name, size in _BUNDLED_DIMENSIONS.items():
+    for name, (size, optimum) in _BUNDLED.items():
         if size == len(coordinates) and _bundled_content(name) == (weight_type, coordinates):
-            return BUNDLED_OPTIMA[name]
+            return optimum
     return None
 
 

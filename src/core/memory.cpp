@@ -51,9 +51,12 @@ std::size_t physical_memory_bytes() {
     return bytes;
 }
 
+bool exceeds_resident(std::size_t count, std::size_t item_bytes) {
+    return item_bytes != 0 && count > physical_memory_bytes() / item_bytes;
+}
+
 void require_resident(std::size_t count, std::size_t item_bytes) {
-    const std::size_t physical = physical_memory_bytes();
-    if (item_bytes != 0 && count > physical / item_bytes) throw WorkingSetTooLarge(count, item_bytes, physical);
+    if (exceeds_resident(count, item_bytes)) throw WorkingSetTooLarge(count, item_bytes, physical_memory_bytes());
 }
 
 }  // namespace hivekit

@@ -22,8 +22,12 @@ private:
 // Bytes of physical memory, read once from the system.
 std::size_t physical_memory_bytes();
 
-// Throws WorkingSetTooLarge when `count` items of `item_bytes` bytes each
-// (a product beyond the size range included) exceed physical memory.
+// Whether `count` items of `item_bytes` bytes each (a product beyond the size
+// range included) exceed physical memory: the one test of the limit, which the
+// package's Python code calls too.
+bool exceeds_resident(std::size_t count, std::size_t item_bytes);
+
+// Throws WorkingSetTooLarge when exceeds_resident(count, item_bytes).
 void require_resident(std::size_t count, std::size_t item_bytes);
 
 }  // namespace hivekit

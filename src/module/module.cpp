@@ -1,9 +1,12 @@
 // Module entry: creates _hivekit and registers two_opt and the estimator classes.
 #include "module/module.hpp"
 
+#include <cstdint>
+#include <iterator>
 #include <new>
 #include <stdexcept>
 
+#include "algorithms/registry.hpp"
 #include "core/error.hpp"
 #include "core/memory.hpp"
 #include "core/threads.hpp"
@@ -76,6 +79,37 @@ PyObject* set_threads(PyObject*, PyObject* arg) {
 
 PyObject* get_threads(PyObject*, PyObject*) { return PyLong_FromSize_t(threads::count()); }
 
+// _over_physical_memory(count, item_bytes): the engine's memory limit for the
+// package's own checks. A count beyond the size range exceeds it.
+PyObject* over_physical_memory(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 2) {
+        PyErr_Format(PyExc_TypeError, "_over_physical_memory takes 2 arguments, got %zd", nargs);
+        return nullptr;
+    }
+    std::size_t sizes[2];
+    for (int k : {0, 1}) {
+        if (!PyLong_Check(args[k])) {
+            PyErr_Format(PyExc_TypeError, "expected an int, not '%.200s'", Py_TYPE(args[k])->tp_name);
+            return nullptr;
+        }
+        int overflow = 0;
+        const long long value = PyLong_AsLongLongAndOverflow(args[k], &overflow);
+        if (value == -1 && PyErr_Occurred()) return nullptr;
+        if (overflow < 0 || (overflow == 0 && value < 0)) {
+            PyErr_SetString(PyExc_ValueError, "sizes must not be negative");
+            return nullptr;
+        }
+        if (overflow > 0) {
+            if (k == 0) return PyLong_FromSize_t(physical_memory_bytes());
+            sizes[k] = SIZE_MAX;
+        } else {
+            sizes[k] = static_cast<std::size_t>(value);
+        }
+    }
+    if (exceeds_resident(sizes[0], sizes[1])) return PyLong_FromSize_t(physical_memory_bytes());
+    Py_RETURN_NONE;
+}
+
 PyMethodDef kFunctions[] = {
     {"two_opt", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(two_opt)), METH_FASTCALL | METH_KEYWORDS,
      "two_opt(tour, distance_matrix)\n--\n\n"},
@@ -84,6 +118,10 @@ PyMethodDef kFunctions[] = {
      "\"EUC_2D\", \"CEIL_2D\" or \"ATT\", equal entries sharing one float object."},
     {"_set_threads", set_threads, METH_O, "_set_threads(n, /)\n--\n\nSets the number of the engine's threads."},
     {"_get_threads", get_threads, METH_NOARGS, "_get_threads()\n--\n\nThe number of the engine's threads."},
+    {"_over_physical_memory", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(over_physical_memory)),
+     METH_FASTCALL,
+     "_over_physical_memory(count, item_bytes, /)\n--\n\nThe bytes of physical memory when count items of "
+     "item_bytes bytes exceed them, else None."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -103,10 +141,19 @@ int exec_module(PyObject* module) {
     if (!add_public(module, "two_opt", PyCFunction_NewEx(&kFunctions[0], nullptr, module))) return -1;
     Ref rows(PyCFunction_NewEx(&kFunctions[1], nullptr, module));
     if (!rows || PyModule_AddObjectRef(module, "_plane_rows", rows.get()) < 0) return -1;
-    for (int k : {2, 3}) {
+    for (int k : {2, 3, 4}) {
         Ref function(PyCFunction_NewEx(&kFunctions[k], nullptr, module));
         if (!function || PyModule_AddObjectRef(module, kFunctions[k].ml_name, function.get()) < 0) return -1;
     }
+    // AntColony's variant names by code, for the package's command line and documentation.
+    Ref variants(PyTuple_New(static_cast<Py_ssize_t>(std::size(kVariantNames))));
+    if (!variants) return -1;
+    for (std::size_t code = 0; code < std::size(kVariantNames); ++code) {
+        PyObject* name = PyUnicode_FromString(kVariantNames[code]);
+        if (!name) return -1;
+        PyTuple_SET_ITEM(variants.get(), static_cast<Py_ssize_t>(code), name);
+    }
+    if (PyModule_AddObjectRef(module, "_variant_names", variants.get()) < 0) return -1;
     // The types' texts are built in C++ strings.
     bool added = false;
     if (!run_guarded([&] { added = add_estimator_types(module) && add_native_objective(module); }) || !added)

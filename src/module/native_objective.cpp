@@ -16,28 +16,7 @@ namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
-struct Builtin {
-    const char* name;
-    test_functions::Scalar scalar;
-    test_functions::Vector vector;
-    std::size_t n_objectives;
-};
-
-constexpr Builtin kBuiltins[] = {
-    {"sphere", test_functions::sphere, nullptr, 0},
-    {"rastrigin", test_functions::rastrigin, nullptr, 0},
-    {"rosenbrock", test_functions::rosenbrock, nullptr, 0},
-    {"ackley", test_functions::ackley, nullptr, 0},
-    {"shifted_sphere", test_functions::shifted_sphere, nullptr, 0},
-    {"shifted_rastrigin", test_functions::shifted_rastrigin, nullptr, 0},
-    {"shifted_rosenbrock", test_functions::shifted_rosenbrock, nullptr, 0},
-    {"shifted_ackley", test_functions::shifted_ackley, nullptr, 0},
-    {"one_max", test_functions::one_max, nullptr, 0},
-    {"knapsack", test_functions::knapsack, nullptr, 0},
-    {"zdt1", nullptr, test_functions::zdt1, 2},
-    {"zdt2", nullptr, test_functions::zdt2, 2},
-    {"zdt3", nullptr, test_functions::zdt3, 2},
-};
+using objectives::Builtin;
 
 struct NativeObject {
     PyObject_HEAD
@@ -209,7 +188,7 @@ bool data_address(NativeObject* self, PyObject* obj) {
 }
 
 const Builtin* find_builtin(PyObject* name) {
-    for (const Builtin& b : kBuiltins)
+    for (const Builtin& b : objectives::builtins())
         if (PyUnicode_CompareWithASCIIString(name, b.name) == 0) return &b;
     return nullptr;
 }
@@ -217,7 +196,7 @@ const Builtin* find_builtin(PyObject* name) {
 // The knapsack reads a header and two arrays from its data: refuse anything
 // that is not exactly that, since the function trusts it.
 bool check_knapsack_data(NativeObject* self) {
-    using test_functions::KnapsackData;
+    using objectives::KnapsackData;
     if (!self->has_view || static_cast<std::size_t>(self->view.len) < sizeof(KnapsackData)) {
         PyErr_SetString(PyExc_ValueError, "the knapsack objective needs its packed instance as data");
         return false;
@@ -238,16 +217,10 @@ bool check_knapsack_data(NativeObject* self) {
     return true;
 }
 
-bool is_shifted(const Builtin* b) {
-    using namespace test_functions;
-    return b->scalar == shifted_sphere || b->scalar == shifted_rastrigin || b->scalar == shifted_rosenbrock ||
-           b->scalar == shifted_ackley;
-}
-
 // The shifted problems read a header, the shift and perhaps a square matrix
 // from their data: refuse anything that is not exactly that.
 bool check_shift_data(NativeObject* self) {
-    using test_functions::ShiftData;
+    using objectives::ShiftData;
     if (!self->has_view || static_cast<std::size_t>(self->view.len) < sizeof(ShiftData)) {
         PyErr_SetString(PyExc_ValueError, "a shifted objective needs its packed shift (and rotation) as data");
         return false;
@@ -349,8 +322,8 @@ PyObject* native_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         n->fn.scalar = n->builtin->scalar;
         n->fn.vector = n->builtin->vector;
         n->fn.n_objectives = n->builtin->n_objectives;
-        if (n->fn.scalar == test_functions::knapsack && !check_knapsack_data(n)) return nullptr;
-        if (is_shifted(n->builtin) && !check_shift_data(n)) return nullptr;
+        if (n->builtin->data == objectives::Data::Knapsack && !check_knapsack_data(n)) return nullptr;
+        if (n->builtin->data == objectives::Data::Shift && !check_shift_data(n)) return nullptr;
         return self.release();
     }
     void* address = nullptr;
@@ -363,9 +336,9 @@ PyObject* native_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     // Calling through the converted pointer is how every C function pointer
     // handed over by an address is used.
     if (objectives)
-        n->fn.vector = reinterpret_cast<test_functions::Vector>(address);
+        n->fn.vector = reinterpret_cast<objectives::Vector>(address);
     else
-        n->fn.scalar = reinterpret_cast<test_functions::Scalar>(address);
+        n->fn.scalar = reinterpret_cast<objectives::Scalar>(address);
     return self.release();
 }
 

@@ -11,7 +11,7 @@
 
 #include "core/problem.hpp"
 #include "core/threads.hpp"
-#include "core/test_functions.hpp"
+#include "core/objectives.hpp"
 #include "module/interrupt_gate.hpp"
 
 namespace hivekit::py {
@@ -19,8 +19,8 @@ namespace hivekit::py {
 // What a native objective calls: one value (`scalar`, when n_objectives is 0)
 // or n_objectives values written to an output array (`vector`, 0 on success).
 struct NativeFunction {
-    test_functions::Scalar scalar = nullptr;
-    test_functions::Vector vector = nullptr;
+    objectives::Scalar scalar = nullptr;
+    objectives::Vector vector = nullptr;
     void* data = nullptr;
     std::size_t n_objectives = 0;
     std::optional<std::size_t> dimension;  // the only length the function accepts, when declared

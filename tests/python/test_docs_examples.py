@@ -54,3 +54,12 @@ def test_example_runs_as_written(path, code, tmp_path):
     run = subprocess.run([sys.executable, str(script)], cwd=tmp_path, env=CHILD_ENV, capture_output=True,
                          text=True, timeout=300)
     assert run.returncode == 0, run.stderr[-3000:]
+
+
+def test_the_generated_parts_of_the_readme_are_current():
+    sys.path.insert(0, str(ROOT / "scripts"))
+    try:
+        import readme
+    finally:
+        sys.path.pop(0)
+    assert readme.generated(readme.README.read_text()) == readme.README.read_text(), "run scripts/readme.py"

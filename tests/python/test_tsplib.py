@@ -12,7 +12,7 @@ from hivekit import tsplib
 from hivekit._hivekit import _plane_rows
 from small_runs import CHILD_ENV, UNDER_ASAN
 
-PUBLISHED = {"eil51": 426, "berlin52": 7542, "st70": 675, "kroA100": 21282, "pcb442": 50778, "pr1002": 259045}
+PUBLISHED = tsplib.BUNDLED_OPTIMA  # the table; each optimum is checked against the length of its bundled tour
 MATRIX = [[0, 3, 4, 5], [3, 0, 6, 7], [4, 6, 0, 8], [5, 7, 8, 0]]
 HEADER = "NAME : bad\nTYPE : TSP\nDIMENSION : 3\nEDGE_WEIGHT_TYPE : EUC_2D\n"
 TOUR_HEADER = "NAME : t\nTYPE : TOUR\nDIMENSION : 3\nTOUR_SECTION\n"
@@ -32,6 +32,8 @@ def coordinates(tmp_path, weight_type, points):
 
 @pytest.mark.parametrize("name", sorted(PUBLISHED))
 def test_bundled_optimal_tour_measures_its_published_length(name):
+    shipped = sorted(f.name for f in (resources.files("hivekit") / "data" / "tsplib").iterdir())
+    assert shipped == sorted(f"{n}{suffix}" for n in PUBLISHED for suffix in (".tsp", ".opt.tour"))
     instance, tour = tsplib.load_tsplib(name), tsplib.load_tour(name)
     assert instance.name == name and instance.optimum == PUBLISHED[name] and sorted(tour) == list(range(len(tour)))
     assert [len(row) for row in instance.distance_matrix] == [instance.dimension] * instance.dimension == [len(tour)] * len(tour)

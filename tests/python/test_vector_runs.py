@@ -1,4 +1,8 @@
-"""Seeded runs reproduce the expected results bit for bit."""
+"""Seeded runs reproduce the expected results of tests/data/runs.json bit for bit, and its generator,
+scripts/make_runs.py, states the inputs of every run."""
+
+import importlib.util
+import pathlib
 
 import pytest
 
@@ -35,3 +39,11 @@ def test_two_opt_matches_expected_bits(run):
     expect_tour, expect_length = decode(run["expect"]["result"])
     assert tour == expect_tour
     assert length.hex() == expect_length.hex()
+
+
+def test_the_generator_states_the_inputs_of_every_recorded_run():
+    spec = importlib.util.spec_from_file_location("make_runs", pathlib.Path(__file__).parents[2] / "scripts" / "make_runs.py")
+    make_runs = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(make_runs)
+    assert [make_runs.inputs(run) for run in make_runs.RUNS] == [{k: v for k, v in r.items() if k != "expect"}
+                                                                  for r in ALL_RUNS]

@@ -1,5 +1,5 @@
-// The standard test problems as plain functions with the calling convention of
-// native objectives: f(x, n, data) for one value, and f(x, n, out, m, data)
+// The built-in objectives: the standard benchmark problems as plain functions
+// with the calling convention of native objectives: f(x, n, data) for one value, and f(x, n, out, m, data)
 // writing m values and returning 0 (non-zero: the evaluation failed).
 //
 // Each computes exactly what the package's Python definition of the same
@@ -13,8 +13,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
-namespace hivekit::test_functions {
+namespace hivekit::objectives {
 
 using Scalar = double (*)(const double* x, std::size_t n, void* data);
 using Vector = int (*)(const double* x, std::size_t n, double* out, std::size_t m, void* data);
@@ -52,4 +53,17 @@ int zdt1(const double* x, std::size_t n, double* out, std::size_t m, void* data)
 int zdt2(const double* x, std::size_t n, double* out, std::size_t m, void* data);
 int zdt3(const double* x, std::size_t n, double* out, std::size_t m, void* data);
 
-}  // namespace hivekit::test_functions
+// The one table of the built-in objectives, by the names a NativeObjective
+// takes: a function of one value (`scalar`, n_objectives 0) or of
+// `n_objectives` values (`vector`), and the data it reads.
+enum class Data { None, Shift, Knapsack };
+struct Builtin {
+    const char* name;
+    Scalar scalar;
+    Vector vector;
+    std::size_t n_objectives;
+    Data data;
+};
+std::span<const Builtin> builtins();
+
+}  // namespace hivekit::objectives

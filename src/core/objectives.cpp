@@ -1,11 +1,11 @@
-#include "core/test_functions.hpp"
+#include "core/objectives.hpp"
 
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
-namespace hivekit::test_functions {
+namespace hivekit::objectives {
 
 namespace {
 
@@ -279,4 +279,26 @@ int zdt3(const double* x, std::size_t n, double* out, std::size_t m, void*) {
     return 0;
 }
 
-}  // namespace hivekit::test_functions
+namespace {
+
+constexpr Builtin kBuiltins[] = {
+    {"sphere", sphere, nullptr, 0, Data::None},
+    {"rastrigin", rastrigin, nullptr, 0, Data::None},
+    {"rosenbrock", rosenbrock, nullptr, 0, Data::None},
+    {"ackley", ackley, nullptr, 0, Data::None},
+    {"shifted_sphere", shifted_sphere, nullptr, 0, Data::Shift},
+    {"shifted_rastrigin", shifted_rastrigin, nullptr, 0, Data::Shift},
+    {"shifted_rosenbrock", shifted_rosenbrock, nullptr, 0, Data::Shift},
+    {"shifted_ackley", shifted_ackley, nullptr, 0, Data::Shift},
+    {"one_max", one_max, nullptr, 0, Data::None},
+    {"knapsack", knapsack, nullptr, 0, Data::Knapsack},
+    {"zdt1", nullptr, zdt1, 2, Data::None},
+    {"zdt2", nullptr, zdt2, 2, Data::None},
+    {"zdt3", nullptr, zdt3, 2, Data::None},
+};
+
+}  // namespace
+
+std::span<const Builtin> builtins() { return kBuiltins; }
+
+}  // namespace hivekit::objectives
