@@ -34,7 +34,12 @@ void deposit(std::vector<double>& tau, std::size_t n, std::span<const std::size_
 // (the sums then never decrease). Kept out of line: inlined into the colony's
 // loop, the running total was kept in memory, and the chain of additions ran
 // at less than half the speed.
-[[gnu::noinline]] double add_weights(const double* row, const std::size_t* unvisited, std::size_t len, double* running,
+#if defined(_MSC_VER) && !defined(__clang__)
+__declspec(noinline)
+#else
+[[gnu::noinline]]
+#endif
+double add_weights(const double* row, const std::size_t* unvisited, std::size_t len, double* running,
                    bool& ordered) {
     double total = 0.0;
     bool all_ordered = true;

@@ -23,7 +23,12 @@ Evaluations bee_colony_evaluations(const BeeColonyParams& params) {
 Outcome run_bee_colony(Problem& problem, const Bounds& bounds, const BeeColonyParams& params, Seed seed) {
     auto prepared = prepare_search(bounds, problem, seed, "Bounds must have at least one dimension");
     if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
-    auto& [d, rng, span] = std::get<SearchSetup>(prepared);
+    // Named references rather than a structured binding: the lambdas below use
+    // them, and capturing a structured binding needs Clang 16 or later.
+    SearchSetup& setup = std::get<SearchSetup>(prepared);
+    const std::size_t d = setup.dimension;
+    RandomSource& rng = setup.rng;
+    const std::vector<double>& span = setup.span;
 
     // Two bees per food source, and never fewer than one source.
     const std::size_t n = std::max<std::uint64_t>(params.n_bees / 2, 1);

@@ -34,7 +34,12 @@ Evaluations cuckoo_search_evaluations(const CuckooSearchParams& params) {
 Outcome run_cuckoo_search(Problem& problem, const Bounds& bounds, const CuckooSearchParams& params, Seed seed) {
     auto prepared = prepare_search(bounds, problem, seed);
     if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
-    auto& [d, rng, span] = std::get<SearchSetup>(prepared);
+    // Named references rather than a structured binding: the lambdas below use
+    // them, and capturing a structured binding needs Clang 16 or later.
+    SearchSetup& setup = std::get<SearchSetup>(prepared);
+    const std::size_t d = setup.dimension;
+    RandomSource& rng = setup.rng;
+    const std::vector<double>& span = setup.span;
 
     const std::size_t n = params.n_nests;
     if (auto error = too_few(n, kCuckooSearchSmallest)) return *error;

@@ -17,7 +17,12 @@ Outcome run_differential_evolution(Problem& problem, const Bounds& bounds, const
                                    Seed seed) {
     auto prepared = prepare_search(bounds, problem, seed);
     if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
-    auto& [d, rng, span] = std::get<SearchSetup>(prepared);
+    // Named references rather than a structured binding: the lambdas below use
+    // them, and capturing a structured binding needs Clang 16 or later.
+    SearchSetup& setup = std::get<SearchSetup>(prepared);
+    const std::size_t d = setup.dimension;
+    RandomSource& rng = setup.rng;
+    const std::vector<double>& span = setup.span;
 
     const std::size_t n = params.n_individuals;
     if (auto error = too_few(n, kDifferentialEvolutionSmallest)) return *error;

@@ -19,7 +19,12 @@ Evaluations glowworm_evaluations(const GlowwormParams& params) {
 Outcome run_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParams& params, Seed seed) {
     auto prepared = prepare_search(bounds, problem, seed);
     if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
-    auto& [d, rng, span] = std::get<SearchSetup>(prepared);
+    // Named references rather than a structured binding: the lambdas below use
+    // them, and capturing a structured binding needs Clang 16 or later.
+    SearchSetup& setup = std::get<SearchSetup>(prepared);
+    const std::size_t d = setup.dimension;
+    RandomSource& rng = setup.rng;
+    const std::vector<double>& span = setup.span;
 
     const std::size_t n = params.n_worms;
     if (auto error = too_few(n, kGlowwormSmallest)) return *error;

@@ -1,13 +1,15 @@
-// Eight ChaCha12 blocks at once with AVX2. This is the only file compiled with
-// -mavx2; RandomSource::refill() calls it only after the processor has been
-// found to support AVX2. Everything here other than the kernel itself has
-// internal linkage, so no AVX2-compiled code can be shared with other files.
+// Eight ChaCha12 blocks at once with AVX2. This is the only file compiled for
+// AVX2 (-mavx2, or /arch:AVX2 with MSVC), and only on x86-64; elsewhere it
+// compiles to nothing. RandomSource::refill() calls it only after the
+// processor has been found to support AVX2. Everything here other than the
+// kernel itself has internal linkage, so no AVX2-compiled code can be shared
+// with other files.
 #include "core/chacha_blocks.hpp"
 
 #if HIVEKIT_CHACHA_HAVE_AVX2
 
 #if !defined(__AVX2__)
-#error "chacha_avx2.cpp must be compiled with -mavx2"
+#error "chacha_avx2.cpp must be compiled for AVX2 (-mavx2 or /arch:AVX2)"
 #endif
 
 #include <immintrin.h>
@@ -16,7 +18,11 @@ namespace hivekit::detail {
 
 namespace {
 
+#if defined(_MSC_VER)
+#define HIVEKIT_AVX2_INLINE static __forceinline
+#else
 #define HIVEKIT_AVX2_INLINE static inline __attribute__((always_inline))
+#endif
 
 HIVEKIT_AVX2_INLINE __m256i splat(std::uint32_t w) { return _mm256_set1_epi32(static_cast<int>(w)); }
 

@@ -9,25 +9,25 @@
 // in how many blocks they compute at once and which instructions they use.
 //
 // This header is included by the AVX2 translation unit, which is compiled
-// with -mavx2: it must stay free of inline functions and templates so that no
-// AVX2-compiled copy of shared code can leak into the rest of the program.
+// for AVX2 (-mavx2, or /arch:AVX2 with MSVC): it must stay free of inline
+// functions and templates so that no AVX2-compiled copy of shared code can
+// leak into the rest of the program.
 #pragma once
 
 #include <cstdint>
 
-#if defined(__x86_64__) || defined(_M_X64) || defined(__i386__)
-#define HIVEKIT_CHACHA_X86 1
+// The vector kernels exist on x86-64 only (SSE2 is part of its base
+// instruction set; AVX2 is checked at run time). Every other target, arm64
+// included, runs the scalar kernel. The build compiles chacha_avx2.cpp with
+// the AVX2 flag exactly when this test holds, so both must stay the same test.
+#if (defined(__x86_64__) || defined(_M_X64)) && !defined(_M_ARM64EC)
+#define HIVEKIT_CHACHA_X86_64 1
 #else
-#define HIVEKIT_CHACHA_X86 0
+#define HIVEKIT_CHACHA_X86_64 0
 #endif
 
-#if HIVEKIT_CHACHA_X86 && (defined(__SSE2__) || defined(__x86_64__) || defined(_M_X64))
-#define HIVEKIT_CHACHA_HAVE_SSE2 1
-#else
-#define HIVEKIT_CHACHA_HAVE_SSE2 0
-#endif
-
-#define HIVEKIT_CHACHA_HAVE_AVX2 HIVEKIT_CHACHA_X86
+#define HIVEKIT_CHACHA_HAVE_SSE2 HIVEKIT_CHACHA_X86_64
+#define HIVEKIT_CHACHA_HAVE_AVX2 HIVEKIT_CHACHA_X86_64
 
 namespace hivekit::detail {
 

@@ -1,8 +1,20 @@
 #include "core/memory.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace hivekit {
 
@@ -12,15 +24,30 @@ WorkingSetTooLarge::WorkingSetTooLarge(std::size_t count, std::size_t item_bytes
                   item_bytes, physical);
 }
 
+namespace {
+
+// Without an answer the limit falls back to what an allocation may ask for at all.
+constexpr std::size_t kUnknown = static_cast<std::size_t>(PTRDIFF_MAX);
+
+std::size_t read_physical_memory() {
+#if defined(_WIN32)
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (!::GlobalMemoryStatusEx(&status) || status.ullTotalPhys == 0) return kUnknown;
+    return static_cast<std::size_t>(std::min<unsigned long long>(status.ullTotalPhys, SIZE_MAX));
+#else
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page_size = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || page_size <= 0) return kUnknown;
+    const auto n = static_cast<std::size_t>(pages), size = static_cast<std::size_t>(page_size);
+    return n > SIZE_MAX / size ? SIZE_MAX : n * size;
+#endif
+}
+
+}  // namespace
+
 std::size_t physical_memory_bytes() {
-    static const std::size_t bytes = [] {
-        const long pages = sysconf(_SC_PHYS_PAGES);
-        const long page_size = sysconf(_SC_PAGE_SIZE);
-        // Without an answer the limit falls back to what an allocation may ask for at all.
-        if (pages <= 0 || page_size <= 0) return static_cast<std::size_t>(PTRDIFF_MAX);
-        const auto n = static_cast<std::size_t>(pages), size = static_cast<std::size_t>(page_size);
-        return n > SIZE_MAX / size ? SIZE_MAX : n * size;
-    }();
+    static const std::size_t bytes = read_physical_memory();
     return bytes;
 }
 

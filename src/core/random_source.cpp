@@ -1,15 +1,28 @@
 // Seeding, out-of-line sampling and the block refill of RandomSource, plus the
 // scalar and SSE2 ChaCha12 kernels and the run-time choice between kernels.
-// The AVX2 kernel lives in chacha_avx2.cpp, the only file built with -mavx2.
+// The AVX2 kernel lives in chacha_avx2.cpp, the only file built for AVX2.
 #include "core/random_source.hpp"
 
 #include <atomic>
 #include <bit>
 #include <cerrno>
+#include <cstdio>
 #include <string>
 #include <system_error>
 
-#if defined(__linux__)
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <bcrypt.h>
+#elif defined(__linux__)
+#include <sys/random.h>
+#elif defined(__APPLE__)
+#include <sys/types.h>
 #include <sys/random.h>
 #else
 #include <unistd.h>
@@ -17,9 +30,14 @@
 
 #include "core/chacha_blocks.hpp"
 #include "core/error.hpp"
+#include "core/wide_multiply.hpp"
 
 #if HIVEKIT_CHACHA_HAVE_SSE2
 #include <emmintrin.h>
+#endif
+#if HIVEKIT_CHACHA_HAVE_AVX2 && defined(_MSC_VER)
+#include <immintrin.h>
+#include <intrin.h>
 #endif
 
 namespace hivekit {
@@ -149,7 +167,21 @@ void chacha12_blocks4_sse2(const std::uint32_t key[8], std::uint64_t counter, st
 namespace {
 
 bool cpu_has_avx2() {
-#if HIVEKIT_CHACHA_HAVE_AVX2 && (defined(__GNUC__) || defined(__clang__))
+#if HIVEKIT_CHACHA_HAVE_AVX2 && defined(_MSC_VER)
+    // The processor's AVX and AVX2 bits, and the operating system's saving of
+    // the wide registers (OSXSAVE, then XMM and YMM state enabled in XCR0).
+    static const bool has = [] {
+        int regs[4];
+        __cpuid(regs, 0);
+        if (regs[0] < 7) return false;
+        __cpuid(regs, 1);
+        const bool osxsave = ((regs[2] >> 27) & 1) != 0, avx = ((regs[2] >> 28) & 1) != 0;
+        if (!osxsave || !avx || (_xgetbv(0) & 0x6) != 0x6) return false;
+        __cpuidex(regs, 7, 0);
+        return ((regs[1] >> 5) & 1) != 0;
+    }();
+    return has;
+#elif HIVEKIT_CHACHA_HAVE_AVX2 && (defined(__GNUC__) || defined(__clang__))
     // The check includes the operating system's support for the wide registers.
     static const bool has = [] {
         __builtin_cpu_init();
@@ -234,7 +266,18 @@ RandomSource RandomSource::from_entropy() {
     unsigned char bytes[32];
     std::size_t filled = 0;
     while (filled < sizeof bytes) {
-#if defined(__linux__)
+#if defined(_WIN32)
+        // The system's preferred generator needs no algorithm handle.
+        const NTSTATUS status = ::BCryptGenRandom(nullptr, bytes, static_cast<ULONG>(sizeof bytes),
+                                                  BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+        if (!BCRYPT_SUCCESS(status)) {
+            char code[40];
+            std::snprintf(code, sizeof code, "BCryptGenRandom status 0x%08lx",
+                          static_cast<unsigned long>(status));
+            throw InternalFault(std::string("from_entropy failed: ") + code);
+        }
+        filled = sizeof bytes;
+#elif defined(__linux__)
         const ssize_t got = ::getrandom(bytes + filled, sizeof bytes - filled, 0);
         if (got < 0) {
             if (errno == EINTR) continue;
@@ -263,11 +306,10 @@ RandomSource RandomSource::from_entropy() {
 // and a low half above zone marks one of the draws that would bias it.
 std::uint64_t RandomSource::index_below(std::uint64_t n) {
     if (n == 0) throw_empty_range();
-    __extension__ typedef unsigned __int128 u128;
     const std::uint64_t zone = (n << std::countl_zero(n)) - 1;
     for (;;) {
-        const u128 m = static_cast<u128>(next_u64()) * n;
-        if (static_cast<std::uint64_t>(m) <= zone) return static_cast<std::uint64_t>(m >> 64);
+        const detail::WideProduct m = detail::multiply_wide(next_u64(), n);
+        if (m.low <= zone) return m.high;
     }
 }
 

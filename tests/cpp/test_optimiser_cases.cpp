@@ -110,7 +110,7 @@ TEST(BatAlgorithm, SilentBatsNeverAcceptYetKeepMoving) {
 // included) yet never moves, and the others by it only, each evaluating where it lands.
 TEST(FireflyOptimizer, TiedFirefliesStayAndANaNOneIsAttractedByAll) {
     for (auto [n, nan_first, evaluations] : {std::tuple{6u, false, 6u}, {4u, true, 4u + 2u * (4u + 3u)}}) {
-        Recorder p(2, [nan_first](std::size_t k, std::span<const double>) { return nan_first && k == 0 ? kNaN : 1.0; });
+        Recorder p(2, [nan_first = nan_first](std::size_t k, std::span<const double>) { return nan_first && k == 0 ? kNaN : 1.0; });
         const auto r = result_of(run_firefly(p, kSquare, {.n_fireflies = n, .n_iterations = nan_first ? 2u : 5u}, 5));
         EXPECT_EQ(r.population, rows(p, 0, n));
         EXPECT_EQ(p.seen.size(), evaluations);

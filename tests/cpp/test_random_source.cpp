@@ -17,6 +17,7 @@
 #include "core/chacha_blocks.hpp"
 #include "core/error.hpp"
 #include "core/random_source.hpp"
+#include "core/wide_multiply.hpp"
 
 namespace hivekit {
 namespace {
@@ -105,9 +106,12 @@ TEST(ChachaKernels, AgreeOnBlocksWhoseCounterCarriesIntoTheHighWordOrWraps) {
     for (std::size_t i = 0; i < key.size(); ++i) key[i] = 0x9e3779b9u * static_cast<std::uint32_t>(i + 1);
     for (std::uint64_t counter : {0ULL, 1000ULL, 0xFFFFFFFCULL, 0xFFFFFFFEULL, 0xFFFFFFFFFFFFFFF9ULL}) {
         SCOPED_TRACE(counter);
-        std::array<std::uint32_t, 128> scalar{}, other{};
+        std::array<std::uint32_t, 128> scalar{};
         detail::chacha12_blocks4_scalar(key.data(), counter, scalar.data());
         detail::chacha12_blocks4_scalar(key.data(), counter + 4, scalar.data() + 64);
+#if HIVEKIT_CHACHA_X86_64
+        std::array<std::uint32_t, 128> other{};
+#endif
 #if HIVEKIT_CHACHA_HAVE_SSE2
         detail::chacha12_blocks4_sse2(key.data(), counter, other.data());
         detail::chacha12_blocks4_sse2(key.data(), counter + 4, other.data() + 64);
@@ -152,6 +156,38 @@ TEST(RandomSource, EdgesNoRecordedOpReaches) {
     EXPECT_THROW(rng.choose_index(0), InternalFault);
     for (int i = 0; i < 100; ++i)  // beyond 32 bits a choice is an index_below draw
         ASSERT_EQ(rng.choose_index(std::size_t{1} << 32), twin.index_below(std::uint64_t{1} << 32));
+}
+
+// The system's entropy, read in its own way on each platform: two keys taken
+// from it are equal, or all zero, with probability 2^-256.
+TEST(RandomSource, EntropyGivesAFreshKeyEachTime) {
+    const RandomSource a = RandomSource::from_entropy(), b = RandomSource::from_entropy();
+    EXPECT_NE(a.key(), b.key());
+    EXPECT_NE(a.key(), RandomSource::Key{});
+}
+
+// The product behind index_below: the halves form used where the compiler has
+// no 128-bit product, against known products and against the native form.
+TEST(WideMultiply, HalvesGiveTheKnownProductsAndAgreeWithTheNativeForm) {
+    constexpr std::uint64_t kMax = ~std::uint64_t{0};
+    for (auto [a, b, high, low] : {std::array<std::uint64_t, 4>{0, kMax, 0, 0},
+                                   {kMax, kMax, kMax - 1, 1},  // (2^64 - 1)^2 = 2^128 - 2^65 + 1
+                                   {std::uint64_t{1} << 32, std::uint64_t{1} << 32, 1, 0},
+                                   {0xFFFFFFFFu, 0xFFFFFFFFu, 0, 0xFFFFFFFE00000001u},
+                                   {kMax, 3, 2, kMax - 2}}) {
+        const detail::WideProduct halves = detail::multiply_wide_halves(a, b);
+        EXPECT_EQ(halves.high, high) << a << " * " << b;
+        EXPECT_EQ(halves.low, low) << a << " * " << b;
+    }
+    RandomSource rng = RandomSource::from_seed_u64(5);
+    for (int i = 0; i < 10000; ++i) {
+        // Operands of every width, so that every carry between the halves occurs.
+        const std::uint64_t a = rng.next_u64() >> rng.index_below(64), b = rng.next_u64() >> rng.index_below(64);
+        const detail::WideProduct native = detail::multiply_wide(a, b), halves = detail::multiply_wide_halves(a, b);
+        ASSERT_EQ(native.high, halves.high) << a << " * " << b;
+        ASSERT_EQ(native.low, halves.low) << a << " * " << b;
+        ASSERT_EQ(native.low, a * b);
+    }
 }
 
 }  // namespace

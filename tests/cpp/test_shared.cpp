@@ -54,6 +54,7 @@ TEST(Numeric, MaxMinIgnoreNaNKeepTheFirstOfEqualsAndOnlyANumberImprovesOnNaN) {
 // stable sorts; a reused ranking carries nothing from one use to the next.
 TEST(Memory, AWorkingSetBeyondPhysicalMemoryIsRefusedWithItsSizeEvenWhenTheProductOverflows) {
     const std::size_t physical = physical_memory_bytes(), most = physical / 8;
+    EXPECT_NE(physical, static_cast<std::size_t>(PTRDIFF_MAX)) << "the system told nothing of its memory";
     EXPECT_NO_THROW(require_resident(most, 8));
     EXPECT_NO_THROW(require_resident(SIZE_MAX, 0));
     EXPECT_THROW(require_resident(SIZE_MAX, SIZE_MAX), WorkingSetTooLarge);
