@@ -56,8 +56,8 @@ stage_wheel() {
     wheel="$(ls "$work"/dist/hivekit-*.whl)"
     echo "  built $(basename "$wheel")"
     "$tools/bin/auditwheel" show "$wheel" | sed 's/^/  | /'
-    PATH="$tools/bin:$PATH" "$tools/bin/auditwheel" repair --wheel-dir "$work/repaired" "$wheel" >"$work/repair.log" 2>&1 ||
-        { cat "$work/repair.log"; return 1; }
+    PATH="$tools/bin:$PATH" "$tools/bin/auditwheel" repair --wheel-dir "$work/repaired" "$wheel" \
+        >"$work/repair.log" 2>&1 || { cat "$work/repair.log"; return 1; }
     repaired="$(ls "$work"/repaired/hivekit-*.whl)"
     echo "  repaired to $(basename "$repaired")"
     case "$(basename "$repaired")" in

@@ -334,7 +334,7 @@ def _collect(
 
 def _stop_workers(pool: ProcessPoolExecutor) -> None:
     # The running fits cannot be cancelled, and waiting for them could take as long as the whole call, so
-    # the workers of a pool made here are ended (they hold nothing but their fit). Python 3.13 offers no
+    # the workers of a pool made here are ended (they hold nothing but their fit). Python before 3.14 offers no
     # public way to reach them; the pool's own table of processes is read before shutdown clears it.
     processes = list((getattr(pool, "_processes", None) or {}).values())
     pool.shutdown(wait=False, cancel_futures=True)
