@@ -10,6 +10,8 @@
 # Run on its own (`bash scripts/platforms_python.sh [python3.11 python3.12 python3.13 wheel]`), it runs the
 # stages named, all of them by default, says PASS or FAIL and the time of each, and exits non-zero if one failed.
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+# The builds pip and build start use as many jobs as the machine has processors, and no more.
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
 
 # python_venv DIR PYTHON: a fresh virtual environment at DIR with an up-to-date pip.
 python_venv() {
