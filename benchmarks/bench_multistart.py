@@ -15,7 +15,6 @@ Run with the package importable:
 
 import argparse
 import importlib
-import os
 import pickle
 import resource
 import time
@@ -83,7 +82,7 @@ def main():
     print(f"AntColony {params} on pr1002, {len(seeds)} seeds", flush=True)
     print(f"  one after another{'':31}: {baseline:6.1f} s wall, {baseline_cpu:6.1f} s CPU",
           flush=True)
-    workers = min(len(seeds), os.process_cpu_count() or 1)
+    workers = min(len(seeds), multistart_module._process_cpu_count() or 1)
     for label, fn in [("process pool of 2 passed in", given_pool),
                       (f"pool made by the call ({workers} workers)", own_pool)]:
         seconds, cpu, results = timed(fn)

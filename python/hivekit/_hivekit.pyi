@@ -1,9 +1,10 @@
 """Metaheuristic optimisers with a C++ engine."""
 
-from collections.abc import Buffer, Callable, Sequence
-from typing import Any, Self, SupportsFloat, SupportsIndex, TypeAlias, final
+import sys
+from collections.abc import Callable, Sequence
+from typing import Any, Protocol, Self, SupportsFloat, SupportsIndex, TypeAlias, final
 
-from typing_extensions import disjoint_base
+from typing_extensions import Buffer, disjoint_base
 
 __all__ = [
     "two_opt",
@@ -32,7 +33,15 @@ _Real: TypeAlias = SupportsFloat | SupportsIndex
 _Seed: TypeAlias = int | None
 # A limit is a sequence of numbers or a buffer (such as a numpy array); a one-dimensional C-contiguous buffer of
 # float64 is read in one step, any other buffer element by element.
-_Bound: TypeAlias = Sequence[_Real] | Buffer
+if sys.version_info >= (3, 12):
+    _Bound: TypeAlias = Sequence[_Real] | Buffer
+else:
+    # numpy declares its arrays' buffer to type checkers from Python 3.12 on; before, they are known by this.
+    class _ArrayInterface(Protocol):
+        @property
+        def __array_interface__(self) -> dict[str, Any]: ...
+
+    _Bound: TypeAlias = Sequence[_Real] | Buffer | _ArrayInterface
 _Matrix: TypeAlias = Sequence[Sequence[_Real]]
 # The objective receives a list of floats and returns a float; anything that raises or returns a
 # non-number during the run counts as +infinity.

@@ -45,6 +45,15 @@ from hivekit.parallel import Parallel
 __all__ = ["StartResult", "multistart", "multistart_tour"]
 
 
+def _process_cpu_count() -> int | None:
+    """The number of processors this process may run on: ``os.process_cpu_count()`` of CPython 3.13, which
+    counts the processors of the process's affinity mask where the system has one, and all of them elsewhere."""
+    if sys.version_info >= (3, 13):
+        return os.process_cpu_count()
+    affinity = getattr(os, "sched_getaffinity", None)
+    return len(affinity(0)) if affinity is not None else os.cpu_count()
+
+
 @dataclass(frozen=True)
 class StartResult:
     """One fit: its seed, ``score()``, ``predict()`` and ``history_`` (empty for the multi-objective classes)."""
@@ -209,7 +218,7 @@ def _run(
     if executor is not None:
         results = _collect(executor, cls, settings, seed_list, fit_args, own_pool=False)
     else:
-        workers = min(len(seed_list), os.process_cpu_count() or 1)
+        workers = min(len(seed_list), _process_cpu_count() or 1)
         # Each worker gets the arguments once, as it starts, instead of once a fit: a matrix of a thousand
         # cities is megabytes.
         pool = ProcessPoolExecutor(max_workers=workers, initializer=_start_worker, initargs=(fit_args,))
@@ -325,7 +334,7 @@ def _collect(
 
 def _stop_workers(pool: ProcessPoolExecutor) -> None:
     # The running fits cannot be cancelled, and waiting for them could take as long as the whole call, so
-    # the workers of a pool made here are ended (they hold nothing but their fit). Python 3.13 offers no
+    # the workers of a pool made here are ended (they hold nothing but their fit). Python before 3.14 offers no
     # public way to reach them; the pool's own table of processes is read before shutdown clears it.
     processes = list((getattr(pool, "_processes", None) or {}).values())
     pool.shutdown(wait=False, cancel_futures=True)

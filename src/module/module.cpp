@@ -163,9 +163,12 @@ int exec_module(PyObject* module) {
 
 // The types and the fault exception are process-wide objects, so the module
 // refuses to load in a sub-interpreter (the import raises ImportError there).
+// CPython 3.11 has no slot to say so; exec_module's own check refuses it there.
 PyModuleDef_Slot kSlots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+#if PY_VERSION_HEX >= 0x030C0000
     {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#endif
     {0, nullptr},
 };
 

@@ -1,8 +1,7 @@
 // Owning handle of one strong Python reference.
 #pragma once
 
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+#include "module/py_compat.hpp"
 
 #include <utility>
 

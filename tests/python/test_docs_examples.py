@@ -1,6 +1,8 @@
 """Every Python example of the README and of the documentation runs as written, each as a script of its own in
 an empty folder (a C example beside it is compiled there first), so that none can go stale."""
 
+import ast
+import importlib.util
 import pathlib
 import re
 import shutil
@@ -40,6 +42,13 @@ def test_the_examples_are_found_in_the_readme_and_the_pages():
 @pytest.mark.skipif(UNDER_ASAN, reason="the examples run no engine code the other tests do not")
 @pytest.mark.parametrize("path, code", [e[1:] for e in EXAMPLES], ids=[e[0] for e in EXAMPLES])
 def test_example_runs_as_written(path, code, tmp_path):
+    nodes = list(ast.walk(ast.parse(code)))
+    imported = {alias.name for node in nodes if isinstance(node, ast.Import) for alias in node.names}
+    imported |= {node.module for node in nodes if isinstance(node, ast.ImportFrom) and node.module}
+    missing = [name for name in sorted({name.split(".")[0] for name in imported} - {"hivekit"})
+               if importlib.util.find_spec(name) is None]  # an optional package the example uses
+    if missing:
+        pytest.skip(f"the example needs {', '.join(missing)}")
     for language, source in blocks(path):
         if language == "c":
             c_file = tmp_path / C_NAME.match(source).group(1)

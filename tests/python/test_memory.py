@@ -23,6 +23,12 @@ def too_large(name, size):
     return {POPULATION[name] or "n_iterations": size}
 
 
+def shared(obj):
+    """Whether obj is one of the small ints CPython keeps once for the whole process, whose reference count is not
+    the caller's to watch: immortal from 3.12 on, and on 3.11 moved by whatever the interpreter itself does."""
+    return type(obj) is int and -5 <= obj <= 256
+
+
 def args_of_dimension(name, d):
     return ([[1.0] * d for _ in range(d)],) if name in TOUR_CLASSES else (objective_for(name), [0.0] * d, [1.0] * d)
 
@@ -127,7 +133,8 @@ def test_thousands_of_fits_of_every_class_keep_resident_memory_flat():
 @pytest.mark.parametrize("name", ALL_CLASSES)
 def test_fits_and_sizes_too_large_leave_results_and_reference_counts_of_their_arguments_as_they_were(name):
     cases = [args_of_dimension(name, 3), *(args for args, *_ in failing_fits(name))]
-    watched = [obj for args in cases for arg in args for obj in [arg, *(arg if isinstance(arg, list) else [])]]
+    watched = [obj for args in cases for arg in args for obj in [arg, *(arg if isinstance(arg, list) else [])]
+               if not shared(obj)]
     counts = [sys.getrefcount(o) for o in watched]
     for args in cases:
         for run in [lambda: make(name).fit(*args)] + [lambda: hivekit.two_opt([0, 2, 1], args[0])] * (name in TOUR_CLASSES):

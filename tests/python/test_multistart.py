@@ -216,7 +216,7 @@ def test_an_unpicklable_objective_is_refused_before_any_work_with_a_process_pool
 
 
 def test_a_dask_cluster_gives_the_local_results_bit_for_bit():
-    import distributed
+    distributed = pytest.importorskip("distributed")
     box, params = ([-5.12] * 4, [5.12] * 4), {"n_individuals": 12, "n_iterations": 20}
     # Workers in this process talk to the scheduler in memory: no network is needed.
     with distributed.LocalCluster(n_workers=1, threads_per_worker=2, processes=False,

@@ -226,8 +226,7 @@ def test_shifted_problems_have_their_stated_optimum_off_centre_and_pickle(name):
 
 
 def test_a_cycle_through_the_exporter_of_the_data_buffer_is_collected():
-    exporter = type("Exporter", (), {"__buffer__": lambda self, flags: memoryview(self.data)})()
-    exporter.data = bytearray(8)
+    exporter = type("Exporter", (bytearray,), {})(8)  # a buffer whose attributes can point back at it
     exporter.native = NativeObjective(problems.sphere.address, exporter)
     gone = weakref.ref(exporter)
     del exporter
