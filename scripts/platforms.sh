@@ -175,5 +175,9 @@ check_windows() {
 stage clang -- check_clang
 stage arm64 -- check_arm64
 stage windows -- check_windows
+# The package under each CPython the machine has, and a repaired manylinux wheel.
+source "$ROOT/scripts/platforms_python.sh"
+python_stages
+stage wheel -- stage_wheel
 
 summary
