@@ -42,8 +42,8 @@ def test_two_opt_matches_expected_bits(run):
 
 
 def test_the_generator_states_the_inputs_of_every_recorded_run():
-    spec = importlib.util.spec_from_file_location("make_runs", pathlib.Path(__file__).parents[2] / "scripts" / "make_runs.py")
-    make_runs = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(make_runs)
+    found = importlib.util.spec_from_file_location("make_runs", pathlib.Path(__file__).parents[2] / "scripts" / "make_runs.py")
+    make_runs = importlib.util.module_from_spec(found)
+    found.loader.exec_module(make_runs)
     assert [make_runs.inputs(run) for run in make_runs.RUNS] == [{k: v for k, v in r.items() if k != "expect"}
                                                                   for r in ALL_RUNS]
