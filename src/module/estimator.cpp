@@ -299,6 +299,7 @@ PyObject* fit_box_held(State& s, PyObject* const* given) {
     if (!probe(*s.entry, given[0], bounds)) return nullptr;
     if (const NativeFunction* native = native_function(given[0])) {
         NativeProblem problem(*native, bounds.dimension());
+        if (!problem.gate()) return nullptr;
         return finish_fit(s, problem, &bounds, &problem.gate());
     }
     Ref batch(batch_method(given[0]));
@@ -334,6 +335,7 @@ PyObject* fit_tour(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyO
     if (!hold) return nullptr;
     // The matrix is the problem's own copy: the run reads no Python object.
     InterruptGate gate;
+    if (!gate) return nullptr;
     std::optional<TourProblem> problem;
     if (!run_guarded(
             [&] {

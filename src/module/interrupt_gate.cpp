@@ -7,28 +7,31 @@ namespace hivekit::py {
 namespace {
 
 // Whether the calling thread is the main thread, the only one that runs
-// signal handlers; true when it cannot be told.
-bool on_main_thread() {
+// signal handlers: 1 or 0, or -1 with the error set when asking failed.
+// Asking runs Python code, and with it the handler of a signal that came just
+// before: what that handler raises (KeyboardInterrupt, say) is the caller's to
+// raise, never to drop. An answer that is not a number counts as the main
+// thread.
+int on_main_thread() {
     Ref threading(PyImport_ImportModule("threading"));
     Ref main = threading ? Ref(PyObject_CallMethod(threading.get(), "main_thread", nullptr)) : Ref();
     Ref ident = main ? Ref(PyObject_GetAttrString(main.get(), "ident")) : Ref();
-    if (!ident || !PyLong_Check(ident.get())) {
-        PyErr_Clear();
-        return true;
-    }
-    unsigned long value = PyLong_AsUnsignedLong(ident.get());
-    if (PyErr_Occurred()) {
-        PyErr_Clear();
-        return true;
-    }
-    return value == PyThread_get_thread_ident();
+    if (!ident) return -1;
+    if (!PyLong_Check(ident.get())) return 1;
+    const unsigned long value = PyLong_AsUnsignedLong(ident.get());
+    if (value == static_cast<unsigned long>(-1) && PyErr_Occurred()) return -1;
+    return value == PyThread_get_thread_ident() ? 1 : 0;
 }
 
 constexpr auto kCheckEvery = std::chrono::milliseconds(1);
 
 }  // namespace
 
-InterruptGate::InterruptGate() : signals_reach_(on_main_thread()), last_check_(Clock::now()) {}
+InterruptGate::InterruptGate() : last_check_(Clock::now()) {
+    const int main = on_main_thread();
+    ready_ = main >= 0;
+    signals_reach_ = main != 0;
+}
 
 // Bodies may call this more often than needed; taking the lock back costs far
 // more than reading the clock, so it happens at most once a millisecond.

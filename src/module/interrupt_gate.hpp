@@ -15,12 +15,15 @@ namespace hivekit::py {
 // never takes the lock back, so fits on several threads run side by side).
 // Without an Unlocked, check() looks with the lock it already holds. Only the
 // thread that made the gate may call check(): the engine's own threads never
-// do.
+// do. Making the gate can run a signal handler; a gate that tests false left
+// what the handler raised set, and the caller returns it before any run.
 class InterruptGate {
 public:
     InterruptGate();
     InterruptGate(const InterruptGate&) = delete;
     InterruptGate& operator=(const InterruptGate&) = delete;
+
+    explicit operator bool() const { return ready_; }
 
     // Throws EvaluationAborted, with KeyboardInterrupt (or what the handler
     // raised) pending, when a signal handler has raised. Cheap to call more
@@ -43,6 +46,7 @@ private:
     using Clock = std::chrono::steady_clock;
 
     PyThreadState* released_ = nullptr;  // set while the lock is released
+    bool ready_;                         // made without an error
     bool signals_reach_;                 // made on the main thread
     Clock::time_point last_check_;
 };

@@ -54,6 +54,7 @@ PyObject* two_opt(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject*
     // interpreter lock.
     double length = 0.0;
     InterruptGate gate;
+    if (!gate) return nullptr;
     if (!run_guarded([&] {
             InterruptGate::Unlocked released(gate);
             length = TwoOptSearch(*matrix, [&gate] { gate.check(); }).improve(tour);

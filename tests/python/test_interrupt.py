@@ -139,7 +139,10 @@ double signalling(const double* x, size_t n, void* data) {
 """
 
 
-def test_a_signal_during_the_last_evaluations_of_a_short_native_fit_stores_nothing(tmp_path):
+# At the probe (the first call), the signal comes before the run has begun: getting ready for it must not swallow
+# what the handler raises. At the fifth, the very last call of the run.
+@pytest.mark.parametrize("signalling_call", [1, 5], ids=["at the probe", "at the last evaluation"])
+def test_a_signal_during_a_short_native_fit_stores_nothing(tmp_path, signalling_call):
     import ctypes
     import shutil
     import subprocess
@@ -154,7 +157,7 @@ def test_a_signal_during_the_last_evaluations_of_a_short_native_fit_stores_nothi
     subprocess.run([compiler, "-O1", "-shared", "-fPIC", str(source), "-o", str(library)], check=True)
     function = ctypes.CDLL(str(library)).signalling
     est = hivekit.ParticleSwarm(n_particles=2, n_iterations=1, random_state=0)
-    countdown = ctypes.c_long(5)  # the probe, two initial and two moved particles: the very last call
+    countdown = ctypes.c_long(signalling_call)  # the probe, two initial and two moved particles
     objective = hivekit.NativeObjective(function, countdown)
     with pytest.raises(KeyboardInterrupt):
         est.fit(objective, [0.0], [1.0])
