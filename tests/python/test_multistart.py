@@ -47,20 +47,30 @@ def test_default_process_pool_gives_the_sequential_results_best_first():
     assert hivekit.multistart(hivekit.ParticleSwarm, problems.sphere, [0.0], [1.0], seeds=[]) == []
 
 
-def test_given_executors_run_any_objective_stay_open_and_rank_every_kind_of_class():
+NUMPY_SEEDS = [np.int64(7), np.uint64(3), np.int8(11), 2**64 - 1]
+
+
+def flat_objective(x):
+    return 1.0
+
+
+def test_given_executors_run_any_objective_take_numpy_seeds_stay_open_and_rank_every_kind_of_class():
     p = problems.problem("zdt1", 3)
     nsga, colony = {"n_individuals": 12, "n_iterations": 10}, {"n_ants": 5, "n_iterations": 3}
     matrix = hivekit.load_tsplib("eil51").distance_matrix
     with ThreadPoolExecutor(max_workers=2) as pool:
-        flat = hivekit.multistart(hivekit.ParticleSwarm, lambda x: 1.0, [0.0], [1.0], seeds=SEEDS, params=SMALL,
-                                  executor=pool)
+        flat = hivekit.multistart(hivekit.ParticleSwarm, flat_objective, [0.0], [1.0], seeds=NUMPY_SEEDS,
+                                  params=SMALL, executor=pool)
         pareto = hivekit.multistart(hivekit.Nsga2Optimizer, p.objective, p.lower, p.upper, seeds=SEEDS, params=nsga,
                                     executor=pool)
         tours = hivekit.multistart_tour(hivekit.AntColony, matrix, seeds=SEEDS, params=colony, executor=pool)
         with pytest.raises(ZeroDivisionError):
             hivekit.multistart(hivekit.ParticleSwarm, lambda x: 1 / 0, [0.0], [1.0], seeds=SEEDS, executor=pool)
         assert pool.submit(lambda: 1).result() == 1
-    assert [r.seed for r in flat] == SEEDS  # equal scores keep the order of the seeds
+    assert [r.seed for r in flat] == [7, 3, 11, 2**64 - 1]  # equal scores keep the order of the seeds
+    assert [type(r.seed) for r in flat] == [int] * 4
+    assert as_bits(flat) == one_by_one(hivekit.ParticleSwarm, (flat_objective, [0.0], [1.0]), SMALL,
+                                       [7, 3, 11, 2**64 - 1])
     assert as_bits(pareto) == one_by_one(hivekit.Nsga2Optimizer, (p.objective, p.lower, p.upper), nsga)
     assert [r.score for r in pareto] == sorted((r.score for r in pareto), reverse=True)  # largest hypervolume first
     assert as_bits(tours) == one_by_one(hivekit.AntColony, (matrix,), colony)
@@ -97,25 +107,9 @@ def test_a_numpy_matrix_in_any_layout_gives_the_fits_on_its_list_and_travels_com
                                                    executor=pool)) == expected
 
 
-def test_numpy_integer_seeds_are_seeds():
-    seeds = [np.int64(7), np.uint64(3), np.int8(11), 2**64 - 1]
-    with ThreadPoolExecutor(max_workers=1) as pool:
-        results = hivekit.multistart(hivekit.ParticleSwarm, problems.sphere, [0.0], [1.0], seeds=seeds,
-                                     params={"n_iterations": 3}, executor=pool)
-    assert [type(r.seed) for r in results] == [int] * 4
-    assert as_bits(results) == one_by_one(hivekit.ParticleSwarm, (problems.sphere, [0.0], [1.0]),
-                                          {"n_iterations": 3}, [7, 3, 11, 2**64 - 1])
-
-
 class NoSubmit(ProcessPoolExecutor):
     def submit(self, *args, **kwargs):
         raise AssertionError("a task was submitted")
-
-
-@pytest.mark.parametrize("seed", [-1, 2**64, np.int64(-5)])
-def test_a_seed_outside_the_range_of_random_state_is_named_before_any_fit(seed):
-    with NoSubmit(max_workers=1) as pool, pytest.raises(ValueError, match=f"seed {int(seed)} is outside 0 .. 2"):
-        hivekit.multistart(hivekit.ParticleSwarm, problems.sphere, [0.0], [1.0], seeds=[1, seed], executor=pool)
 
 
 @pytest.mark.parametrize("matrix", [
@@ -130,16 +124,20 @@ def test_a_matrix_a_fit_refuses_is_refused_before_any_fit_with_the_fits_kind_of_
         hivekit.multistart_tour(hivekit.AntColony, matrix, seeds=[1], executor=pool)
 
 
-@pytest.mark.parametrize("call", [
-    lambda: hivekit.multistart(hivekit.ParticleSwarm, sum, [0.0], [1.0], seeds=[1], params={"random_state": 3}),
-    lambda: hivekit.multistart(hivekit.ParticleSwarm, sum, [0.0], [1.0], seeds=[1], params={"n_ants": 3}),
-    lambda: hivekit.multistart(hivekit.ParticleSwarm, sum, [0.0], [1.0], seeds=[1.5]),
-    lambda: hivekit.multistart(hivekit.AntColony, sum, [0.0], [1.0], seeds=[1]),
-    lambda: hivekit.multistart_tour(hivekit.ParticleSwarm, [[0.0]], seeds=[1]),
-], ids=["random_state in params", "unknown keyword", "float seed", "tour class", "box class"])
-def test_bad_arguments_fail_before_any_fit(call):
-    with pytest.raises(TypeError):
-        call()
+@pytest.mark.parametrize("cls, args, options, error, match", [
+    (hivekit.ParticleSwarm, (sum, [0.0], [1.0]), {"seeds": [1], "params": {"random_state": 3}}, TypeError, None),
+    (hivekit.ParticleSwarm, (sum, [0.0], [1.0]), {"seeds": [1], "params": {"n_ants": 3}}, TypeError, None),
+    (hivekit.ParticleSwarm, (sum, [0.0], [1.0]), {"seeds": [1.5]}, TypeError, None),
+    (hivekit.AntColony, (sum, [0.0], [1.0]), {"seeds": [1]}, TypeError, None),
+    (hivekit.ParticleSwarm, ([[0.0]],), {"seeds": [1]}, TypeError, None),
+    *[(hivekit.ParticleSwarm, (problems.sphere, [0.0], [1.0]), {"seeds": [1, seed]}, ValueError,
+       f"seed {int(seed)} is outside 0 .. 2") for seed in (-1, 2**64, np.int64(-5))],
+], ids=["random_state in params", "unknown keyword", "float seed", "tour class", "box class", "seed -1", "seed 2**64",
+        "numpy seed -5"])
+def test_bad_arguments_and_seeds_outside_the_range_of_random_state_fail_before_any_fit(cls, args, options, error, match):
+    run = hivekit.multistart_tour if len(args) == 1 else hivekit.multistart
+    with NoSubmit(max_workers=1) as pool, pytest.raises(error, match=match):
+        run(cls, *args, **options, executor=pool)
 
 
 INTERRUPTED = """

@@ -77,26 +77,6 @@ def test_ctypes_callback_with_data_sees_each_point_and_nan_passes_through():
     assert not math.isnan(est.score())
 
 
-def test_numba_cfunc_is_a_native_objective():
-    numba = pytest.importorskip("numba")
-
-    @numba.cfunc(numba.types.float64(numba.types.CPointer(numba.types.float64), numba.types.uintp,
-                                     numba.types.voidptr))
-    def square_sum(x, n, data):
-        total = 0.0
-        for i in range(n):
-            total += x[i] * x[i]
-        return total
-
-    native, runs = NativeObjective(square_sum), []
-    assert native([3.0, 4.0]) == 25.0
-    for objective in (native, lambda x: native(x)):
-        est = hivekit.DifferentialEvolution(n_iterations=20, random_state=1)
-        est.fit(objective, [-1.0] * 3, [1.0] * 3)
-        runs.append(snapshot(est))
-    assert runs[0] == runs[1]
-
-
 def test_ctrl_c_stops_a_long_native_fit_quickly_and_keeps_the_earlier_results():
     est = hivekit.ParticleSwarm(n_particles=50, n_iterations=10**9, random_state=0)
     threading.Timer(0.3, _thread.interrupt_main).start()  # fires only if the run releases the lock
@@ -166,7 +146,7 @@ def test_builtin_problems_compute_exactly_what_their_python_definitions_do(name)
 
 
 @pytest.mark.parametrize("name", SHIFTED)
-def test_shifted_problems_compute_exactly_what_their_python_definition_does(name):
+def test_shifted_problems_and_fits_on_them_compute_exactly_what_their_python_definition_does(name):
     for n, instance in [(1, 0), (2, 0), (3, 1), (10, 0), (10, 2), (31, 0)]:
         p = problems.problem(name, n, instance)
         rng = random.Random(n + instance)
@@ -174,10 +154,6 @@ def test_shifted_problems_compute_exactly_what_their_python_definition_does(name
         near = [[s + rng.uniform(-1e-3, 1e-3) for s in p.solution] for _ in range(10)]
         points = sample_points(n) + inside + near + [p.solution]
         assert_native_computes_what_python_does(p.objective, p.objective._python_call, points)
-
-
-@pytest.mark.parametrize("name", SHIFTED)
-def test_fits_on_a_shifted_problem_run_natively_on_engine_threads_as_through_its_python_definition(name):
     p = problems.problem(name, 6)
     through_python = hivekit.DifferentialEvolution(n_iterations=6, random_state=3)
     through_python.fit(lambda x: p.objective._python_call(x), p.lower, p.upper)
