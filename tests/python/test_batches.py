@@ -3,6 +3,7 @@
 NaN and infinite rows included; a broken batch and an interrupt inside one stop the fit with the earlier results
 kept."""
 
+import functools
 import struct
 from concurrent.futures import Executor, Future, ThreadPoolExecutor
 
@@ -39,18 +40,12 @@ def squares(x, shift):
     return total
 
 
-def awkward(x):
+def awkward(x, pareto=False):
     k = fate(x)
     if k == 0:
         raise ValueError("a failed evaluation")
-    return float("nan") if k == 1 else float("inf") if k == 2 else squares(x, 0.25)
-
-
-def awkward_pair(x):
-    k = fate(x)
-    if k == 0:
-        raise ValueError("a failed evaluation")
-    return [float("nan"), 1.0] if k == 1 else [float("inf"), 0.0] if k == 2 else [squares(x, 0.25), squares(x, 1.0)]
+    values = [float("nan"), 1.0] if k == 1 else [float("inf"), 0.0] if k == 2 else [squares(x, 0.25), squares(x, 1.0)]
+    return values if pareto else values[0]
 
 
 def column_squares(rows, shift):
@@ -61,21 +56,18 @@ def column_squares(rows, shift):
     return total
 
 
-def vectorized_awkward(rows):
+def vectorized_awkward(rows, pareto=False):
     """awkward() on every row at once, with numpy's elementwise operations in the order of the loop above."""
-    values = column_squares(rows, 0.25).astype(object)
-    k = fates(rows)
-    values[k == 0], values[k == 1], values[k == 2] = None, float("nan"), float("inf")
-    return values
-
-
-def vectorized_awkward_pair(rows):
     values = np.stack([column_squares(rows, 0.25), column_squares(rows, 1.0)], axis=1).astype(object)
     k = fates(rows)
     values[k == 0] = None
     values[k == 1] = [float("nan"), 1.0]
     values[k == 2] = [float("inf"), 0.0]
-    return values
+    return values if pareto else values[:, 0]
+
+
+def plain_for(name):
+    return functools.partial(awkward, pareto=name in PARETO_CLASSES)
 
 
 class Inline(Executor):
@@ -99,8 +91,8 @@ def fit(name, objective, **overrides):
 def test_every_route_of_a_batch_gives_the_plain_fit():
     with ThreadPoolExecutor(3) as pool:
         for name in BOX_CLASSES:
-            pareto = name in PARETO_CLASSES
-            plain, vectorized = (awkward_pair, vectorized_awkward_pair) if pareto else (awkward, vectorized_awkward)
+            plain = plain_for(name)
+            vectorized = functools.partial(vectorized_awkward, pareto=name in PARETO_CLASSES)
             for seed in (0, 1):
                 expected = fit(name, plain, random_state=seed)
                 for route in (hivekit.Vectorized(vectorized), hivekit.Parallel(plain, Inline()),
@@ -111,8 +103,7 @@ def test_every_route_of_a_batch_gives_the_plain_fit():
 @pytest.mark.parametrize("name", BOX_CLASSES)
 def test_a_vectorized_result_of_the_wrong_shape_raises_and_keeps_the_earlier_results(name):
     est = make(name, **settings(name))
-    objective = awkward_pair if name in PARETO_CLASSES else awkward
-    est.fit(objective, *BOX)
+    est.fit(plain_for(name), *BOX)
     before = snapshot(est)
     calls = []
 
@@ -130,7 +121,7 @@ def test_a_vectorized_result_of_the_wrong_shape_raises_and_keeps_the_earlier_res
 def test_an_interrupt_inside_a_parallel_candidate_stops_the_fit_with_nothing_stored(stop):
     with ThreadPoolExecutor(3) as pool:
         for name in BOX_CLASSES:
-            plain = awkward_pair if name in PARETO_CLASSES else awkward
+            plain = plain_for(name)
             est = make(name, **settings(name))
             est.fit(plain, *BOX)
             before = snapshot(est)
