@@ -67,12 +67,6 @@ def test_float64_arrays_are_read_as_their_rows_are():
         assert len(errors) == 1
 
 
-def test_ant_colony_edge_cases():
-    est = hivekit.AntColony(n_ants=3, n_iterations=2, random_state=0)
-    est.fit([[1.5]])
-    assert (est.score(), est.predict(), est.history_, est.population_) == (1.5, [0], [1.5], [[0.0]])
-
-
 def sparse_roads(n, seed):
     """A ring of roads through n cities in a random order, so that a finite tour exists, plus two roads from every
     city to random others; every other distance is infinite (forbidden)."""
@@ -86,9 +80,11 @@ def sparse_roads(n, seed):
     return matrix
 
 
-def test_a_colony_that_completes_no_finite_tour_fails_and_keeps_the_earlier_results():
+def test_a_colony_tours_one_city_and_fails_without_a_finite_tour_keeping_the_earlier_results():
     roads = sparse_roads(40, 1)
     est = hivekit.AntColony(n_ants=3, n_iterations=2, random_state=0)
+    est.fit([[1.5]])
+    assert (est.score(), est.predict(), est.history_, est.population_) == (1.5, [0], [1.5], [[0.0]])
     est.fit(plane(6))
     before = snapshot(est)
     for matrix in (roads, [[math.nan] * 4] * 4, [[math.inf] * 5] * 5):
