@@ -91,19 +91,10 @@ class BufferOnly(np.ndarray):
         raise AssertionError("read element by element")
 
 
-def spaced(values):
-    out = np.zeros(2 * len(values))
-    out[::2] = values
-    return out[::2]
-
-
-def misaligned(values):
-    out = np.zeros(8 * len(values) + 1, dtype=np.uint8)[1:].view(np.float64)
-    out[:] = values
-    return out
-
-
-ARRAY_FORMS = [np.array, lambda v: np.array(v).view(BufferOnly), lambda v: np.array(v, ">f8"), spaced, misaligned,
+# Read as a buffer only, the other byte order, strided, misaligned (one byte into a writable buffer), objects.
+ARRAY_FORMS = [np.array, lambda v: np.array(v).view(BufferOnly), lambda v: np.array(v, ">f8"),
+               lambda v: np.repeat(np.array(v), 2)[::2],
+               lambda v: np.frombuffer(bytearray(b"\0" + np.array(v).tobytes()), offset=1),
                lambda v: np.array(v, object), lambda v: memoryview(array.array("d", v))]
 
 

@@ -1,4 +1,5 @@
-"""Ctrl-C stops a long fit of any class with KeyboardInterrupt and leaves the earlier results untouched."""
+"""Ctrl-C soon stops a long fit of any class, on one engine thread or two, and runs that rarely call the objective,
+with KeyboardInterrupt, and leaves the earlier results untouched."""
 
 import queue
 import signal
@@ -9,81 +10,14 @@ import pytest
 from small_runs import BOX_CLASSES, TOUR_CLASSES, UNDER_ASAN, child
 
 STOP_DEADLINE = 10.0  # the fits would otherwise run for minutes; generous for a loaded machine
-# From the signal to the report, for runs that rarely call the objective. Under the sanitizer, reserving the
+# From the signal to the report, for runs whose objective is not Python's. Under the sanitizer, reserving the
 # history of 10**9 iterations poisons gigabytes of shadow memory before the loop can look for the signal.
 STOP_BOUND = 5.0 if UNDER_ASAN else 0.2
 
-PRELUDE = """
-import random, sys
-import hivekit
-from small_runs import (PARETO_CLASSES, POPULATION, SQUARE, TOUR_CLASSES, make, objective_for, plane, snapshot,
-                        sphere)
-
-def whole_plane(n):  # in whole ten-thousandths, equal entries sharing one float: a large matrix in little memory
-    share = {}
-    return [[share.setdefault(d, d) for d in (float(round(1e4 * d)) for d in row)] for row in plane(n)]
-
-def attempt(name, est, *args):  # est None: two_opt
-    before = est and snapshot(est)
-    try:
-        (hivekit.two_opt if est is None else est.fit)(*args)
-    except KeyboardInterrupt:
-        print(*name, "interrupted", "untouched" if (est and snapshot(est)) == before else "changed", flush=True)
-    else:
-        print(*name, "finished", flush=True)
-"""
-EVERY_CLASS = PRELUDE + """
-
-for name in sys.argv[1:]:
-    # Earlier results from a fast objective written in C; the long fit's objective computes for a while.
-    est = make(name, n_iterations=20000)
-    est.fit(tuple if name in PARETO_CLASSES else sum, [-1.0, -1.0], [1.0, 1.0])
-    base, calls = objective_for(name), []
-
-    def objective(x):
-        calls.append(1)
-        if len(calls) == 3:  # the probe and two evaluations of the run are done
-            print("running", flush=True)
-        for _ in range(20000):
-            pass
-        return base(x)
-
-    attempt([name], est, objective, [-1.0, -1.0], [1.0, 1.0])
-
-# An objective written in C runs no bytecode of its own; the estimator is new and must stay unfitted.
-print("running", flush=True)
-attempt(["builtin objective"], make("ParticleSwarm", n_iterations=10**7), sum, [-1.0, -1.0], [1.0, 1.0])
-matrix = plane(400)
-for name in TOUR_CLASSES:
-    est = make(name, **{POPULATION[name]: 20, "n_iterations": 20000})
-    est.fit(SQUARE)
-    print("running", flush=True)
-    attempt([name], est, matrix)
-"""
-
-
-def test_ctrl_c_stops_long_fits_of_every_class_and_keeps_earlier_results():
-    expected = [*BOX_CLASSES, "builtin objective", *TOUR_CLASSES]
-    proc, lines = child("-c", EVERY_CLASS, *BOX_CLASSES)
-    seen = []
-    try:
-        for name in expected:
-            assert lines.get(timeout=60) == "running", name
-            if name not in BOX_CLASSES:
-                time.sleep(0.1)  # let the run get going: nothing announces it
-            proc.send_signal(signal.SIGINT)
-            seen.append(lines.get(timeout=STOP_DEADLINE))
-        proc.wait(timeout=STOP_DEADLINE)
-    except queue.Empty:
-        raise AssertionError(f"no answer after {seen}: {proc.stderr.read()}") from None
-    finally:
-        proc.kill()
-    assert seen == [f"{name} interrupted untouched" for name in expected] and proc.returncode == 0
-
-
 # Runs that spend most of their time without calling the objective: an empty swarm, fireflies and glowworms that
 # never move, bacteria that only reproduce, fireflies settled on the minimum, a genetic run of one individual, a
-# long 2-opt and the sorts of a large population. Each is an estimator (None for two_opt) and the call's arguments.
+# long 2-opt and the sorts of a large population. Each is an estimator (None for two_opt) and the call's arguments;
+# an estimator made for a run this long is unfitted, and stays so.
 # The 2-opt starts from a random permutation of 2,000 cities, which takes over a second; one of 1,000 took a
 # quarter of a second and could end before the signal came.
 FLAT = "lambda x: 0.0, [0.0], [1.0]"
@@ -99,30 +33,78 @@ QUIET_RUNS = {
                                 "lambda x: (x[0], 1.0 - x[0]), [0.0], [1.0]"),
 }
 
-QUIET_CHILD = PRELUDE + """
-est, args = eval(sys.argv[1]), eval(sys.argv[2])  # an estimator made for a run this long is unfitted, and stays so
-print("running", flush=True)
-attempt([], est, *args)
+CHILD = """
+import random, sys
+import hivekit
+from small_runs import (BOX_CLASSES, PARETO_CLASSES, POPULATION, SQUARE, TOUR_CLASSES, make, objective_for, plane,
+                        snapshot, sphere)
+
+def whole_plane(n):  # in whole ten-thousandths, equal entries sharing one float: a large matrix in little memory
+    share = {}
+    return [[share.setdefault(d, d) for d in (float(round(1e4 * d)) for d in row)] for row in plane(n)]
+
+def attempt(name, est, *args, announce=True):  # est None: two_opt
+    before = est and snapshot(est)
+    if announce:
+        print("running", flush=True)
+    try:
+        (hivekit.two_opt if est is None else est.fit)(*args)
+    except KeyboardInterrupt:
+        print(name, "interrupted", "untouched" if (est and snapshot(est)) == before else "changed", flush=True)
+    else:
+        print(name, "finished", flush=True)
+
+for name in BOX_CLASSES:
+    # Earlier results from a fast objective written in C; the long fit's objective computes for a while.
+    est = make(name, n_iterations=20000)
+    est.fit(tuple if name in PARETO_CLASSES else sum, [-1.0, -1.0], [1.0, 1.0])
+    base, calls = objective_for(name), []
+
+    def objective(x):
+        calls.append(1)
+        if len(calls) == 3:  # the probe and two evaluations of the run are done
+            print("running", flush=True)
+        for _ in range(20000):
+            pass
+        return base(x)
+
+    attempt(name, est, objective, [-1.0, -1.0], [1.0, 1.0], announce=False)
+
+# An objective written in C runs no bytecode of its own; the estimator is new and must stay unfitted.
+attempt("builtin objective", make("ParticleSwarm", n_iterations=10**7), sum, [-1.0, -1.0], [1.0, 1.0])
+for label, (estimator, args) in eval(sys.argv[1]).items():
+    attempt(label, eval(estimator), *eval(args))
+# Stopped while the ants or the initial population are polished, on two threads side by side.
+matrix = plane(400)
+for threads in (1, 2):
+    hivekit.set_threads(threads)
+    for name in TOUR_CLASSES:
+        est = make(name, **{POPULATION[name]: 20, "n_iterations": 20000})
+        est.fit(SQUARE)
+        attempt(f"{name} on {threads}", est, matrix)
 """
 
 
-@pytest.mark.parametrize("estimator, args", QUIET_RUNS.values(), ids=QUIET_RUNS.keys())
-def test_ctrl_c_soon_stops_runs_that_rarely_call_the_objective(estimator, args):
-    proc, lines = child("-c", QUIET_CHILD, estimator, args)
+def test_ctrl_c_soon_stops_long_fits_of_every_class_and_quiet_runs_and_keeps_earlier_results():
+    # Each run with the pause that lets it get going (nothing announces it) and whether it must stop soon.
+    runs = [(name, 0.0, False) for name in BOX_CLASSES] + [("builtin objective", 0.1, True)]
+    runs += [(label, 0.2, True) for label in QUIET_RUNS]
+    runs += [(f"{name} on {threads}", 0.1, True) for threads in (1, 2) for name in TOUR_CLASSES]
+    proc, lines = child("-c", CHILD, repr(QUIET_RUNS))
+    seen = []
     try:
-        assert lines.get(timeout=60) == "running"
-        time.sleep(0.2)
-        proc.send_signal(signal.SIGINT)
-        sent = time.monotonic()
-        report = lines.get(timeout=STOP_DEADLINE)
-        waited = time.monotonic() - sent
+        for name, pause, soon in runs:
+            assert lines.get(timeout=60) == "running", name
+            time.sleep(pause)
+            proc.send_signal(signal.SIGINT)
+            sent = time.monotonic()
+            seen.append((lines.get(timeout=STOP_DEADLINE), not soon or time.monotonic() - sent < STOP_BOUND))
+        proc.wait(timeout=STOP_DEADLINE)
     except queue.Empty:
-        report, waited = "no answer", None
+        raise AssertionError(f"no answer after {seen}: {proc.stderr.read()}") from None
     finally:
         proc.kill()
-        proc.wait()
-    assert (report, waited is not None and waited < STOP_BOUND) == ("interrupted untouched", True), (
-        waited, proc.stderr.read())
+    assert seen == [(f"{name} interrupted untouched", True) for name, _, _ in runs] and proc.returncode == 0
 
 
 # A native objective that raises SIGINT itself at its `data`-th call. The C-level handler only notes the signal,

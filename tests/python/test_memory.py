@@ -14,7 +14,6 @@ from small_runs import (ALL_CLASSES, CHILD_ENV, PARETO_CLASSES, POPULATION, TOUR
                         failing_fits, make, objective_for, snapshot)
 
 
-
 FAILURES = (ValueError, TypeError, ZeroDivisionError, Halt)
 
 

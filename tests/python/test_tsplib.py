@@ -50,6 +50,9 @@ def test_instances_by_path_or_name_unknown_ones_and_a_dimension_too_large_to_hol
     path = write(tmp_path, "NAME : huge\nTYPE : TSP\nDIMENSION : 85900000\nEDGE_WEIGHT_TYPE : EUC_2D\nNODE_COORD_SECTION\n")
     with pytest.raises(MemoryError, match="DIMENSION 85900000 needs .* GiB"):
         tsplib.load_tsplib(path)
+    with pytest.raises(MemoryError) as caught:  # a dimension of thousands of digits, quoted in a short message
+        tsplib.load_tsplib(write(tmp_path, "NAME : huge\nDIMENSION : " + "9" * 4000 + "\n"))
+    assert len(str(caught.value)) < 200 and "9" * 40 + "\u2026" in str(caught.value)
 
 
 def test_a_bundled_optimum_goes_with_the_bundled_cities_not_with_the_name(tmp_path):
@@ -65,18 +68,12 @@ def test_a_bundled_optimum_goes_with_the_bundled_cities_not_with_the_name(tmp_pa
         assert (instance.name, instance.dimension, instance.optimum) == ("berlin52", 52, None)
 
 
-@pytest.mark.parametrize("weight_type, points, entries", [
-    ("EUC_2D", [(0, 0), (1.5, 2), (0, 1.5)], {(0, 1): 3.0, (0, 2): 2.0, (1, 2): 2.0, (1, 0): 3.0, (0, 0): 0.0}),  # halves up
-    ("CEIL_2D", [(0, 0), (1, 1), (3, 4)], {(0, 1): 2.0, (0, 2): 5.0}),
-    ("ATT", [(0, 0), (10, 0), (30, 40)], {(0, 1): 4.0, (0, 2): 16.0}),  # sqrt(10): nint 3 falls short, so 4
-    # degrees.minutes on the TSPLIB sphere, the degrees truncated toward zero (rounding 0.59 or flooring -0.59
-    # would place them 0.32 degrees from the origin, 36 km)
-    ("GEO", [(0, 0), (0, 1.0), (0, 0.30), (0, 0.59), (0, -0.59), (0.59, 0)],
-     {(0, 1): 112.0, (0, 2): 56.0, (0, 3): 110.0, (0, 4): 110.0, (0, 5): 110.0}),
-])
-def test_coordinate_rules(tmp_path, weight_type, points, entries):
-    m = tsplib.load_tsplib(coordinates(tmp_path, weight_type, points)).distance_matrix
-    assert {cell: m[cell[0]][cell[1]] for cell in entries} == entries
+def test_geo_measures_degrees_and_minutes_on_the_tsplib_sphere(tmp_path):
+    # The degrees truncated toward zero: rounding 0.59 or flooring -0.59 would place them 0.32 degrees from the
+    # origin, 36 km.
+    points = [(0, 0), (0, 1.0), (0, 0.30), (0, 0.59), (0, -0.59), (0.59, 0)]
+    m = tsplib.load_tsplib(coordinates(tmp_path, "GEO", points)).distance_matrix
+    assert m[0] == [0.0, 112.0, 56.0, 110.0, 110.0, 110.0]
 
 
 def plane_rule(weight_type, xi, yi, x, y):
@@ -95,6 +92,8 @@ def plane_rule(weight_type, xi, yi, x, y):
 def test_plane_rules_give_the_bits_of_python_arithmetic_with_equal_entries_shared(tmp_path, weight_type):
     rng = random.Random(weight_type)
     points = [(rng.uniform(-1e4, 1e4), round(rng.uniform(0, 1e3), 1)) for _ in range(40)] + [(3.0, 4.0), (3.0, 4.0)]
+    # Distances of 2.5 (a half, rounded up), sqrt(2) and 5, and sqrt(10) after the ATT division (nint 3 falls short).
+    points += [(0, 0), (1.5, 2), (0, 1.5), (1, 1), (10, 0), (30, 40)]
     matrix = tsplib.load_tsplib(coordinates(tmp_path, weight_type, points)).distance_matrix
     expected = [[0.0 if i == j else plane_rule(weight_type, *p, *q) for j, q in enumerate(points)]
                 for i, p in enumerate(points)]
@@ -154,7 +153,7 @@ def test_a_byte_order_mark_is_read_past_and_function_weights_come_from_the_coord
     assert tsplib.load_tour(tmp_path / "bom.tour") == [2, 0, 1]
 
 
-@pytest.mark.parametrize("text, line, fragment", [
+MALFORMED_INSTANCES = [
     ("", None, "empty"),
     ("NAME : x\n\xff\xfe\n", 2, "not a text file"),
     (HEADER + "NODE_COORD_SECTION\n1 0 0\n2 1 x\n3 2 2\nEOF\n", 7, "expected a number"),
@@ -178,18 +177,8 @@ def test_a_byte_order_mark_is_read_past_and_function_weights_come_from_the_coord
      7, "more than 3 entries"),
     ("NAME : bad\nDIMENSION : 3\nEDGE_WEIGHT_TYPE : EXPLICIT\nEDGE_WEIGHT_FORMAT : UPPER_ROW\nEDGE_WEIGHT_SECTION\n1 2\n",
      6, "ends after 2 of 3"),
-])
-def test_malformed_instance_is_reported_with_file_and_line(tmp_path, text, line, fragment):
-    path = tmp_path / "case.tsp"
-    path.write_bytes(text.encode("latin-1"))
-    with pytest.raises(tsplib.TsplibError) as caught:
-        tsplib.load_tsplib(path)
-    err = caught.value
-    assert isinstance(err, ValueError) and err.filename == str(path) and err.line == line
-    assert fragment in str(err) and str(path) in str(err)
-
-
-@pytest.mark.parametrize("text, line, fragment", [
+]
+MALFORMED_TOURS = [
     (TOUR_HEADER + "1\n2\n2\n-1\n", 7, "appears twice"),
     (TOUR_HEADER + "1\n4\n2\n-1\n", 6, "outside 1..3"),
     ("NAME : t\nTYPE : TOUR\nTOUR_SECTION\n5\n-1\nDIMENSION : 1\nEOF\n", 4, "city number 5 is outside 1..1"),
@@ -198,11 +187,19 @@ def test_malformed_instance_is_reported_with_file_and_line(tmp_path, text, line,
     (TOUR_HEADER + "1\ntwo\n3\n-1\n", 6, "expected a city number"),
     ("NAME : t\nTYPE : TSP\n", 2, "expected TOUR"),
     ("NAME : t\nTYPE : TOUR\nDIMENSION : 3\n", None, "TOUR_SECTION is missing"),
-])
-def test_malformed_tour_is_reported_with_file_and_line(tmp_path, text, line, fragment):
+]
+
+
+@pytest.mark.parametrize("load, text, line, fragment", [(tsplib.load_tsplib, *case) for case in MALFORMED_INSTANCES]
+                         + [(tsplib.load_tour, *case) for case in MALFORMED_TOURS])
+def test_malformed_file_is_reported_with_file_and_line(tmp_path, load, text, line, fragment):
+    path = tmp_path / "case.tsp"
+    path.write_bytes(text.encode("latin-1"))
     with pytest.raises(tsplib.TsplibError) as caught:
-        tsplib.load_tour(write(tmp_path, text, "t.tour"))
-    assert caught.value.line == line and fragment in str(caught.value)
+        load(path)
+    err = caught.value
+    assert isinstance(err, ValueError) and err.filename == str(path) and err.line == line
+    assert fragment in str(err) and str(path) in str(err)
 
 
 LONG = "x" * 100000
@@ -228,8 +225,3 @@ def test_messages_quote_only_the_start_of_a_long_token(tmp_path, load, text):
     reason = caught.value.reason
     assert len(reason) < 160 and "\u2026" in reason and ("x" * 30 in reason.lower() or "9" * 30 in reason), reason
 
-
-def test_a_dimension_of_thousands_of_digits_is_refused_in_a_short_memory_error(tmp_path):
-    with pytest.raises(MemoryError) as caught:
-        tsplib.load_tsplib(write(tmp_path, "NAME : huge\nDIMENSION : " + "9" * 4000 + "\n"))
-    assert len(str(caught.value)) < 200 and "9" * 40 + "\u2026" in str(caught.value)
