@@ -25,7 +25,9 @@ using Rows = std::vector<std::vector<double>>;
 // objectives are (value, (x0 - 2)^2), or the single +infinity of a failed
 // evaluation when the value is NaN, unless `objectives` answers by call number.
 // Evaluation number `abort_at` throws, so `seen` keeps exactly those before it;
-// with `stop_when_asked` the first look for an interrupt stops the run.
+// with `stop_when_asked` the first look for an interrupt stops the run. When it
+// evaluates `together`, a batch is written down whole, then valued last row
+// first; `events` has one entry a call: a batch's size, or 0 for one position.
 class Recorder final : public Problem {
 public:
     using Function = std::function<double(std::size_t, std::span<const double>)>;
@@ -33,14 +35,25 @@ public:
 
     double evaluate(std::span<const double> x) override {
         if (seen.size() == abort_at) throw EvaluationAborted();
+        events.push_back(0);
         seen.emplace_back(x.begin(), x.end());
         values.push_back(f_(seen.size() - 1, x));
         return values.back();
     }
     void evaluate_objectives(std::span<const double> x, std::vector<double>& out) override {
         const double v = evaluate(x);
-        if (objectives) out = objectives(seen.size() - 1);
-        else out = v == v ? std::vector<double>{v, (x[0] - 2.0) * (x[0] - 2.0)} : std::vector<double>{kInf};
+        out = objectives_of(seen.size(), v);
+    }
+    void evaluate_batch(std::span<const double> rows, std::span<double> out) override {
+        if (!together) return Problem::evaluate_batch(rows, out);
+        const std::size_t first = record(rows, out.size());
+        for (std::size_t i = out.size(); i-- > 0;) out[i] = values[first + i] = f_(first + i, seen[first + i]);
+    }
+    void evaluate_objectives_batch(std::span<const double> rows, std::span<std::vector<double>> out) override {
+        if (!together) return Problem::evaluate_objectives_batch(rows, out);
+        const std::size_t first = record(rows, out.size());
+        for (std::size_t i = out.size(); i-- > 0;)
+            out[i] = objectives_of(first + i + 1, values[first + i] = f_(first + i, seen[first + i]));
     }
     void check_interrupt() override {
         if (stop_when_asked) throw EvaluationAborted();
@@ -57,8 +70,23 @@ public:
     bool stop_when_asked = false;
     bool together = false;  // what evaluates_together() answers
     std::function<std::vector<double>(std::size_t)> objectives;
+    std::vector<long> events;
 
 private:
+    // The objectives of the position that makes `count` seen, of value v.
+    std::vector<double> objectives_of(std::size_t count, double v) const {
+        if (objectives) return objectives(count - 1);
+        const double x0 = seen[count - 1][0];
+        return v == v ? std::vector<double>{v, (x0 - 2.0) * (x0 - 2.0)} : std::vector<double>{kInf};
+    }
+    std::size_t record(std::span<const double> rows, std::size_t count) {
+        events.push_back(static_cast<long>(count));
+        const std::size_t first = seen.size(), d = rows.size() / count;
+        for (std::size_t i = 0; i < count; ++i) seen.emplace_back(&rows[i * d], &rows[(i + 1) * d]);
+        values.resize(seen.size());
+        return first;
+    }
+
     std::size_t dimension_;
     Function f_;
 };
