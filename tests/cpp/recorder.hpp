@@ -1,5 +1,5 @@
 // An objective that records every position it is asked about, and helpers for
-// boxes and results.
+// boxes, fits of the registry's classes and results.
 #pragma once
 
 #include <cmath>
@@ -7,10 +7,12 @@
 #include <functional>
 #include <span>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
+#include "algorithms/registry.hpp"
 #include "algorithms/result.hpp"
 #include "core/bounds.hpp"
 #include "core/error.hpp"
@@ -94,6 +96,32 @@ private:
 inline Bounds box(std::vector<double> lower, std::vector<double> upper) {
     return std::get<Bounds>(Bounds::make(std::move(lower), std::move(upper)));
 }
+
+// A fit of a registry class: the defaults, with the population size (a first
+// parameter that is a size other than the iterations) and the iterations given.
+struct Fit {
+    const ClassSpec& cls;
+    std::vector<ParamValue> params;
+
+    Fit(const ClassSpec& s, std::uint64_t n, std::uint64_t t) : cls(s) {
+        for (const ParamSpec& p : s.params) params.push_back(p.fallback);
+        if (has_size()) params[0].size = n;
+        at("n_iterations").size = t;
+    }
+    bool has_size() const {
+        return cls.params[0].kind == ParamKind::Size && std::string_view(cls.params[0].name) != "n_iterations";
+    }
+    ParamValue& at(std::string_view name) {
+        for (std::size_t i = 0; i < params.size(); ++i)
+            if (cls.params[i].name == name) return params[i];
+        throw std::logic_error("no parameter " + std::string(name));
+    }
+    Outcome run(Problem& p, Seed seed, const Bounds& b) const {
+        return cls.run({p, cls.surface.input == FitInput::Box ? &b : nullptr, params, seed});
+    }
+    // The objective calls the registry states for this run.
+    Evaluations count() const { return cls.evaluations(params); }
+};
 
 // The result of a run that must succeed; a refusal fails the test with its text.
 inline RunResult result_of(Outcome outcome) {

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "algorithms/registry.hpp"
 #include "algorithms/differential_evolution.hpp"
 #include "plain_waves.hpp"
 #include "recorder.hpp"
@@ -45,25 +44,6 @@ Recorder batched() {
     p.together = true;
     return p;
 }
-
-// The defaults of a class with its population and iterations given.
-struct Fit {
-    const ClassSpec& cls;
-    std::vector<ParamValue> params;
-
-    Fit(const ClassSpec& s, U n, U t) : cls(s) {
-        for (const ParamSpec& p : s.params) params.push_back(p.fallback);
-        if (cls.params[0].kind == ParamKind::Size && std::string_view(cls.params[0].name) != "n_iterations")
-            params[0].size = n;
-        at("n_iterations").size = t;
-    }
-    ParamValue& at(std::string_view name) {
-        for (std::size_t i = 0; i < params.size(); ++i)
-            if (cls.params[i].name == name) return params[i];
-        throw std::logic_error("no parameter " + std::string(name));
-    }
-    RunResult run(Problem& p, Seed seed) const { return result_of(cls.run({p, &kBox, params, seed})); }
-};
 
 const ClassSpec& named(std::string_view name) {
     for (const ClassSpec& cls : registry())
@@ -102,7 +82,7 @@ TEST(Batches, EveryBoxClassRunsAsOneEvaluationAtATimeWhateverOrderABatchIsEvalua
             const Fit s(cls, n, 4);
             for (Seed seed : {Seed{1}, Seed{2}, Seed{3}}) {
                 Recorder plain(3, by_position), together = batched();
-                expect_same_run(s.run(plain, seed), s.run(together, seed));
+                expect_same_run(result_of(s.run(plain, seed, kBox)), result_of(s.run(together, seed, kBox)));
                 // Only the waves of differential evolution reorder the calls, and
                 // only for a problem that evaluates a batch together.
                 const bool waves = cls.surface.name == std::string_view("DifferentialEvolution");
@@ -116,7 +96,7 @@ std::vector<long> events_of(std::string_view name, U n, U t, void (*adjust)(Fit&
     Fit s(named(name), n, t);
     if (adjust) adjust(s);
     Recorder p = batched();
-    s.run(p, 5);
+    result_of(s.run(p, 5, kBox));
     return p.events;
 }
 
