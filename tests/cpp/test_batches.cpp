@@ -92,13 +92,12 @@ TEST(Batches, EveryBoxClassRunsAsOneEvaluationAtATimeWhateverOrderABatchIsEvalua
     }
 }
 
-std::vector<long> events_of(std::string_view name, U n, U t, void (*adjust)(Fit&) = nullptr) {
-    Fit s(named(name), n, t);
-    if (adjust) adjust(s);
+std::vector<long> events_of(const Fit& s) {
     Recorder p = batched();
     result_of(s.run(p, 5, kBox));
     return p.events;
 }
+std::vector<long> events_of(std::string_view name, U n, U t) { return events_of(Fit(named(name), n, t)); }
 
 std::vector<long> repeat(std::vector<long> head, std::vector<long> each, U times) {
     for (U k = 0; k < times; ++k) head.insert(head.end(), each.begin(), each.end());
@@ -114,16 +113,12 @@ TEST(Batches, WholeSwarmsAndGenerationsAreOneBatch) {
     EXPECT_EQ(events_of("MopsoOptimizer", 5, 3), repeat({5}, {5}, 3));
     EXPECT_EQ(events_of("Nsga2Optimizer", 5, 3), repeat({5}, {5}, 3));
     // Each chemotactic step, then the newcomers: none, or every bacterium.
-    EXPECT_EQ(events_of("BacterialForagingOptimizer", 5, 2, [](Fit& s) {
-                  s.at("n_chemotactic_steps").size = 2;
-                  s.at("elimination_probability").real = 0.0;
-              }),
-              repeat({5}, {5, 5}, 2));
-    EXPECT_EQ(events_of("BacterialForagingOptimizer", 5, 2, [](Fit& s) {
-                  s.at("n_chemotactic_steps").size = 2;
-                  s.at("elimination_probability").real = 1.0;
-              }),
-              repeat({5}, {5, 5, 5}, 2));
+    for (double elimination : {0.0, 1.0}) {
+        Fit s(named("BacterialForagingOptimizer"), 5, 2);
+        s.at("n_chemotactic_steps").size = 2;
+        s.at("elimination_probability").real = elimination;
+        EXPECT_EQ(events_of(s), repeat({5}, elimination ? std::vector<long>{5, 5, 5} : std::vector<long>{5, 5}, 2));
+    }
     // A best or an acceptance read by the next candidate: the start alone is a batch.
     for (const char* name : {"ParticleSwarm", "BinaryParticleSwarm", "BatAlgorithm"})
         EXPECT_EQ(events_of(name, 5, 3), repeat({5}, {0}, 15)) << name;
