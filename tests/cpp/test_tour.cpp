@@ -150,21 +150,9 @@ TEST(ClosedTourLength, AddsEdgesFromRowToColumnInPositionOrderFromZero) {
 }
 
 // The small worked cases (an empty, one-city, three-city tour, the unit square,
-// an entry beyond the matrix) are checked through two_opt from Python.
-TEST(TwoOpt, MoveGainingOnly1e13IsNotTaken) {
-    // Reversing positions 1..2 of [0, 1, 2, 3] swaps edges 0-1, 2-3 for 0-2, 1-3.
-    std::vector<std::vector<double>> rows(4, std::vector<double>(4, 1.0));
-    rows[0][2] = rows[2][0] = 1.0 - 1e-13;
-    auto [tour, length] = run_two_opt({0, 1, 2, 3}, matrix_of(rows));
-    EXPECT_EQ(tour, (Tour{0, 1, 2, 3}));
-    EXPECT_EQ(length, 4.0);
-
-    rows[0][2] = rows[2][0] = 1.0 - 1e-11;
-    auto [better, shorter] = run_two_opt({0, 1, 2, 3}, matrix_of(rows));
-    EXPECT_EQ(better, (Tour{0, 2, 1, 3}));
-    EXPECT_LT(shorter, 4.0);
-}
-
+// an entry beyond the matrix) are checked through two_opt from Python; the
+// rule that a move must gain more than 1e-12, by the near ties of the random
+// instances (a threshold of 0, 1e-13 or 1e-11 fails both comparisons).
 // One search serves tours of several lengths in turn.
 TEST(TwoOpt, MatchesThePlainProcedureBitForBitOnRandomInstances) {
     std::mt19937_64 gen(20240601);
