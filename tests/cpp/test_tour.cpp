@@ -153,6 +153,7 @@ TEST(ClosedTourLength, AddsEdgesFromRowToColumnInPositionOrderFromZero) {
 // an entry beyond the matrix) are checked through two_opt from Python; the
 // rule that a move must gain more than 1e-12, by the near ties of the random
 // instances (a threshold of 0, 1e-13 or 1e-11 fails both comparisons).
+
 // One search serves tours of several lengths in turn.
 TEST(TwoOpt, MatchesThePlainProcedureBitForBitOnRandomInstances) {
     std::mt19937_64 gen(20240601);
