@@ -287,7 +287,7 @@ TEST(Contract, TourRunsKeepTheirRefusalsCountsAndRankedPermutationsAndStopWhenAs
         EXPECT_EQ(stopped.checks, first.checks / 2);
         EXPECT_TRUE(fields(result_of(s.run(again))) == fields(r));
         CountingTour no_cities(DistanceMatrix{}), p(kCities);
-        tour_fixtures::NoMatrix no_matrix;
+        Recorder no_matrix(3, outside);  // a continuous problem: it has no distance matrix
         EXPECT_EQ(refusal(Fit(*cls, 6, 1).run(no_cities)), std::string("Invalid input: ") + e.empty);
         EXPECT_NE(refusal(Fit(*cls, 6, 1).run(no_matrix)), "(no refusal)");
         if (cls->smallest.minimum) {
