@@ -39,9 +39,7 @@ inline Tour nearest_neighbour_tour(const DistanceMatrix& d, std::size_t start) {
 
 inline std::pair<Tour, double> plain_two_opt(Tour cur, const DistanceMatrix& d) {
     const std::size_t m = cur.size();
-    if (m == 0) return {cur, 0.0};
-    double length = plain_length(cur, d);
-    if (m < 4) return {cur, length};
+    double length = plain_length(cur, d);  // a tour of fewer than four cities has no move
     for (bool restart = true; restart;) {
         restart = false;
         for (std::size_t i = 1; i + 3 <= m && !restart; ++i) {

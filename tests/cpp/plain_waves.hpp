@@ -19,28 +19,23 @@ namespace hivekit::test_support {
 inline Outcome plain_bee_colony(Problem& problem, const Bounds& bounds, const BeeColonyParams& params, Seed seed) {
     auto prepared = prepare_search(bounds, problem, seed, "Bounds must have at least one dimension");
     if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
-    // Named references rather than a structured binding: the lambdas below use
-    // them, and capturing a structured binding needs Clang 16 or later.
     SearchSetup& setup = std::get<SearchSetup>(prepared);
     const std::size_t d = setup.dimension;
     RandomSource& rng = setup.rng;
     const std::vector<double>& span = setup.span;
 
-    // Two bees per food source, and never fewer than one source.
-    const std::size_t n = std::max<std::uint64_t>(params.n_bees / 2, 1);
-    // Sources row by row: source i occupies [i * d, (i + 1) * d).
+    const std::size_t n = std::max<std::uint64_t>(params.n_bees / 2, 1);  // sources, row by row
     std::vector<double> x(rows_size(n, d));
     std::vector<double> cost(n), fitness(n), candidate(d);
     std::vector<std::uint64_t> failures(n, 0);
 
-    WorkMeter meter(problem);
+    WorkMeter meter;  // never asks: the references are never stopped
     BestRecord best = start_population(problem, x, cost, bounds, span, rng, meter);
 
     // Moves one coordinate of source i relative to a random partner (or, with
     // a single source, by a tenth of the box width); draws: partner(s), then
     // the coordinate, then the step.
     auto neighbour_trial = [&](std::size_t i) {
-        meter.spend(d);
         double* xi = &x[i * d];
         std::copy(xi, xi + d, candidate.begin());
         if (n == 1) {
@@ -70,7 +65,6 @@ inline Outcome plain_bee_colony(Problem& problem, const Bounds& bounds, const Be
 
         // The onlookers all choose from this one snapshot, even though their
         // own trials change the costs.
-        meter.spend(n);
         double total = -0.0;
         for (std::size_t i = 0; i < n; ++i) {
             fitness[i] = cost[i] >= 0.0 ? 1.0 / (cost[i] + 1.0) : std::fabs(cost[i]) + 1.0;
@@ -78,7 +72,6 @@ inline Outcome plain_bee_colony(Problem& problem, const Bounds& bounds, const Be
         }
         const bool roulette = std::isfinite(total) && total > 0.0;
         for (std::size_t o = 0; o < n; ++o) {
-            meter.spend(n);
             std::size_t pick;
             if (roulette) {
                 const double target = total * rng.uniform();
@@ -98,7 +91,6 @@ inline Outcome plain_bee_colony(Problem& problem, const Bounds& bounds, const Be
         }
 
         // The last of equal maxima is the one abandoned.
-        meter.spend(n);
         std::size_t worn = 0;
         for (std::size_t i = 1; i < n; ++i)
             if (failures[i] >= failures[worn]) worn = i;
@@ -111,7 +103,6 @@ inline Outcome plain_bee_colony(Problem& problem, const Bounds& bounds, const Be
 
         // The best is taken only here, after the scouts: a source improved
         // and abandoned within one iteration never reaches it.
-        meter.spend(n);
         for (std::size_t i = 0; i < n; ++i) best.offer({&x[i * d], d}, cost[i]);
     }
 
@@ -123,8 +114,6 @@ inline Outcome plain_bee_colony(Problem& problem, const Bounds& bounds, const Be
 inline Outcome plain_glowworm(Problem& problem, const Bounds& bounds, const GlowwormParams& params, Seed seed) {
     auto prepared = prepare_search(bounds, problem, seed);
     if (auto* error = std::get_if<OptimizerError>(&prepared)) return *error;
-    // Named references rather than a structured binding: the lambdas below use
-    // them, and capturing a structured binding needs Clang 16 or later.
     SearchSetup& setup = std::get<SearchSetup>(prepared);
     const std::size_t d = setup.dimension;
     RandomSource& rng = setup.rng;
@@ -133,7 +122,6 @@ inline Outcome plain_glowworm(Problem& problem, const Bounds& bounds, const Glow
     const std::size_t n = params.n_worms;
     if (auto error = too_few(n, kGlowwormSmallest)) return *error;
 
-    // Worm i occupies [i * d, (i + 1) * d).
     std::vector<double> x(rows_size(n, d));
     std::vector<double> value(n);
     std::vector<double> luciferin(n, 1.0);
@@ -141,23 +129,18 @@ inline Outcome plain_glowworm(Problem& problem, const Bounds& bounds, const Glow
     RunResult result;
     result.history.reserve(history_capacity(params.n_iterations));
 
-    WorkMeter meter(problem);
-    // The only draws of the run; everything after is deterministic.
+    WorkMeter meter;  // never asks: the references are never stopped
     BestRecord best = start_population(problem, x, value, bounds, span, rng, meter);
 
     const double keep = 1.0 - params.luciferin_decay;
     const double gain = params.luciferin_enhancement;
     const double step = params.step_size, radius = params.neighborhood_radius;
     for (std::uint64_t t = 0; t < params.n_iterations; ++t) {
-        meter.spend(n);
         // max_num drops a NaN value, leaving the 1e-12 floor as divisor.
         for (std::size_t k = 0; k < n; ++k)
             luciferin[k] = keep * luciferin[k] + gain / max_num(value[k] + 1.0, 1e-12);
 
         for (std::size_t i = 0; i < n; ++i) {
-            // A worm that finds no target is evaluated no more: a swarm where
-            // none does spends whole iterations on these comparisons alone.
-            meter.spend(n);
             double* xi = &x[i * d];
             // The target is the neighbour of smallest value, the first of equal
             // minima; a comparison with NaN keeps the current target.
@@ -165,7 +148,6 @@ inline Outcome plain_glowworm(Problem& problem, const Bounds& bounds, const Glow
             std::size_t target = 0;
             for (std::size_t j = 0; j < n; ++j) {
                 if (j == i || !(luciferin[j] > luciferin[i])) continue;
-                meter.spend(d);
                 const double* xj = &x[j * d];
                 double r2 = -0.0;
                 for (std::size_t c = 0; c < d; ++c) {
@@ -178,7 +160,6 @@ inline Outcome plain_glowworm(Problem& problem, const Bounds& bounds, const Glow
             }
             if (!found) continue;
 
-            meter.spend(d);
             const double* xk = &x[target * d];
             for (std::size_t c = 0; c < d; ++c) y[c] = xi[c] + step * (xk[c] - xi[c]);
             bounds.clip(y);

@@ -5,15 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <numeric>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "algorithms/registry.hpp"
 #include "algorithms/differential_evolution.hpp"
 #include "plain_waves.hpp"
 #include "recorder.hpp"
@@ -26,17 +25,11 @@ using U = std::uint64_t;
 
 const Bounds kBox = box({-1, 0.5, -2}, {1, 2, 2});
 
-std::uint64_t bits_of(double v) {
-    std::uint64_t b;
-    std::memcpy(&b, &v, sizeof b);
-    return b;
-}
-
 // A value of the position alone: a bowl rounded to eighths, so that ties
 // happen, with NaN and +infinity at scattered positions.
-double by_position(std::span<const double> x) {
+double by_position(std::size_t, std::span<const double> x) {
     std::uint64_t h = 0;
-    for (double v : x) h = (h ^ bits_of(v)) * 0x9E3779B97F4A7C15u;
+    for (double v : x) h = (h ^ std::bit_cast<std::uint64_t>(v)) * 0x9E3779B97F4A7C15u;
     h ^= h >> 31;
     if (h % 11 == 0) return kNaN;
     if (h % 13 == 0) return kInf;
@@ -45,71 +38,12 @@ double by_position(std::span<const double> x) {
     return std::round(s * 8.0) / 8.0;
 }
 
-std::vector<double> objectives_by_position(std::span<const double> x) {
-    const double v = by_position(x);
-    return v == v ? std::vector<double>{v, (x[0] - 2.0) * (x[0] - 2.0)} : std::vector<double>{kInf};
+// Evaluates a batch's rows together, last to first.
+Recorder batched() {
+    Recorder p(3, by_position);
+    p.together = true;
+    return p;
 }
-
-// Evaluates a batch's rows last to first and writes down what it was handed:
-// the rows in the order they came, and one event per call, a batch's size or
-// 0 for a single evaluation.
-class Batched final : public Problem {
-public:
-    explicit Batched(std::size_t dimension) : dimension_(dimension) {}
-
-    double evaluate(std::span<const double> x) override {
-        events.push_back(0);
-        seen.emplace_back(x.begin(), x.end());
-        return by_position(x);
-    }
-    void evaluate_objectives(std::span<const double> x, std::vector<double>& out) override {
-        events.push_back(0);
-        seen.emplace_back(x.begin(), x.end());
-        out = objectives_by_position(x);
-    }
-    void evaluate_batch(std::span<const double> rows, std::span<double> values) override {
-        events.push_back(static_cast<long>(values.size()));
-        const std::size_t d = rows.size() / values.size();
-        for (std::size_t i = 0; i < values.size(); ++i) seen.emplace_back(&rows[i * d], &rows[(i + 1) * d]);
-        for (std::size_t i = values.size(); i-- > 0;) values[i] = by_position(rows.subspan(i * d, d));
-    }
-    void evaluate_objectives_batch(std::span<const double> rows, std::span<std::vector<double>> out) override {
-        events.push_back(static_cast<long>(out.size()));
-        const std::size_t d = rows.size() / out.size();
-        for (std::size_t i = 0; i < out.size(); ++i) seen.emplace_back(&rows[i * d], &rows[(i + 1) * d]);
-        for (std::size_t i = out.size(); i-- > 0;) out[i] = objectives_by_position(rows.subspan(i * d, d));
-    }
-    bool evaluates_together() const override { return true; }
-    std::size_t dimension() const override { return dimension_; }
-    bool is_discrete() const override { return false; }
-    std::string_view name() const override { return "batched"; }
-    const DistanceMatrix* distance_matrix() const override { return nullptr; }
-
-    Rows seen;
-    std::vector<long> events;
-
-private:
-    std::size_t dimension_;
-};
-
-// The defaults of a class with its population, iterations and any other sizes given.
-struct Fit {
-    const ClassSpec& cls;
-    std::vector<ParamValue> params;
-
-    Fit(const ClassSpec& s, U n, U t) : cls(s) {
-        for (const ParamSpec& p : s.params) params.push_back(p.fallback);
-        if (cls.params[0].kind == ParamKind::Size && std::string_view(cls.params[0].name) != "n_iterations")
-            params[0].size = n;
-        at("n_iterations").size = t;
-    }
-    ParamValue& at(std::string_view name) {
-        for (std::size_t i = 0; i < params.size(); ++i)
-            if (cls.params[i].name == name) return params[i];
-        throw std::logic_error("no parameter " + std::string(name));
-    }
-    RunResult run(Problem& p, Seed seed) const { return result_of(cls.run({p, &kBox, params, seed})); }
-};
 
 const ClassSpec& named(std::string_view name) {
     for (const ClassSpec& cls : registry())
@@ -117,34 +51,27 @@ const ClassSpec& named(std::string_view name) {
     throw std::logic_error("no class " + std::string(name));
 }
 
-bool same_bits(std::span<const double> a, std::span<const double> b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](double x, double y) {
-               return bits_of(x) == bits_of(y);
-           });
-}
-bool same_bits(const Rows& a, const Rows& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](const auto& x, const auto& y) { return same_bits(x, y); });
+// Every number of the rows bit for bit, with the length of each; sorted, the
+// positions asked about whatever the order they came in.
+using Words = std::vector<std::uint64_t>;
+std::vector<Words> bits_of(const Rows& rows, bool sort = false) {
+    std::vector<Words> out;
+    for (const auto& x : rows) {
+        out.push_back({x.size()});
+        for (double v : x) out.back().push_back(std::bit_cast<std::uint64_t>(v));
+    }
+    if (sort) std::sort(out.begin(), out.end());
+    return out;
 }
 void expect_same_run(const RunResult& a, const RunResult& b) {
-    EXPECT_EQ(a.best_value.has_value(), b.best_value.has_value());
-    if (a.best_value && b.best_value) {
-        EXPECT_EQ(bits_of(*a.best_value), bits_of(*b.best_value));
-    }
-    EXPECT_TRUE(same_bits(a.best_solution.value_or(std::vector<double>{}),
-                          b.best_solution.value_or(std::vector<double>{})));
-    EXPECT_TRUE(same_bits(a.history, b.history));
-    EXPECT_TRUE(same_bits(a.population, b.population));
-    EXPECT_TRUE(same_bits(a.archive_positions, b.archive_positions));
-    EXPECT_TRUE(same_bits(a.archive_objectives, b.archive_objectives));
-}
-
-Rows sorted(Rows rows) {
-    std::sort(rows.begin(), rows.end(), [](const auto& x, const auto& y) {
-        return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end(),
-                                            [](double a, double b) { return bits_of(a) < bits_of(b); });
-    });
-    return rows;
+    const auto head = [](const RunResult& r) {
+        return bits_of({r.best_value ? std::vector{*r.best_value} : std::vector<double>{},
+                        r.best_solution.value_or(std::vector<double>{}), r.history});
+    };
+    EXPECT_EQ(head(a), head(b));
+    EXPECT_EQ(bits_of(a.population), bits_of(b.population));
+    EXPECT_EQ(bits_of(a.archive_positions), bits_of(b.archive_positions));
+    EXPECT_EQ(bits_of(a.archive_objectives), bits_of(b.archive_objectives));
 }
 
 TEST(Batches, EveryBoxClassRunsAsOneEvaluationAtATimeWhateverOrderABatchIsEvaluatedIn) {
@@ -154,28 +81,23 @@ TEST(Batches, EveryBoxClassRunsAsOneEvaluationAtATimeWhateverOrderABatchIsEvalua
         for (U n : {6, 13}) {
             const Fit s(cls, n, 4);
             for (Seed seed : {Seed{1}, Seed{2}, Seed{3}}) {
-                Recorder plain(3, [](std::size_t, std::span<const double> x) { return by_position(x); });
-                plain.objectives = [&plain](std::size_t k) { return objectives_by_position(plain.seen[k]); };
-                Batched batched(3);
-                expect_same_run(s.run(plain, seed), s.run(batched, seed));
+                Recorder plain(3, by_position), together = batched();
+                expect_same_run(result_of(s.run(plain, seed, kBox)), result_of(s.run(together, seed, kBox)));
                 // Only the waves of differential evolution reorder the calls, and
                 // only for a problem that evaluates a batch together.
-                if (cls.surface.name == std::string_view("DifferentialEvolution"))
-                    EXPECT_TRUE(same_bits(sorted(batched.seen), sorted(plain.seen)));
-                else
-                    EXPECT_TRUE(same_bits(batched.seen, plain.seen));
+                const bool waves = cls.surface.name == std::string_view("DifferentialEvolution");
+                EXPECT_EQ(bits_of(together.seen, waves), bits_of(plain.seen, waves));
             }
         }
     }
 }
 
-std::vector<long> events_of(std::string_view name, U n, U t, void (*adjust)(Fit&) = nullptr) {
-    Fit s(named(name), n, t);
-    if (adjust) adjust(s);
-    Batched p(3);
-    s.run(p, 5);
+std::vector<long> events_of(const Fit& s) {
+    Recorder p = batched();
+    result_of(s.run(p, 5, kBox));
     return p.events;
 }
+std::vector<long> events_of(std::string_view name, U n, U t) { return events_of(Fit(named(name), n, t)); }
 
 std::vector<long> repeat(std::vector<long> head, std::vector<long> each, U times) {
     for (U k = 0; k < times; ++k) head.insert(head.end(), each.begin(), each.end());
@@ -191,16 +113,12 @@ TEST(Batches, WholeSwarmsAndGenerationsAreOneBatch) {
     EXPECT_EQ(events_of("MopsoOptimizer", 5, 3), repeat({5}, {5}, 3));
     EXPECT_EQ(events_of("Nsga2Optimizer", 5, 3), repeat({5}, {5}, 3));
     // Each chemotactic step, then the newcomers: none, or every bacterium.
-    EXPECT_EQ(events_of("BacterialForagingOptimizer", 5, 2, [](Fit& s) {
-                  s.at("n_chemotactic_steps").size = 2;
-                  s.at("elimination_probability").real = 0.0;
-              }),
-              repeat({5}, {5, 5}, 2));
-    EXPECT_EQ(events_of("BacterialForagingOptimizer", 5, 2, [](Fit& s) {
-                  s.at("n_chemotactic_steps").size = 2;
-                  s.at("elimination_probability").real = 1.0;
-              }),
-              repeat({5}, {5, 5, 5}, 2));
+    for (double elimination : {0.0, 1.0}) {
+        Fit s(named("BacterialForagingOptimizer"), 5, 2);
+        s.at("n_chemotactic_steps").size = 2;
+        s.at("elimination_probability").real = elimination;
+        EXPECT_EQ(events_of(s), repeat({5}, elimination ? std::vector<long>{5, 5, 5} : std::vector<long>{5, 5}, 2));
+    }
     // A best or an acceptance read by the next candidate: the start alone is a batch.
     for (const char* name : {"ParticleSwarm", "BinaryParticleSwarm", "BatAlgorithm"})
         EXPECT_EQ(events_of(name, 5, 3), repeat({5}, {0}, 15)) << name;
@@ -232,19 +150,17 @@ TEST(Batches, WavesCoverEveryCandidateOnceAndBatchSeveral) {
 // one-at-a-time forms, so values may also depend on the call number.
 TEST(Batches, WavesMatchOneCandidateAtATime) {
     const auto value = [](std::size_t k, std::span<const double> x) {
-        return k % 17 == 5 ? kNaN : k % 19 == 7 ? kInf : by_position(x);
+        return k % 17 == 5 ? kNaN : k % 19 == 7 ? kInf : by_position(k, x);
     };
-    const auto position_only = [](std::size_t, std::span<const double> x) { return by_position(x); };
     for (Seed seed : {Seed{1}, Seed{2}, Seed{3}, Seed{4}}) {
         for (U n : {4, 9, 40}) {
             for (double cr : {0.0, 0.5, 0.9, 1.5}) {
                 SCOPED_TRACE("n=" + std::to_string(n) + " cr=" + std::to_string(cr));
                 const DifferentialEvolutionParams params{n, 6, 0.8, cr};
-                Recorder plain(3, position_only), waves(3, position_only);
-                waves.together = true;
+                Recorder plain(3, by_position), waves = batched();
                 expect_same_run(result_of(run_differential_evolution(plain, kBox, params, seed)),
                                 result_of(run_differential_evolution(waves, kBox, params, seed)));
-                EXPECT_TRUE(same_bits(sorted(waves.seen), sorted(plain.seen)));
+                EXPECT_EQ(bits_of(waves.seen, true), bits_of(plain.seen, true));
             }
             // Trials alone come in index order: with only the forced coordinate
             // crossed and every trial worse than the start, call k of a
@@ -265,7 +181,7 @@ TEST(Batches, WavesMatchOneCandidateAtATime) {
                 Recorder plain(3, value), waves(3, value);
                 expect_same_run(result_of(plain_bee_colony(plain, kBox, params, seed)),
                                 result_of(run_bee_colony(waves, kBox, params, seed)));
-                EXPECT_TRUE(same_bits(waves.seen, plain.seen));
+                EXPECT_EQ(bits_of(waves.seen), bits_of(plain.seen));
             }
             for (double radius : {0.5, 3.0, 100.0}) {
                 SCOPED_TRACE("worms n=" + std::to_string(n) + " radius=" + std::to_string(radius));
@@ -276,7 +192,7 @@ TEST(Batches, WavesMatchOneCandidateAtATime) {
                 Recorder plain(3, value), waves(3, value);
                 expect_same_run(result_of(plain_glowworm(plain, kBox, params, seed)),
                                 result_of(run_glowworm(waves, kBox, params, seed)));
-                EXPECT_TRUE(same_bits(waves.seen, plain.seen));
+                EXPECT_EQ(bits_of(waves.seen), bits_of(plain.seen));
             }
         }
     }

@@ -82,30 +82,14 @@ double outside(std::size_t, std::span<const double> x) {
 double falling(std::size_t k, std::span<const double>) { return -static_cast<double>(k); }
 const DistanceMatrix kCities = tour_fixtures::random_plane(7, 3);
 
-// A fit call: the defaults, with the population size and iterations given.
-struct Fit {
-    const ClassSpec& cls;
-    std::vector<ParamValue> params;
-
-    Fit(const ClassSpec& s, U n, U t) : cls(s) {
-        for (const ParamSpec& p : s.params) params.push_back(p.fallback);
-        if (has_size()) params[0].size = n;
-        at("n_iterations").size = t;
+// A fit with the parameter that keeps the count of objective calls fixed set to 1000.
+struct Fit : test_support::Fit {
+    Fit(const ClassSpec& s, U n, U t) : test_support::Fit(s, n, t) {
         if (const char* calm = expected(s).calm) at(calm).size = 1000;
     }
-    bool has_size() const {
-        return cls.params[0].kind == ParamKind::Size && std::string_view(cls.params[0].name) != "n_iterations";
-    }
-    ParamValue& at(std::string_view name) {
-        for (std::size_t i = 0; i < params.size(); ++i)
-            if (cls.params[i].name == name) return params[i];
-        throw std::logic_error("no parameter " + std::string(name));
-    }
-    Outcome run(Problem& p, Seed seed = 7, const Bounds& b = kBox) const {
-        return cls.run({p, cls.surface.input == FitInput::Box ? &b : nullptr, params, seed});
-    }
-    // The objective calls the registry states for this run, or for the same run over t iterations.
-    Evaluations count() const { return cls.evaluations(params); }
+    Outcome run(Problem& p, Seed seed = 7, const Bounds& b = kBox) const { return test_support::Fit::run(p, seed, b); }
+    using test_support::Fit::count;
+    // The objective calls of the same run over t iterations.
     U count(U t) const {
         Fit shorter = *this;
         shorter.at("n_iterations").size = t;
@@ -303,7 +287,7 @@ TEST(Contract, TourRunsKeepTheirRefusalsCountsAndRankedPermutationsAndStopWhenAs
         EXPECT_EQ(stopped.checks, first.checks / 2);
         EXPECT_TRUE(fields(result_of(s.run(again))) == fields(r));
         CountingTour no_cities(DistanceMatrix{}), p(kCities);
-        tour_fixtures::NoMatrix no_matrix;
+        Recorder no_matrix(3, outside);  // a continuous problem: it has no distance matrix
         EXPECT_EQ(refusal(Fit(*cls, 6, 1).run(no_cities)), std::string("Invalid input: ") + e.empty);
         EXPECT_NE(refusal(Fit(*cls, 6, 1).run(no_matrix)), "(no refusal)");
         if (cls->smallest.minimum) {

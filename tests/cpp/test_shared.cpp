@@ -50,8 +50,6 @@ TEST(Numeric, MaxMinIgnoreNaNKeepTheFirstOfEqualsAndOnlyANumberImprovesOnNaN) {
         EXPECT_EQ(improves(f, best), want) << f << " " << best;
 }
 
-// Without NaN keys both merge patterns, and the rankings built on the first, are
-// stable sorts; a reused ranking carries nothing from one use to the next.
 TEST(Memory, AWorkingSetBeyondPhysicalMemoryIsRefusedWithItsSizeEvenWhenTheProductOverflows) {
     const std::size_t physical = physical_memory_bytes(), most = physical / 8;
     EXPECT_NE(physical, static_cast<std::size_t>(PTRDIFF_MAX)) << "the system told nothing of its memory";
@@ -68,6 +66,8 @@ TEST(Memory, AWorkingSetBeyondPhysicalMemoryIsRefusedWithItsSizeEvenWhenTheProdu
     }
 }
 
+// Without NaN keys both merge patterns, and the rankings built on the first, are
+// stable sorts; a reused ranking carries nothing from one use to the next.
 TEST(NaNTiedSorts, WithoutNaNEqualKeysKeepTheirOrder) {
     RandomSource rng = RandomSource::from_seed_u64(9);
     ValueRanking ranking(0);

@@ -64,14 +64,4 @@ private:
     hivekit::TourProblem inner_;
 };
 
-// A continuous problem: it has no distance matrix.
-class NoMatrix : public hivekit::Problem {
-public:
-    double evaluate(std::span<const double>) override { return 0.0; }
-    std::size_t dimension() const override { return 3; }
-    bool is_discrete() const override { return false; }
-    std::string_view name() const override { return "objective"; }
-    const hivekit::DistanceMatrix* distance_matrix() const override { return nullptr; }
-};
-
 }  // namespace tour_fixtures
