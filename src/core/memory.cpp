@@ -4,15 +4,9 @@
 #include <cstdint>
 #include <cstdio>
 
-#if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
+#include "core/windows.hpp"
+
+#if !defined(_WIN32)
 #include <unistd.h>
 #endif
 

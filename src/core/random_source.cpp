@@ -10,14 +10,9 @@
 #include <string>
 #include <system_error>
 
+#include "core/windows.hpp"
+
 #if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
 #include <bcrypt.h>
 #elif defined(__linux__)
 #include <sys/random.h>
